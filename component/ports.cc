@@ -1,0 +1,141 @@
+// The two ports and the handlers of the messages they take.
+#include <cstring>
+
+#include "component/subrite.h"
+
+namespace FLM {
+namespace {
+
+// A stream message's argument is usable when it exists, says it carries an
+// object, and the object is there.
+bool isValidObject(const TypedValue* value) {
+  return value != nullptr && value->type == TypeObject && value->payload.object != nullptr;
+}
+
+}  // namespace
+
+// --- Input port ---------------------------------------------------------
+
+bool Subrite::Input::acceptMessage(std::uint32_t, TypedValue*) { return true; }
+
+// [any thread, no lock]
+bool Subrite::Input::controlMessage(std::uint32_t id, TypedValue* value) {
+  switch (id) {
+    case MsgConnect:
+      return owner->onConnectUpstream(value);
+    default:
+      return true;  // nothing to do, and nothing refused
+  }
+}
+
+bool Subrite::Input::queryMessage(std::uint32_t, TypedValue*) { return false; }
+
+// [stream thread]
+bool Subrite::Input::streamMessage(std::uint32_t id, TypedValue* value) {
+  switch (id) {
+    case MsgStreamParams:
+      return owner->onStreamParams(id, value);
+    case MsgSample:
+      return owner->onSample(value);
+    case MsgFormat:
+      return owner->onFormat(id, value);
+    default:
+      return false;  // not ours, and not forwarded
+  }
+}
+
+// --- Output port --------------------------------------------------------
+
+bool Subrite::Output::acceptMessage(std::uint32_t, TypedValue*) { return true; }
+
+// [any thread; only MsgFlush takes lock]
+bool Subrite::Output::controlMessage(std::uint32_t id, TypedValue* value) {
+  switch (id) {
+    case MsgConnect:
+      return owner->onConnectDownstream(value);
+    case MsgAllocator:
+      return owner->onAllocator(value);
+    case MsgFlush:
+      return owner->onFlush();
+    default:
+      return true;
+  }
+}
+
+bool Subrite::Output::queryMessage(std::uint32_t, TypedValue*) { return false; }
+
+// Output leaves through the downstream peer, never through this port.
+bool Subrite::Output::streamMessage(std::uint32_t, TypedValue*) { return false; }
+
+// --- Handlers -----------------------------------------------------------
+
+// The connect messages' tag is not examined: only the payload counts.
+bool Subrite::onConnectUpstream(const TypedValue* value) {
+  if (value == nullptr || value->payload.object == nullptr) return false;
+  upstreamPeer.store(static_cast<PortInterface*>(value->payload.object));
+  return true;
+}
+
+bool Subrite::onConnectDownstream(const TypedValue* value) {
+  if (value == nullptr || value->payload.object == nullptr) return false;
+  downstreamPeer.store(static_cast<PortInterface*>(value->payload.object));
+  return true;
+}
+
+// A null allocator is taken too: it leaves the component without one.
+bool Subrite::onAllocator(const TypedValue* value) {
+  if (value == nullptr) return false;
+  sampleAllocator.store(static_cast<SampleAllocator*>(value->payload.object));
+  return true;
+}
+
+// Returns only after a conversion or header parse on another thread is done.
+bool Subrite::onFlush() {
+  Guard guard(lock);
+  dropHeldSample();
+  return true;
+}
+
+bool Subrite::onStreamParams(std::uint32_t id, TypedValue* value) {
+  if (isValidObject(value)) {
+    const auto* parameters = static_cast<const StreamParameters*>(value->payload.object);
+    streamParams[0].store(parameters->words[0]);
+    streamParams[1].store(parameters->words[1]);
+  }
+  return forward(id, value);  // valid or not
+}
+
+bool Subrite::onSample(TypedValue* value) {
+  if (!isValidObject(value)) return false;
+  Guard guard(lock);
+  dropHeldSample();
+  // The message's reference now belongs to the component.
+  heldSample = static_cast<MediaBuffer*>(value->payload.object);
+  const bool hasPayload = heldSample->lockPayload() != nullptr;
+  heldSample->unlockPayload();
+  // A sample without a payload stays held until the next sample, a flush or
+  // teardown drops it.
+  if (!hasPayload) return true;
+  return convertSample();
+}
+
+bool Subrite::onFormat(std::uint32_t id, TypedValue* value) {
+  if (isValidObject(value) && heldFormat == nullptr) {
+    auto* record = static_cast<MediaBuffer*>(value->payload.object);
+    if (record->formatIdentifierLength == 4 &&
+        std::memcmp(record->formatIdentifier, "SUB ", 4) == 0) {
+      heldFormat = record;  // the message's reference now belongs to the component
+      return parseScriptHeader();
+    }
+  }
+  return forward(id, value);
+}
+
+// Same identifier and the same argument address, null included; no lock.
+bool Subrite::forward(std::uint32_t id, TypedValue* value) {
+  PortInterface* const peer = downstreamPeer.load();
+  if (peer == nullptr) return false;
+  return peer->streamMessage(id, value);
+}
+
+}  // namespace FLM

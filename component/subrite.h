@@ -1,0 +1,132 @@
+// The module's one component: a transform that takes SSA/ASS event lines on
+// its input port and sends their markup out of its output port.
+#pragma once
+
+#include <atomic>
+#include <boost/thread/recursive_mutex.hpp>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framework/flm.h"
+#include "script/dialogue.h"
+#include "script/tables.h"
+
+namespace FLM {
+
+// Property names: the table stores these pointers, and getPropertyNames hands
+// them out, so they live as long as the module.
+struct PropertyNameLess {
+  bool operator()(const char* a, const char* b) const { return std::strcmp(a, b) < 0; }
+};
+using PropertyTable = std::map<const char*, TypedValue, PropertyNameLess>;
+
+class Subrite : public Plugin, public TransformComponent {
+ public:
+  explicit Subrite(PluginHost* host);
+  ~Subrite() override;
+
+  Subrite(const Subrite&) = delete;
+  Subrite& operator=(const Subrite&) = delete;
+
+  // Plugin
+  std::int32_t queryInterface(const String<char>* identifier, void** out) override;
+
+  // ComponentInterface
+  bool attach(AttachContext* context) override;
+  bool detach() override;
+  bool getPropertyNames(std::vector<const char*>* names) override;
+  bool getProperty(const char* name, TypedValue* value) override;
+
+  // InputInterface: the output port.
+  PortInterface* connectDownstream(std::int32_t selector, const char* format,
+                                   std::uintptr_t ignored) override;
+  bool disconnectDownstream(PortInterface* port) override;
+
+  // OutputInterface: the input port.
+  PortInterface* connectUpstream(std::int32_t selector, const char* format,
+                                 std::uintptr_t ignored) override;
+  bool disconnectUpstream(PortInterface* port) override;
+
+  // Returns once no other thread holds the lock. [any thread, takes lock]
+  bool waitForIdle();
+
+  // Where the stream enters: format record and samples.
+  class Input : public PortInterface {
+   public:
+    explicit Input(Subrite* owner) : owner(owner) {}
+    bool acceptMessage(std::uint32_t id, TypedValue* value) override;
+    bool controlMessage(std::uint32_t id, TypedValue* value) override;
+    bool queryMessage(std::uint32_t id, TypedValue* value) override;
+    bool streamMessage(std::uint32_t id, TypedValue* value) override;
+
+   private:
+    Subrite* owner;  // the component that made the port; not owned
+  };
+
+  // Names the downstream peer and the sample allocator; takes the flush.
+  class Output : public PortInterface {
+   public:
+    explicit Output(Subrite* owner) : owner(owner) {}
+    bool acceptMessage(std::uint32_t id, TypedValue* value) override;
+    bool controlMessage(std::uint32_t id, TypedValue* value) override;
+    bool queryMessage(std::uint32_t id, TypedValue* value) override;
+    bool streamMessage(std::uint32_t id, TypedValue* value) override;
+
+   private:
+    Subrite* owner;  // the component that made the port; not owned
+  };
+
+ private:
+  using Guard = std::lock_guard<boost::recursive_mutex>;
+
+  // Message handlers, one per message (ports.cc).
+  bool onConnectUpstream(const TypedValue* value);
+  bool onConnectDownstream(const TypedValue* value);
+  bool onAllocator(const TypedValue* value);
+  bool onFlush();
+  bool onStreamParams(std::uint32_t id, TypedValue* value);
+  bool onSample(TypedValue* value);
+  bool onFormat(std::uint32_t id, TypedValue* value);
+  // Sends a message on to the downstream peer unchanged; false without one.
+  bool forward(std::uint32_t id, TypedValue* value);
+
+  // The sample and header work (convert.cc). [stream thread, takes lock]
+  bool convertSample();
+  bool parseScriptHeader();
+  bool handOff(const MediaBuffer& input, const std::string& markup);
+  void dropHeldSample();
+
+  // Property strings (subrite.cc).
+  void replaceFormatProperty(const char* name, String<char>* value);
+  void freePropertyStrings();
+
+  // Held by the sample path (the hand-off downstream included), the header
+  // parse, the flush and teardown. Recursive, because a downstream peer may
+  // call back into the component on the thread that holds it.
+  boost::recursive_mutex lock;
+  std::uint32_t attachValue;                  // from the AttachContext; read by nothing
+  // Stored by MsgConnect and MsgAllocator without the lock, possibly while
+  // samples flow on another thread: atomic, so store and read never race.
+  std::atomic<PortInterface*> upstreamPeer;   // borrowed; recorded, never called
+  std::atomic<PortInterface*> downstreamPeer; // borrowed; gets output and forwards
+  Input* inputPort;                           // owned, or null
+  Output* outputPort;                         // owned, or null
+  const char* inputFormat;                    // the caller's "SSA" or "ASS", by address
+  const char* outputFormat;                   // the caller's "UTF8", by address
+  PropertyTable properties;                   // the table and its strings are owned
+  MediaBuffer* heldSample;                    // one owned reference; only under lock
+  std::atomic<SampleAllocator*> sampleAllocator;  // borrowed
+  MediaBuffer* heldFormat;                    // one owned reference
+  std::atomic<std::uint32_t> streamParams[2]; // stamped on every output sample
+  ssa::EventColumns eventColumns;             // under lock
+  ssa::StyleTable styleTable;                 // under lock
+  // Scratch of the sample path, reused from line to line; under lock.
+  ssa::LineConverter converter;
+  std::string markup;
+};
+
+}  // namespace FLM

@@ -1,0 +1,275 @@
+#include "host/objects.h"
+
+#include <cstring>
+#include <sstream>
+
+#include "framework/messages.h"
+
+namespace host {
+namespace {
+
+// Released buffers kept unreused, so that a late second release is caught.
+constexpr std::size_t kQuarantine = 256;
+// A word the module must overwrite in an output sample.
+constexpr std::uint32_t kMarker = 0xCCCCCCCCu;
+
+const char* holderName(Holder holder) {
+  switch (holder) {
+    case Holder::Host:
+      return "the host";
+    case Holder::Component:
+      return "the component";
+    case Holder::Peer:
+      return "the downstream peer";
+    case Holder::Released:
+      return "nobody (already released)";
+  }
+  return "?";
+}
+
+}  // namespace
+
+// --- Buffer -------------------------------------------------------------
+
+void Buffer::reset(std::uint64_t serial, std::size_t bytes, Holder holder) {
+  serial_ = serial;
+  storage_.assign(bytes, '\0');
+  holder_ = holder;
+  hasPayload_ = true;
+  lockDepth_ = 0;
+  payloadSize = static_cast<std::uint32_t>(bytes);
+  std::memset(unknown1, 0, sizeof unknown1);
+  std::memset(formatIdentifier, 0, sizeof formatIdentifier);
+  formatIdentifierLength = 0;
+  std::memset(unknown2, 0, sizeof unknown2);
+  streamParams[0] = streamParams[1] = 0;
+}
+
+void Buffer::release() { ledger_.noteRelease(*this, Holder::Component); }
+
+void Buffer::releaseAs(Holder holder) { ledger_.noteRelease(*this, holder); }
+
+void Buffer::handTo(Holder holder) {
+  std::lock_guard<std::mutex> guard(ledger_.mutex_);
+  if (holder_ == Holder::Released) {
+    ledger_.problems_.push_back("buffer #" + std::to_string(serial_) +
+                                " handed on after its release");
+    return;
+  }
+  holder_ = holder;
+}
+
+void* Buffer::lockPayload() {
+  ledger_.noteLock(true, *this);
+  if (!hasPayload_) return nullptr;
+  return storage_.empty() ? static_cast<void*>(this) : storage_.data();
+}
+
+void Buffer::unlockPayload() { ledger_.noteLock(false, *this); }
+
+std::string_view Buffer::payload() const {
+  const std::size_t size = std::min<std::size_t>(payloadSize, storage_.size());
+  return std::string_view(storage_.data(), size);
+}
+
+// --- Ledger -------------------------------------------------------------
+
+Ledger::Ledger() = default;
+
+Ledger::~Ledger() {
+  for (Buffer* buffer : live_) delete buffer;
+  for (Buffer* buffer : quarantine_) delete buffer;
+  for (Buffer* buffer : spare_) delete buffer;
+}
+
+Buffer* Ledger::make(std::size_t bytes, Holder holder) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Buffer* buffer;
+  if (!spare_.empty()) {
+    buffer = spare_.back();
+    spare_.pop_back();
+  } else {
+    buffer = new Buffer(*this);
+  }
+  buffer->reset(++counts_.made, bytes, holder);
+  live_.insert(buffer);
+  ++counts_.live;
+  return buffer;
+}
+
+Buffer* Ledger::sample(std::string_view bytes, Holder holder) {
+  Buffer* buffer = make(bytes.size(), holder);
+  if (!bytes.empty()) std::memcpy(buffer->storage_.data(), bytes.data(), bytes.size());
+  return buffer;
+}
+
+Buffer* Ledger::formatRecord(std::string_view identifier, std::string_view header,
+                             Holder holder) {
+  Buffer* buffer = sample(header, holder);
+  const std::size_t n = std::min(identifier.size(), sizeof buffer->formatIdentifier);
+  std::memcpy(buffer->formatIdentifier, identifier.data(), n);
+  buffer->formatIdentifierLength = static_cast<std::uint32_t>(identifier.size());
+  return buffer;
+}
+
+Buffer* Ledger::blank(std::size_t bytes, Holder holder) {
+  Buffer* buffer = make(bytes, holder);
+  std::memset(buffer->storage_.data(), 0xCC, bytes);
+  buffer->passThrough[0] = buffer->passThrough[1] = kMarker;
+  buffer->streamParams[0] = buffer->streamParams[1] = kMarker;
+  return buffer;
+}
+
+void Ledger::noteRelease(Buffer& buffer, Holder by) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const std::string name = "buffer #" + std::to_string(buffer.serial_);
+  if (buffer.holder_ == Holder::Released) {
+    problems_.push_back(name + " released twice (by " + holderName(by) + ")");
+    return;
+  }
+  if (buffer.holder_ != by) {
+    problems_.push_back(name + " released by " + holderName(by) + " while held by " +
+                        holderName(buffer.holder_));
+  }
+  if (buffer.lockDepth_ != 0) {
+    problems_.push_back(name + " released with its payload locked");
+  }
+  buffer.holder_ = Holder::Released;
+  live_.erase(&buffer);
+  --counts_.live;
+  ++counts_.released;
+  quarantine_.push_back(&buffer);
+  if (quarantine_.size() > kQuarantine) {
+    spare_.push_back(quarantine_.front());
+    quarantine_.pop_front();
+  }
+}
+
+void Ledger::noteLock(bool locking, Buffer& buffer) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const std::string name = "buffer #" + std::to_string(buffer.serial_);
+  if (buffer.holder_ == Holder::Released) {
+    problems_.push_back(name + (locking ? " locked" : " unlocked") + " after its release");
+  }
+  if (locking) {
+    ++buffer.lockDepth_;
+    ++counts_.locks;
+  } else if (buffer.lockDepth_ == 0) {
+    problems_.push_back(name + " unlocked without a lock");
+  } else {
+    --buffer.lockDepth_;
+    ++counts_.unlocks;
+  }
+}
+
+void Ledger::problem(std::string text) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  problems_.push_back(std::move(text));
+}
+
+Ledger::Counts Ledger::counts() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return counts_;
+}
+
+std::vector<std::string> Ledger::problems() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return problems_;
+}
+
+bool Ledger::clean() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return problems_.empty() && counts_.live == 0 && counts_.locks == counts_.unlocks;
+}
+
+std::string Ledger::summary() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::ostringstream out;
+  out << "made " << counts_.made << ", released " << counts_.released << ", live "
+      << counts_.live << ", locks " << counts_.locks << ", unlocks " << counts_.unlocks;
+  for (const Buffer* buffer : live_) {
+    out << "\n  buffer #" << buffer->serial_ << " never released (held by "
+        << holderName(buffer->holder_) << ")";
+  }
+  for (const std::string& text : problems_) out << "\n  " << text;
+  return out.str();
+}
+
+// --- Allocator ----------------------------------------------------------
+
+FLM::MediaBuffer* Allocator::allocate(std::uint32_t payloadBytes, std::uint32_t count,
+                                      std::uint32_t flags) {
+  ++calls;
+  lastCount = count;
+  lastFlags = flags;
+  if (yieldNothing) return nullptr;
+  Buffer* buffer = ledger_.blank(payloadBytes, Holder::Component);
+  if (withoutPayload) buffer->setHasPayload(false);
+  return buffer;
+}
+
+// --- Peers --------------------------------------------------------------
+
+bool SinkPort::acceptMessage(std::uint32_t, FLM::TypedValue*) { return true; }
+
+bool SinkPort::controlMessage(std::uint32_t, FLM::TypedValue*) {
+  problems.push_back("control message sent downstream");
+  return true;
+}
+
+bool SinkPort::queryMessage(std::uint32_t, FLM::TypedValue*) {
+  problems.push_back("query message sent downstream");
+  return false;
+}
+
+bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
+  if (id != FLM::MsgSample) {
+    forwarded.push_back(Message{id, value});
+    return answer;
+  }
+  if (value == nullptr || value->type != FLM::TypeObject || value->payload.object == nullptr) {
+    problems.push_back("output sample message without a sample");
+    return answer;
+  }
+  auto* buffer = static_cast<Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
+  buffer->handTo(Holder::Peer);
+  Output output;
+  output.payloadSize = buffer->payloadSize;
+  output.payload = std::string(buffer->payload());
+  output.passThrough[0] = buffer->passThrough[0];
+  output.passThrough[1] = buffer->passThrough[1];
+  output.streamParams[0] = buffer->streamParams[0];
+  output.streamParams[1] = buffer->streamParams[1];
+  if (buffer->lockDepth() != 0) problems.push_back("output sample arrived locked");
+  if (output.payloadSize == 0 || output.payload.size() != output.payloadSize ||
+      output.payload.back() != '\0' ||
+      std::strlen(output.payload.c_str()) + 1 != output.payloadSize) {
+    problems.push_back("output sample not NUL-terminated at payloadSize: size " +
+                       std::to_string(output.payloadSize));
+  }
+  ++outputCount;
+  buffer->releaseAs(Holder::Peer);
+  if (onOutput) onOutput(output);
+  if (keepOutputs) outputs.push_back(std::move(output));
+  return answer;
+}
+
+std::int32_t PluginHost::pluginReleasing(FLM::Plugin* plugin) {
+  events.push_back(Event{false, plugin});
+  if (onReleasing) onReleasing();
+  return 0;
+}
+
+std::int32_t PluginHost::pluginReleased(FLM::Plugin* plugin) {
+  events.push_back(Event{true, plugin});
+  return 0;
+}
+
+FLM::TypedValue objectValue(void* object) {
+  FLM::TypedValue value{};
+  value.type = FLM::TypeObject;
+  value.payload.object = object;
+  return value;
+}
+
+}  // namespace host

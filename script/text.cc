@@ -1,0 +1,177 @@
+#include "script/text.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ssa {
+
+namespace {
+
+constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// White space as "%d" skips it in the C locale.
+constexpr bool isCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void appendHexByte(std::string& out, std::uint32_t byte) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  out += kDigits[(byte >> 4) & 0xF];
+  out += kDigits[byte & 0xF];
+}
+
+}  // namespace
+
+std::string_view trim(std::string_view text) {
+  if (text.size() <= 1) return text;
+  std::size_t start = 0;
+  std::size_t last = text.size() - 1;
+  while (start < last && isTrimmable(text[start])) ++start;
+  // When only trimmable bytes were seen, start == last and that byte stays.
+  if (!isTrimmable(text[start])) {
+    while (last > start && isTrimmable(text[last])) --last;
+  }
+  return text.substr(start, last - start + 1);
+}
+
+std::vector<std::string> tokenize(std::string_view delimiters, std::string_view text) {
+  std::vector<std::string> pieces;
+  std::size_t start = text.find_first_not_of(delimiters);
+  while (start != std::string_view::npos) {
+    const std::size_t stop = text.find_first_of(delimiters, start);
+    const std::string_view piece =
+        stop == std::string_view::npos ? text.substr(start) : text.substr(start, stop - start);
+    pieces.emplace_back(trim(piece));
+    if (stop == std::string_view::npos) break;
+    start = text.find_first_not_of(delimiters, stop);
+  }
+  return pieces;
+}
+
+std::uint32_t findFieldComma(std::string_view text, std::uint32_t start) {
+  if (text.empty()) return kNoPosition;
+  bool inBlock = false;
+  // The last byte is left out on purpose: a trailing comma opens no field.
+  for (std::size_t pos = start; pos + 1 < text.size(); ++pos) {
+    const char c = text[pos];
+    if (inBlock) {
+      if (c == '}') inBlock = false;
+    } else if (c == ',') {
+      return static_cast<std::uint32_t>(pos);
+    } else if (c == '{') {
+      inBlock = true;
+    }
+  }
+  return kNoPosition;
+}
+
+void replaceAll(std::string_view pattern, std::string* target, std::string_view replacement) {
+  if (target == nullptr || pattern.empty() || replacement.empty()) return;
+  // Restarting every search at the beginning, without rescanning or shifting:
+  // all matches have the same length, so the first match is the first to end.
+  // Bytes move one by one from `pending` (reversed: next byte at the back) to
+  // `done`, which never holds a match; once `done` ends with the pattern, that
+  // is the first match of the whole text. It is cut off and the replacement
+  // becomes the next pending bytes, to be seen again with its neighbours.
+  if (target->find(pattern) == std::string::npos) return;
+  std::string pending(target->rbegin(), target->rend());
+  const std::string reversedReplacement(replacement.rbegin(), replacement.rend());
+  std::string done;
+  done.reserve(target->size());
+  const char patternLast = pattern.back();
+  while (!pending.empty()) {
+    done += pending.back();
+    pending.pop_back();
+    if (done.back() == patternLast && done.size() >= pattern.size() &&
+        std::string_view(done).substr(done.size() - pattern.size()) == pattern) {
+      done.resize(done.size() - pattern.size());
+      pending += reversedReplacement;
+    }
+  }
+  target->swap(done);
+}
+
+std::uint32_t parseLeadingDigits(std::string_view text) {
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (!isDigit(c)) break;
+    value = value * 10u + static_cast<std::uint32_t>(c - '0');  // wraps modulo 2^32
+  }
+  return value;
+}
+
+std::string relativeFontSize(std::string_view text) {
+  const std::uint32_t size = parseLeadingDigits(text);
+  if (size == 0 || size == 22) return std::string();
+  // 21 and 23 give "-0" and "+0": the sign is written whatever the magnitude.
+  if (size < 22) return "-" + std::to_string((22u - size) / 2u);
+  return "+" + std::to_string((size - 22u) / 2u);
+}
+
+std::string convertColour(std::string_view text) {
+  if (text.size() < 2) return std::string();
+  if (text.back() == '&') text.remove_suffix(1);
+  if (text.substr(0, 2) == "&H") return reorderHexColour(text.substr(2));
+  return decimalColour(text);
+}
+
+std::string reorderHexColour(std::string_view digits) {
+  switch (digits.size()) {
+    case 2:
+      return std::string(digits) + "0000";
+    case 4:
+      return std::string(digits.substr(2, 2)) + std::string(digits.substr(0, 2)) + "00";
+    case 6:
+      return std::string(digits.substr(4, 2)) + std::string(digits.substr(2, 2)) +
+             std::string(digits.substr(0, 2));
+    default:
+      // Odd lengths and eight digits (alpha pair in front) are not recognised.
+      return std::string();
+  }
+}
+
+std::string decimalColour(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && isCSpace(text[pos])) ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  if (pos >= text.size() || !isDigit(text[pos])) return std::string();
+  // Out of range clamps to INT32_MIN/INT32_MAX, as the 32-bit C library's "%d" does.
+  constexpr std::int64_t kLimit = std::int64_t{1} << 31;
+  std::int64_t magnitude = 0;
+  for (; pos < text.size() && isDigit(text[pos]); ++pos) {
+    if (magnitude <= kLimit) magnitude = magnitude * 10 + (text[pos] - '0');
+  }
+  std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  const auto v = static_cast<std::uint32_t>(value);
+  std::string colour;
+  colour.reserve(6);
+  appendHexByte(colour, v & 0xFF);
+  appendHexByte(colour, (v >> 8) & 0xFF);
+  appendHexByte(colour, (v >> 16) & 0xFF);
+  return colour;
+}
+
+std::string overrideColour(std::string_view block) {
+  if (block.size() < 9) return std::string();
+  std::size_t begin;
+  if (block.substr(0, 3) == "{\\c") {
+    begin = 3;
+  } else if (block.substr(0, 4) == "{\\1c") {
+    begin = 4;
+  } else {
+    return std::string();
+  }
+  const std::size_t end = block.find('}', begin);
+  if (end == std::string_view::npos) return std::string();
+  return convertColour(block.substr(begin, end - begin));
+}
+
+}  // namespace ssa

@@ -1,0 +1,60 @@
+// Text and colour helpers shared by the header parser and the line converter.
+//
+// Script text is bytes without a character set: every comparison is byte for
+// byte and case-sensitive, and a NUL byte is an ordinary character. None of
+// these functions keeps state; all are safe on any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ssa {
+
+// What findFieldComma answers when it finds nothing: the largest unsigned
+// 32-bit value, as the standard string searches report it on i386.
+inline constexpr std::uint32_t kNoPosition = 0xFFFFFFFFu;
+
+// True for the four bytes that trim removes: space, CR, LF and NUL. Tab is kept.
+constexpr bool isTrimmable(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0'; }
+
+// Strips trimmable bytes at both ends. Deliberately keeps the last byte of a
+// text made only of trimmable bytes ("   " gives " "), and leaves a one-byte
+// text as it is; event fields and header lines rely on it.
+std::string_view trim(std::string_view text);
+
+// Splits text at every byte of `delimiters`; runs of delimiters count as one,
+// empty pieces never occur, and every piece is trimmed.
+std::vector<std::string> tokenize(std::string_view delimiters, std::string_view text);
+
+// Position of the next comma from `start` that is outside a brace block, or
+// kNoPosition. The last byte of the text is never examined (deliberate: a
+// comma that ends the line does not open an empty field).
+std::uint32_t findFieldComma(std::string_view text, std::uint32_t start);
+
+// Replaces every occurrence of pattern in *target, each search starting again
+// at the beginning, so text formed by a replacement and its neighbours is
+// found again. Does nothing for a null target, an empty pattern or an empty
+// replacement. A replacement must not contain its pattern.
+void replaceAll(std::string_view pattern, std::string* target, std::string_view replacement);
+
+// Value of the leading decimal digits, wrapping modulo 2^32; 0 when none.
+std::uint32_t parseLeadingDigits(std::string_view text);
+
+// Point size to a relative size around 22 points ("-1", "+4"), or empty.
+std::string relativeFontSize(std::string_view text);
+
+// SSA colour (decimal, or hexadecimal after "&H") to RRGGBB text, or empty.
+std::string convertColour(std::string_view text);
+
+// "RR", "GGRR" or "BBGGRR" hexadecimal digits to RRGGBB; empty otherwise.
+std::string reorderHexColour(std::string_view digits);
+
+// Decimal number (read as "%d" reads it) to RRGGBB of its low three bytes.
+std::string decimalColour(std::string_view text);
+
+// Colour of one override block "{\c...}" or "{\1c...}", braces included.
+std::string overrideColour(std::string_view block);
+
+}  // namespace ssa

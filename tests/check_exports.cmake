@@ -1,0 +1,16 @@
+# Fails unless the module's defined dynamic symbols are exactly _getPlugin.
+execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* ([^ ]+)$" "\\1" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "_getPlugin")
+  message(FATAL_ERROR "exported symbols are [${names}], expected only _getPlugin")
+endif()
+message(STATUS "exports: ${names}")

@@ -1,0 +1,414 @@
+#include "script/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ssa {
+namespace {
+
+// Texts with NUL bytes are "..."sv literals, so their length is exact. A NUL
+// followed by a digit is written "\000", so the digit is not read into the escape.
+using namespace std::string_view_literals;
+
+// Quotes a byte string with its NUL and control bytes visible.
+std::string show(std::string_view text) { return testing::PrintToString(std::string(text)); }
+
+TEST(TrimTest, Table) {
+  struct Case {
+    std::string_view text;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"  abc \r\n", "abc"},
+      {"\tabc ", "\tabc"},
+      {" a b ", "a b"},
+      {"abc", "abc"},
+      {" a", "a"},
+      {"a ", "a"},
+      {"\r\nabc\n\r", "abc"},
+      // Tab is not trimmable.
+      {" \t ", "\t"},
+      {"\t", "\t"},
+      // Only trimmable bytes: the last one stays.
+      {"   ", " "},
+      {" ", " "},
+      {" \r\n", "\n"},
+      {"\r\n ", " "},
+      {"", ""},
+      // One byte stays whatever it is.
+      {"\n", "\n"},
+      {"x", "x"},
+      // NUL is trimmable at the ends and ordinary inside.
+      {"\0abc\0"sv, "abc"},
+      {"a\0b"sv, "a\0b"sv},
+      {"\0 a\0b \0"sv, "a\0b"sv},
+      {"\0"sv, "\0"sv},
+      {" \r\n\0"sv, "\0"sv},
+      {"\0\0"sv, "\0"sv},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(trim(c.text), c.expected) << "text " << show(c.text);
+  }
+}
+
+TEST(TrimTest, ReturnsViewIntoItsArgument) {
+  const std::string text = "  abc  ";
+  const std::string_view trimmed = trim(text);
+  EXPECT_EQ(trimmed.data(), text.data() + 2);
+  EXPECT_EQ(trimmed.size(), 3u);
+}
+
+TEST(TokenizeTest, Table) {
+  struct Case {
+    std::string_view delimiters;
+    std::string_view text;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {",", "a,b,,c,", {"a", "b", "c"}},
+      {",", " x , y ", {"x", "y"}},
+      {",", "a, ,b", {"a", " ", "b"}},
+      {",", "a,,b", {"a", "b"}},
+      {",", ",,,", {}},
+      {",", "", {}},
+      {",", "abc", {"abc"}},
+      {",", ",a", {"a"}},
+      {",", "   ,x", {" ", "x"}},
+      {"\r\n", "L1\r\nL2\n\nL3\r", {"L1", "L2", "L3"}},
+      {"\r\n", "\r\n\r\n", {}},
+      {"\r\n", "a\rb\nc\r\nd", {"a", "b", "c", "d"}},
+      {"\r\n", "  \n x\t\n", {" ", "x\t"}},
+      // NUL bytes are trimmed at the ends of a piece, kept inside.
+      {",", "a\0,b"sv, {"a", "b"}},
+      {",", "\0,\0"sv, {std::string("\0", 1), std::string("\0", 1)}},
+      {",", "a\0b,c"sv, {std::string("a\0b", 3), "c"}},
+      // A NUL in the delimiter set is a delimiter like any other byte.
+      {"\0"sv, "a\0b\0\0c"sv, {"a", "b", "c"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(tokenize(c.delimiters, c.text), c.expected)
+        << "delimiters " << show(c.delimiters) << " text " << show(c.text);
+  }
+}
+
+TEST(FindFieldCommaTest, Table) {
+  struct Case {
+    std::string_view text;
+    std::uint32_t start;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {"0,0:00:01.00,a{\\i1,x},b", 0, 1},
+      {"0,0:00:01.00,a{\\i1,x},b", 2, 12},
+      {"0,0:00:01.00,a{\\i1,x},b", 13, 21},
+      {"{,},x", 0, 3},
+      {"a,", 0, kNoPosition},
+      {"x,y", 2, kNoPosition},
+      {"x,y", 1, 1},
+      {"", 0, kNoPosition},
+      {",", 0, kNoPosition},
+      {",x", 0, 0},
+      {"abc", 10, kNoPosition},
+      {"{,,", 0, kNoPosition},
+      // A closing brace outside a block means nothing.
+      {"a}b,c", 0, 3},
+      // Blocks do not nest: the first closing brace ends the block.
+      {"{a{b,}c,d", 0, 7},
+      // A block opened before the start position is not known to the scan.
+      {"{a,b},c", 2, 2},
+      {"a\0,b"sv, 0, 2},
+      {"\0,\0"sv, 0, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findFieldComma(c.text, c.start), c.expected)
+        << "text " << show(c.text) << " from " << c.start;
+  }
+}
+
+TEST(ReplaceAllTest, Table) {
+  struct Case {
+    std::string_view pattern;
+    std::string_view target;
+    std::string_view replacement;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      // Text formed by a replacement and its neighbours is found again.
+      {"ab", "aab", "b", "b"},
+      {"ab", "aaaab", "b", "b"},
+      {"ab", "abb", "a", "a"},
+      {"ab", "aab", "ba", "baa"},
+      {"a", "aaa", "b", "bbb"},
+      {"x", "abc", "y", "abc"},
+      {"\\N", "one\\Ntwo\\Nthree", "\n", "one\ntwo\nthree"},
+      {"\\n", "a\\nb", "\n", "a\nb"},
+      {"\\h", "a\\h\\hb", " ", "a  b"},
+      {"\\N", "\\\\N", "\n", "\\\n"},
+      {"abc", "abc", "x", "x"},
+      {"abc", "ab", "x", "ab"},
+      {"ab", "", "x", ""},
+      // Never deletes: an empty pattern or replacement does nothing.
+      {"", "abc", "x", "abc"},
+      {"b", "abc", "", "abc"},
+      {"\0"sv, "a\0b\0"sv, "-", "a-b-"},
+      {"a", "a\0a"sv, "\0"sv, "\0\0\0"sv},
+  };
+  for (const Case& c : cases) {
+    std::string target(c.target);
+    replaceAll(c.pattern, &target, c.replacement);
+    EXPECT_EQ(target, c.expected) << "pattern " << show(c.pattern) << " target " << show(c.target)
+                                  << " replacement " << show(c.replacement);
+  }
+}
+
+TEST(ReplaceAllTest, NullTargetIsIgnored) { replaceAll("a", nullptr, "b"); }
+
+// The plain loop that restarts every search at the beginning. Gives up (false)
+// after `maxSteps` replacements, for inputs that would grow without end.
+bool replaceByRestarting(std::string_view pattern, std::string& target,
+                         std::string_view replacement, int maxSteps) {
+  for (int step = 0; step < maxSteps; ++step) {
+    const std::size_t pos = target.find(pattern);
+    if (pos == std::string::npos) return true;
+    target.replace(pos, pattern.size(), replacement);
+  }
+  return false;
+}
+
+TEST(ReplaceAllTest, MatchesRestartingLoopOnRandomInputs) {
+  std::mt19937 random(20240601u);
+  const auto randomText = [&random](std::size_t minLength, std::size_t maxLength) {
+    std::uniform_int_distribution<std::size_t> length(minLength, maxLength);
+    std::uniform_int_distribution<int> letter(0, 2);
+    std::string text(length(random), ' ');
+    for (char& c : text) c = static_cast<char>('a' + letter(random));
+    return text;
+  };
+  int compared = 0;
+  while (compared < 500) {
+    const std::string pattern = randomText(1, 3);
+    const std::string replacement = randomText(1, 3);
+    if (replacement.find(pattern) != std::string::npos) continue;
+    const std::string target = randomText(0, 14);
+    std::string expected = target;
+    if (!replaceByRestarting(pattern, expected, replacement, 5000)) continue;
+    std::string actual = target;
+    replaceAll(pattern, &actual, replacement);
+    ASSERT_EQ(actual, expected) << "pattern " << pattern << " target " << target << " replacement "
+                                << replacement;
+    ++compared;
+  }
+}
+
+TEST(ParseLeadingDigitsTest, Table) {
+  struct Case {
+    std::string_view text;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {"12.5", 12},
+      {" 20", 0},
+      {"-5", 0},
+      {"+5", 0},
+      {"abc", 0},
+      {"", 0},
+      {"007", 7},
+      {"20pt", 20},
+      {"4294967295", 4294967295u},
+      // Wraps modulo 2^32.
+      {"4294967296", 0},
+      {"4294967306", 10},
+      {"1\0 2"sv, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(parseLeadingDigits(c.text), c.expected) << "text " << show(c.text);
+  }
+}
+
+TEST(RelativeFontSizeTest, Table) {
+  struct Case {
+    std::string_view text;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"20", "-1"},
+      {"21", "-0"},
+      {"22", ""},
+      {"23", "+0"},
+      {"24", "+1"},
+      {"25", "+1"},
+      {"30", "+4"},
+      {"1", "-10"},
+      {"100", "+39"},
+      {"0", ""},
+      {"", ""},
+      {"abc", ""},
+      {" 20", ""},
+      {"20.9", "-1"},
+      {"22.5", ""},
+      // Large sizes keep their whole magnitude.
+      {"200000021", "+99999999"},
+      {"200000022", "+100000000"},
+      {"4294967295", "+2147483636"},
+      // 4294967318 wraps to 22.
+      {"4294967318", ""},
+      {"2\0000"sv, "-10"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(relativeFontSize(c.text), c.expected) << "text " << show(c.text);
+  }
+}
+
+TEST(ConvertColourTest, Table) {
+  struct Case {
+    std::string_view text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"&HFF8000", "0080FF"},
+      {"&HFF8000&", "0080FF"},
+      {"&HFF&", "FF0000"},
+      {"&H80FF&", "FF8000"},
+      {"&Hff8000&", "0080ff"},
+      {"&HFFFFFF&", "FFFFFF"},
+      {"&H00FF8000&", ""},
+      {"&H00FFFFFF", ""},
+      {"&HABC&", ""},
+      {"&H", ""},
+      {"&H&", ""},
+      {"&hFF8000&", ""},
+      // Only one trailing "&" is dropped.
+      {"&HFF8000&&", ""},
+      {"255", "FF0000"},
+      {"65280", "00FF00"},
+      {"16711680", "0000FF"},
+      {"16777215", "FFFFFF"},
+      {"-1", "FFFFFF"},
+      {"12abc", "0C0000"},
+      {"0x00FF00", "000000"},
+      {"255&", "FF0000"},
+      {"abc", ""},
+      {"x", ""},
+      {"5", ""},
+      {"", ""},
+      {"&&", ""},
+      {"&H\0\0&"sv, std::string(2, '\0') + "0000"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(convertColour(c.text), c.expected) << "text " << show(c.text);
+  }
+}
+
+TEST(ReorderHexColourTest, Table) {
+  struct Case {
+    std::string_view digits;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"12", "120000"},
+      {"3412", "123400"},
+      {"563412", "123456"},
+      {"", ""},
+      {"1", ""},
+      {"123", ""},
+      {"12345", ""},
+      {"1234567", ""},
+      {"12345678", ""},
+      {"1234567890", ""},
+      // Neither checked to be hexadecimal nor changed in case.
+      {"zz", "zz0000"},
+      {"ab", "ab0000"},
+      {"c0ffee", "eeffc0"},
+      {"\0\0"sv, std::string(2, '\0') + "0000"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(reorderHexColour(c.digits), c.expected) << "digits " << show(c.digits);
+  }
+}
+
+TEST(DecimalColourTest, Table) {
+  struct Case {
+    std::string_view text;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"255", "FF0000"},
+      {"65280", "00FF00"},
+      {"16711680", "0000FF"},
+      {"16777215", "FFFFFF"},
+      {"1234567", "87D612"},
+      {"0", "000000"},
+      {"0255", "FF0000"},
+      {"-1", "FFFFFF"},
+      {"-256", "00FFFF"},
+      {"+65280", "00FF00"},
+      {"-0", "000000"},
+      // The top byte is ignored.
+      {"16777216", "000000"},
+      {"12abc", "0C0000"},
+      {"0x00FF00", "000000"},
+      // White space as "%d" skips it.
+      {" \t\n\v\f\r255", "FF0000"},
+      {"abc", ""},
+      {"", ""},
+      {" ", ""},
+      {"+", ""},
+      {"-", ""},
+      {"+-1", ""},
+      {"- 1", ""},
+      // NUL is not white space, and it ends the number.
+      {"\000255"sv, ""},
+      {"25\0005"sv, "190000"},
+      // The 32-bit limits, and clamping beyond them.
+      {"2147483647", "FFFFFF"},
+      {"-2147483648", "000000"},
+      {"2147483648", "FFFFFF"},
+      {"4294967296", "FFFFFF"},
+      {"99999999999999999999999", "FFFFFF"},
+      {"-2147483649", "000000"},
+      {"-4294967295", "000000"},
+      {"-99999999999999999999999", "000000"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decimalColour(c.text), c.expected) << "text " << show(c.text);
+  }
+}
+
+TEST(OverrideColourTest, Table) {
+  struct Case {
+    std::string_view block;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"{\\c&HFF8000&}", "0080FF"},
+      {"{\\1c&HFF8000&}", "0080FF"},
+      {"{\\c&HFF&}", "FF0000"},
+      {"{\\c&HF&}", ""},
+      {"{\\c16777215}", "FFFFFF"},
+      {"{\\3c&HFF8000&}", ""},
+      {"{\\1c&H0000FF&}", "FF0000"},
+      {"{\\c&H80FF&}", "FF8000"},
+      {"{\\C&HFF8000&}", ""},
+      {"{\\b1\\c&HFF&}", ""},
+      // No closing brace.
+      {"{\\c&HFF8000&", ""},
+      // The colour text ends at the first closing brace.
+      {"{\\c255}abc}", "FF0000"},
+      {"{\\c}{\\c&HFF&}", ""},
+      {"{\\c&HFF8000&\\b1}", ""},
+      {"{\\1c255}", ""},
+      {"{\\c  255}", "FF0000"},
+      {"{\\c&H\0\0&}"sv, std::string(2, '\0') + "0000"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(overrideColour(c.block), c.expected) << "block " << show(c.block);
+  }
+}
+
+}  // namespace
+}  // namespace ssa
