@@ -27,6 +27,12 @@ test: test-i386 test-sanitize
 run: build-native
 	./build/native/subrite-host
 
+bench: build-native
+	bench/run
+
+fuzz: build-fuzz
+	fuzz/run
+
 clean:
 	rm -rf build
 
