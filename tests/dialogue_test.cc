@@ -1,1 +1,114 @@
+// Field splitting and the one-pass block translation, on line texts.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "script/dialogue.h"
+#include "script/header.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+std::vector<std::string> split(const std::string& line, std::uint32_t limit) {
+  std::vector<std::string_view> fields;
+  ssa::splitEventFields(line, limit, fields);
+  return std::vector<std::string>(fields.begin(), fields.end());
+}
+
+TEST(SplitEventFieldsTest, Rows) {
+  using Fields = std::vector<std::string>;
+  const struct {
+    std::string line;
+    std::uint32_t limit;
+    Fields fields;
+  } rows[] = {
+      {"a,b,c", 0, {"a,b,c"}},
+      {" a,b ", 1, {"a,b"}},
+      {"a,b,c", 2, {"a", "b,c"}},
+      {"a, b ,c,d", 3, {"a", "b", "c,d"}},
+      {"a,b", 10, {"a", "b"}},                          // fewer commas, fewer fields
+      {"0,{x,y},T, and more", 3, {"0", "{x,y}", "T, and more"}},  // brace comma stays
+      {"a,b,", 10, {"a", "b,"}},                        // a final comma is never a field comma
+      {"a,,b", 3, {"a", "", "b"}},
+      {"  ,x", 2, {" ", "x"}},                          // all-blank keeps its last byte
+      {"a,\t b\t", 2, {"a", "\t b\t"}},                 // tabs stay
+      {"a,b\0"s, 2, {"a", "b"}},                        // a counted NUL is trimmed
+      {"a,\0"s, 2, {"a", "\0"s}},                       // ... unless it is all there is
+      {"", 10, {""}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(split(row.line, row.limit), row.fields) << row.line << " / " << row.limit;
+  }
+}
+
+class LineConverterTest : public ::testing::Test {
+ protected:
+  std::string convert(const std::string& text) {
+    std::string markup;
+    const bool produced = converter.convert(text, columns, styles, markup);
+    return produced ? markup : "(no output)";
+  }
+  ssa::EventColumns columns{{"Text", 0}};
+  ssa::StyleTable styles;
+  ssa::LineConverter converter;
+};
+
+// Cases where one translation's output feeds the next block, or the search
+// for the next block restarts at the beginning of the markup.
+TEST_F(LineConverterTest, BlocksThatTranslationsBringBack) {
+  const struct {
+    std::string text;
+    std::string markup;
+  } rows[] = {
+      // The font name "{\\i1" opens the next block, which ends at the input's "}".
+      {"{\\fn{\\i1}x}y", "<font face=\"<i>y"},
+      // The carried "{\">" finds no "}" after it: the rest stays as it is.
+      {"{\\fn{}x", "<font face=\"{\">x"},
+      {"{\\fn{\\fn{\\fnA}}}z", "<font face=\"<font face=\"<font face=\"A\">\">\">z"},
+      {"{\\fn{ab}c", "<font face=\"{ab\">c"},
+      {"{\\fnX{\\b1}rest", "<font face=\"X{\\b1\">rest"},
+      {"{\\fn{\\fsZ}q}", "<font face=\""},
+      // Colour digits are not checked, so a "{" among them is carried too.
+      {"{\\c&H{\\b1&}x}", "<font color=\"#b1"},
+      {"{\\c&H{\\i1}x}y", "<font color=\"#i1y"},
+      {"{\\fn{}}", "<font face=\""},
+      {"{\\fn{", "{\\fn{"},
+      {"a}b{c", "a}b{c"},
+      {"{\\k20}ab{\\k20}ab", "abab"},
+      {"{\\fs07}a{\\fs23}b", "<font size=\"-7\">a<font size=\"+0\">b"},
+      {"{\\fs4294967295}x", "<font size=\"+2147483636\">x"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(convert(row.text), row.markup) << row.text;
+}
+
+TEST_F(LineConverterTest, LineBreakCodesInOnePass) {
+  const struct {
+    std::string text;
+    std::string markup;
+  } rows[] = {
+      {"a\\Nb\\nc\\hd", "a\nb\nc d"},
+      {"\\\\N", "\\\n"},
+      {"\\N\\", "\n\\"},
+      {"{\\b1\\N}x", "<b>x"},  // codes inside braces are replaced first
+      {"x\\", "x\\"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(convert(row.text), row.markup) << row.text;
+}
+
+TEST_F(LineConverterTest, MissingTextColumnIsAddedOnce) {
+  columns.clear();
+  EXPECT_EQ(convert("0,a,b"), "0,a,b");
+  EXPECT_EQ(columns.size(), 1u);
+  EXPECT_EQ(columns.at("Text"), 0u);
+}
+
+TEST_F(LineConverterTest, StyleColumnPastTheFieldsGivesNoStyle) {
+  columns = {{"Text", 1}, {"Style", 5}, {"A", 2}, {"B", 3}, {"C", 4}, {"D", 6}, {"E", 0}};
+  styles["x"] = {"<b>", "</b>"};
+  EXPECT_EQ(convert("a,b"), "b");
+  EXPECT_EQ(convert("a,b,c,d,e,x,z"), "<b>b</b>");
+}
+
+}  // namespace
