@@ -241,9 +241,10 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
   output.streamParams[0] = buffer->streamParams[0];
   output.streamParams[1] = buffer->streamParams[1];
   if (buffer->lockDepth() != 0) problems.push_back("output sample arrived locked");
+  // The markup may itself hold NUL bytes (a text field of one NUL is kept),
+  // so only the terminator at payloadSize is checked.
   if (output.payloadSize == 0 || output.payload.size() != output.payloadSize ||
-      output.payload.back() != '\0' ||
-      std::strlen(output.payload.c_str()) + 1 != output.payloadSize) {
+      output.payload.back() != '\0') {
     problems.push_back("output sample not NUL-terminated at payloadSize: size " +
                        std::to_string(output.payloadSize));
   }
