@@ -14,9 +14,9 @@ constexpr const char* kName = "Name";
 constexpr const char* kOutputFormat = "OutputFormat";
 constexpr const char* kType = "Type";
 
-const unsigned short kDisplayName[] = {'G', 'l', 'y', 'p', 'h', 't', 'i', 'd', 'e', ' ',
-                                       'S', 'u', 'b', 't', 'i', 't', 'l', 'e', ' ', 'D',
-                                       'e', 'c', 'o', 'd', 'e', 'r', 0};
+const unsigned short kDisplayName[] = {'G', 'l', 'y', 'p', 'h', 't', 'i', 'd', 'e',
+                                       ' ', 'S', 'u', 'b', 't', 'i', 't', 'l', 'e',
+                                       ' ', 'D', 'e', 'c', 'o', 'd', 'e', 'r', 0};
 constexpr const char* kTypeText = "Overlay|Decoder|Glyphtide";
 
 // Accepted format names: the whole text must match, terminator included.
@@ -159,8 +159,7 @@ bool Subrite::getProperty(const char* name, TypedValue* value) {
   return true;
 }
 
-PortInterface* Subrite::connectUpstream(std::int32_t selector, const char* format,
-                                        std::uintptr_t) {
+PortInterface* Subrite::connectUpstream(std::int32_t selector, const char* format, std::uintptr_t) {
   if (inputPort != nullptr || selector != 1 || format == nullptr || !isInputFormat(format)) {
     return nullptr;
   }

@@ -108,22 +108,22 @@ class Subrite : public Plugin, public TransformComponent {
   // parse, the flush and teardown. Recursive, because a downstream peer may
   // call back into the component on the thread that holds it.
   boost::recursive_mutex lock;
-  std::uint32_t attachValue;                  // from the AttachContext; read by nothing
+  std::uint32_t attachValue;  // from the AttachContext; read by nothing
   // Stored by MsgConnect and MsgAllocator without the lock, possibly while
   // samples flow on another thread: atomic, so store and read never race.
-  std::atomic<PortInterface*> upstreamPeer;   // borrowed; recorded, never called
-  std::atomic<PortInterface*> downstreamPeer; // borrowed; gets output and forwards
-  Input* inputPort;                           // owned, or null
-  Output* outputPort;                         // owned, or null
-  const char* inputFormat;                    // the caller's "SSA" or "ASS", by address
-  const char* outputFormat;                   // the caller's "UTF8", by address
-  PropertyTable properties;                   // the table and its strings are owned
-  MediaBuffer* heldSample;                    // one owned reference; only under lock
+  std::atomic<PortInterface*> upstreamPeer;       // borrowed; recorded, never called
+  std::atomic<PortInterface*> downstreamPeer;     // borrowed; gets output and forwards
+  Input* inputPort;                               // owned, or null
+  Output* outputPort;                             // owned, or null
+  const char* inputFormat;                        // the caller's "SSA" or "ASS", by address
+  const char* outputFormat;                       // the caller's "UTF8", by address
+  PropertyTable properties;                       // the table and its strings are owned
+  MediaBuffer* heldSample;                        // one owned reference; only under lock
   std::atomic<SampleAllocator*> sampleAllocator;  // borrowed
-  MediaBuffer* heldFormat;                    // one owned reference
-  std::atomic<std::uint32_t> streamParams[2]; // stamped on every output sample
-  ssa::EventColumns eventColumns;             // under lock
-  ssa::StyleTable styleTable;                 // under lock
+  MediaBuffer* heldFormat;                        // one owned reference
+  std::atomic<std::uint32_t> streamParams[2];     // stamped on every output sample
+  ssa::EventColumns eventColumns;                 // under lock
+  ssa::StyleTable styleTable;                     // under lock
   // Scratch of the sample path, reused from line to line; under lock.
   ssa::LineConverter converter;
   std::string markup;

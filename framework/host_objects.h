@@ -65,8 +65,8 @@ class MediaBuffer {
   std::uint32_t payloadSize;  // payload length in bytes, read and written in place
   std::uint8_t unknown1[36];
   union {
-    std::uint32_t passThrough[2];    // samples: copied from input to output
-    char formatIdentifier[12];       // format records: the format code, "SUB "
+    std::uint32_t passThrough[2];  // samples: copied from input to output
+    char formatIdentifier[12];     // format records: the format code, "SUB "
   };
   std::uint32_t formatIdentifierLength;  // format records: 4 for "SUB "
   std::uint8_t unknown2[8];

@@ -10,10 +10,8 @@ const String<char> IdInterfaceTransform("com.zelk.flowloom.interface.transform",
                                         &sharedAllocator<char>());
 const String<char> IdComponentTransform("com.zelk.flowloom.component.transform",
                                         &sharedAllocator<char>());
-const String<char> IdComponentInput("com.zelk.flowloom.component.input",
-                                    &sharedAllocator<char>());
-const String<char> IdInterfaceInput("com.zelk.flowloom.interface.input",
-                                    &sharedAllocator<char>());
+const String<char> IdComponentInput("com.zelk.flowloom.component.input", &sharedAllocator<char>());
+const String<char> IdInterfaceInput("com.zelk.flowloom.interface.input", &sharedAllocator<char>());
 const String<char> IdComponentOutput("com.zelk.flowloom.component.output",
                                      &sharedAllocator<char>());
 const String<char> IdComponentOutputSingle("com.zelk.flowloom.component.output.single",

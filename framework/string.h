@@ -10,9 +10,9 @@ namespace FLM {
 
 template <typename T>
 struct String {
-  T* data;                         // length elements and a 0, or null
-  std::int32_t length;             // elements before the terminating 0
-  StandardAllocator<T>* allocator; // made data and must free it
+  T* data;                          // length elements and a 0, or null
+  std::int32_t length;              // elements before the terminating 0
+  StandardAllocator<T>* allocator;  // made data and must free it
 
   // Makes a copy of a NUL-terminated text; a null text gives an empty string.
   String(const T* text, StandardAllocator<T>* allocator)

@@ -134,8 +134,7 @@ class BlockTranslator {
 
   // A translation replaces its block: what precedes its first "{" is final,
   // the rest becomes the carry. Only `value` can hold a "{".
-  void emit(std::string_view prefix, std::string_view value = {},
-            std::string_view suffix = {}) {
+  void emit(std::string_view prefix, std::string_view value = {}, std::string_view suffix = {}) {
     clearCarry();
     out.append(prefix);
     const std::size_t open = value.find('{');

@@ -27,8 +27,8 @@ class LineConverter {
   // Answers false when the line has no Text field (no output); otherwise
   // `markup` holds the result. Adds "Text" -> 0 to eventColumns when the table
   // has no "Text" entry, as later lines rely on.
-  bool convert(std::string_view lineText, EventColumns& eventColumns,
-               const StyleTable& styleTable, std::string& markup);
+  bool convert(std::string_view lineText, EventColumns& eventColumns, const StyleTable& styleTable,
+               std::string& markup);
 
  private:
   std::vector<std::string_view> fields_;

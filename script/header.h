@@ -16,7 +16,6 @@ void assignDefaultColumns(EventColumns& eventColumns);
 // events "Format:" lines replace eventColumns. Entries are added and
 // overwritten, never removed. Answers whether eventColumns has "Text" after.
 // Does not assign the defaults; the caller does that first.
-bool readScriptHeader(std::string_view header, EventColumns& eventColumns,
-                      StyleTable& styleTable);
+bool readScriptHeader(std::string_view header, EventColumns& eventColumns, StyleTable& styleTable);
 
 }  // namespace ssa

@@ -77,10 +77,10 @@ TEST(PropertiesTest, RefusalsLeaveTheValueAlone) {
     const char* name;
     std::uint8_t tag;
   } rows[] = {
-      {"name", FLM::TypeString},          {"NAME", FLM::TypeString},
-      {"Names", FLM::TypeString},         {"", FLM::TypeString},
-      {"InputFormat", FLM::TypeString},   {"OutputFormat", FLM::TypeString},
-      {"InputFormat", FLM::TypeObject},   {"inputformat", FLM::TypeFourCC},
+      {"name", FLM::TypeString},        {"NAME", FLM::TypeString},
+      {"Names", FLM::TypeString},       {"", FLM::TypeString},
+      {"InputFormat", FLM::TypeString}, {"OutputFormat", FLM::TypeString},
+      {"InputFormat", FLM::TypeObject}, {"inputformat", FLM::TypeFourCC},
   };
   for (const auto& row : rows) {
     FLM::TypedValue value{};
@@ -130,16 +130,16 @@ TEST(PortsTest, ConnectRefusalsChangeNothing) {
     std::int32_t selector;
     const char* format;
   } refused[] = {
-      {true, 1, "ssa"},  {true, 1, "SSA "}, {true, 1, "SSAX"}, {true, 1, "AS"},
-      {true, 1, ""},     {true, 0, "SSA"},  {true, 2, "SSA"},  {true, -1, "ASS"},
-      {true, 1, "UTF8"}, {true, 1, nullptr}, {false, 1, "utf8"}, {false, 1, "UTF-8"},
+      {true, 1, "ssa"},    {true, 1, "SSA "},  {true, 1, "SSAX"},  {true, 1, "AS"},
+      {true, 1, ""},       {true, 0, "SSA"},   {true, 2, "SSA"},   {true, -1, "ASS"},
+      {true, 1, "UTF8"},   {true, 1, nullptr}, {false, 1, "utf8"}, {false, 1, "UTF-8"},
       {false, 1, "UTF8 "}, {false, 0, "UTF8"}, {false, 2, "UTF8"}, {false, 1, "ASS"},
       {false, 1, nullptr},
   };
   for (const auto& row : refused) {
-    FLM::PortInterface* port = row.input
-                                   ? module.outputSide->connectUpstream(row.selector, row.format, 0)
-                                   : module.inputSide->connectDownstream(row.selector, row.format, 0);
+    FLM::PortInterface* port =
+        row.input ? module.outputSide->connectUpstream(row.selector, row.format, 0)
+                  : module.inputSide->connectDownstream(row.selector, row.format, 0);
     EXPECT_EQ(port, nullptr) << (row.format ? row.format : "(null)") << " / " << row.selector;
   }
   FLM::TypedValue code = askFourCC();
@@ -154,7 +154,8 @@ TEST(PortsTest, OnePortEachSideUntilDisconnected) {
   EXPECT_EQ(module.outputSide->connectUpstream(1, "SSA", 0), nullptr);
   EXPECT_EQ(module.outputSide->connectUpstream(1, "ASS", 0), nullptr);
   EXPECT_FALSE(module.outputSide->disconnectUpstream(nullptr));
-  EXPECT_FALSE(module.outputSide->disconnectUpstream(reinterpret_cast<FLM::PortInterface*>(&module)));
+  EXPECT_FALSE(
+      module.outputSide->disconnectUpstream(reinterpret_cast<FLM::PortInterface*>(&module)));
   EXPECT_TRUE(module.outputSide->disconnectUpstream(in));
   EXPECT_FALSE(module.outputSide->disconnectUpstream(in)) << "already closed";
   FLM::PortInterface* again = module.outputSide->connectUpstream(1, "ASS", 0);

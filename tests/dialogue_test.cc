@@ -1,10 +1,11 @@
 // Field splitting and the one-pass block translation, on line texts.
+#include "script/dialogue.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "script/dialogue.h"
 #include "script/header.h"
 
 namespace {
@@ -28,14 +29,14 @@ TEST(SplitEventFieldsTest, Rows) {
       {" a,b ", 1, {"a,b"}},
       {"a,b,c", 2, {"a", "b,c"}},
       {"a, b ,c,d", 3, {"a", "b", "c,d"}},
-      {"a,b", 10, {"a", "b"}},                          // fewer commas, fewer fields
+      {"a,b", 10, {"a", "b"}},                                    // fewer commas, fewer fields
       {"0,{x,y},T, and more", 3, {"0", "{x,y}", "T, and more"}},  // brace comma stays
-      {"a,b,", 10, {"a", "b,"}},                        // a final comma is never a field comma
+      {"a,b,", 10, {"a", "b,"}},  // a final comma is never a field comma
       {"a,,b", 3, {"a", "", "b"}},
-      {"  ,x", 2, {" ", "x"}},                          // all-blank keeps its last byte
-      {"a,\t b\t", 2, {"a", "\t b\t"}},                 // tabs stay
-      {"a,b\0"s, 2, {"a", "b"}},                        // a counted NUL is trimmed
-      {"a,\0"s, 2, {"a", "\0"s}},                       // ... unless it is all there is
+      {"  ,x", 2, {" ", "x"}},           // all-blank keeps its last byte
+      {"a,\t b\t", 2, {"a", "\t b\t"}},  // tabs stay
+      {"a,b\0"s, 2, {"a", "b"}},         // a counted NUL is trimmed
+      {"a,\0"s, 2, {"a", "\0"s}},        // ... unless it is all there is
       {"", 10, {""}},
   };
   for (const auto& row : rows) {

@@ -2,7 +2,6 @@
 // byte, tables included: random headers and lines, the shared corpus, and a
 // generated script.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,8 +37,7 @@ class Pair {
   void line(const std::string& text) {
     std::string expected;
     std::string actual;
-    const bool expectedProduced =
-        oracle::convertLine(text, oracleColumns, oracleStyles, &expected);
+    const bool expectedProduced = oracle::convertLine(text, oracleColumns, oracleStyles, &expected);
     const bool produced = converter.convert(text, columns, styles, actual);
     ASSERT_EQ(produced, expectedProduced) << "line: " << text;
     if (produced) {
@@ -143,11 +141,11 @@ TEST(DifferentialTest, SharedCorpus) {
 TEST(DifferentialTest, GeneratedScript) {
   const fs::path generator = fs::path(SUBRITE_SHARED_DIR) / "corpus" / "make-big.py";
   if (!fs::exists(generator)) GTEST_SKIP() << "no script generator at " << generator;
-  const fs::path out = fs::temp_directory_path() /
-                        ("subrite-differential-" + std::to_string(getpid()) + ".ass");
+  const fs::path out =
+      fs::temp_directory_path() / ("subrite-differential-" + std::to_string(getpid()) + ".ass");
   const std::string command = "python3 '" + generator.string() +
-                              "' --lines 3000 --seed 7 --pathological 1 --out '" +
-                              out.string() + "'";
+                              "' --lines 3000 --seed 7 --pathological 1 --out '" + out.string() +
+                              "'";
   const int status = std::system(command.c_str());
   const std::string script = readFile(out);
   fs::remove(out);

@@ -82,9 +82,8 @@ TEST_F(MessagesTest, ForwardingKeepsTheAddressAndTheAnswer) {
     std::uint32_t id;
     FLM::TypedValue* value;
   } rows[] = {
-      {FLM::MsgStreamParams, &params}, {FLM::MsgStreamParams, nullptr},
-      {FLM::MsgFormat, &format},       {FLM::MsgFormat, nullptr},
-      {FLM::MsgFormat, &wrongTag},
+      {FLM::MsgStreamParams, &params}, {FLM::MsgStreamParams, nullptr}, {FLM::MsgFormat, &format},
+      {FLM::MsgFormat, nullptr},       {FLM::MsgFormat, &wrongTag},
   };
   for (bool answer : {true, false}) {
     module.sink.answer = answer;
@@ -138,7 +137,8 @@ TEST_F(MessagesTest, InvalidSamplesAreRefusedAndTheHeldOneStays) {
   EXPECT_FALSE(module.stream(FLM::MsgSample, &wrongTag));
   EXPECT_FALSE(module.stream(FLM::MsgSample, &nullPayload));
   EXPECT_FALSE(module.stream(FLM::MsgSample, nullptr));
-  EXPECT_EQ(module.ledger.counts().released, 0u) << "the held sample was neither released nor replaced";
+  EXPECT_EQ(module.ledger.counts().released, 0u)
+      << "the held sample was neither released nor replaced";
   other->releaseAs(host::Holder::Host);
   EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, nullptr));
   EXPECT_TRUE(LedgerClean(module.ledger));
@@ -186,8 +186,13 @@ TEST_F(MessagesTest, FormatRecordIsTakenOnlyAsSubWithLengthFour) {
     std::string identifier;
     bool taken;
   } rows[] = {
-      {"SUB ", true}, {"sub ", false}, {"SUBT", false}, {"SUB", false},
-      {std::string("SUB \0", 5), false}, {"SUB  ", false}, {"", false},
+      {"SUB ", true},
+      {"sub ", false},
+      {"SUBT", false},
+      {"SUB", false},
+      {std::string("SUB \0", 5), false},
+      {"SUB  ", false},
+      {"", false},
   };
   for (const auto& row : rows) {
     Module fresh;

@@ -1,12 +1,13 @@
 // Pins the reference converter to the documented examples, so that a
 // disagreement in a differential test points at the production code.
+#include "tests/oracle/oracle.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "tests/oracle/oracle.h"
 #include "tests/oracle/random_lines.h"
 
 namespace oracle {
@@ -15,25 +16,20 @@ namespace {
 using namespace std::string_literals;
 using Strings = std::vector<std::string>;
 
-const EventColumns kDefaultColumns = {
-    {"Marked", 0}, {"Start", 1},   {"End", 2},     {"Style", 3},
-    {"Name", 4},   {"MarginL", 5}, {"MarginR", 6}, {"MarginV", 7},
-    {"Effect", 8}, {"Text", 9}};
+const EventColumns kDefaultColumns = {{"Marked", 0}, {"Start", 1},   {"End", 2},     {"Style", 3},
+                                      {"Name", 4},   {"MarginL", 5}, {"MarginR", 6}, {"MarginV", 7},
+                                      {"Effect", 8}, {"Text", 9}};
 
-const EventColumns kWorkedColumns = {
-    {"Layer", 0}, {"Start", 1},   {"End", 2},     {"Style", 3},
-    {"Name", 4},  {"MarginL", 5}, {"MarginR", 6}, {"MarginV", 7},
-    {"Effect", 8}, {"Text", 9}};
+const EventColumns kWorkedColumns = {{"Layer", 0},  {"Start", 1},   {"End", 2},     {"Style", 3},
+                                     {"Name", 4},   {"MarginL", 5}, {"MarginR", 6}, {"MarginV", 7},
+                                     {"Effect", 8}, {"Text", 9}};
 
-const std::string kDefaultOpen =
-    "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
+const std::string kDefaultOpen = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
 const std::string kDefaultClose = "</b></font>";
 
 const StyleTable kWorkedStyles = {
     {"Default", {kDefaultOpen, kDefaultClose}},
-    {"Note",
-     {"<font face=\"Tahoma\" size=\"+4\" color=\"#FF0000\"><i>",
-      "</i></font>"}}};
+    {"Note", {"<font face=\"Tahoma\" size=\"+4\" color=\"#FF0000\"><i>", "</i></font>"}}};
 
 const std::string kWorkedHeader =
     "[Script Info]\r\n"
@@ -67,14 +63,13 @@ TEST(OracleTextTest, Tokenize) {
     std::string delimiters, text;
     Strings pieces;
   };
-  const std::vector<Case> cases = {
-      {",", "a,b,,c,", {"a", "b", "c"}},
-      {",", " x , y ", {"x", "y"}},
-      {",", "a, ,b", {"a", " ", "b"}},
-      {",", "a,,b", {"a", "b"}},
-      {",", ",,,", {}},
-      {",", "", {}},
-      {"\r\n", "L1\r\nL2\n\nL3\r", {"L1", "L2", "L3"}}};
+  const std::vector<Case> cases = {{",", "a,b,,c,", {"a", "b", "c"}},
+                                   {",", " x , y ", {"x", "y"}},
+                                   {",", "a, ,b", {"a", " ", "b"}},
+                                   {",", "a,,b", {"a", "b"}},
+                                   {",", ",,,", {}},
+                                   {",", "", {}},
+                                   {"\r\n", "L1\r\nL2\n\nL3\r", {"L1", "L2", "L3"}}};
   for (const Case& c : cases) {
     EXPECT_EQ(tokenize(c.delimiters, c.text), c.pieces) << '"' << c.text << '"';
   }
@@ -85,16 +80,15 @@ TEST(OracleTextTest, FindFieldComma) {
     std::string text;
     std::uint32_t start, expected;
   };
-  const std::vector<Case> cases = {
-      {"0,0:00:01.00,a{\\i1,x},b", 0, 1},
-      {"0,0:00:01.00,a{\\i1,x},b", 2, 12},
-      {"{,},x", 0, 3},
-      {"a,", 0, kNoPosition},
-      {"x,y", 2, kNoPosition},
-      {"", 0, kNoPosition},
-      {"{a,b,c}", 0, kNoPosition},
-      {"}{,},", 0, kNoPosition},
-      {"},a", 0, 1}};
+  const std::vector<Case> cases = {{"0,0:00:01.00,a{\\i1,x},b", 0, 1},
+                                   {"0,0:00:01.00,a{\\i1,x},b", 2, 12},
+                                   {"{,},x", 0, 3},
+                                   {"a,", 0, kNoPosition},
+                                   {"x,y", 2, kNoPosition},
+                                   {"", 0, kNoPosition},
+                                   {"{a,b,c}", 0, kNoPosition},
+                                   {"}{,},", 0, kNoPosition},
+                                   {"},a", 0, 1}};
   for (const Case& c : cases) {
     EXPECT_EQ(findFieldComma(c.text, c.start), c.expected)
         << '"' << c.text << "\" from " << c.start;
@@ -105,12 +99,11 @@ TEST(OracleTextTest, ReplaceAll) {
   struct Case {
     std::string pattern, target, replacement, expected;
   };
-  const std::vector<Case> cases = {
-      {"ab", "aab", "b", "b"},
-      {"", "abc", "x", "abc"},
-      {"b", "abc", "", "abc"},
-      {"\\N", "a\\Nb\\N", "\n", "a\nb\n"},
-      {"\\h", "\\\\hh", " ", "\\ h"}};
+  const std::vector<Case> cases = {{"ab", "aab", "b", "b"},
+                                   {"", "abc", "x", "abc"},
+                                   {"b", "abc", "", "abc"},
+                                   {"\\N", "a\\Nb\\N", "\n", "a\nb\n"},
+                                   {"\\h", "\\\\hh", " ", "\\ h"}};
   for (Case c : cases) {
     replaceAll(c.pattern, &c.target, c.replacement);
     EXPECT_EQ(c.target, c.expected) << c.pattern;
@@ -120,8 +113,8 @@ TEST(OracleTextTest, ReplaceAll) {
 
 TEST(OracleTextTest, ParseLeadingDigits) {
   const std::vector<std::pair<std::string, std::uint32_t>> cases = {
-      {"12.5", 12}, {" 20", 0},         {"-5", 0},
-      {"abc", 0},   {"", 0},            {"4294967295", 4294967295u},
+      {"12.5", 12},      {" 20", 0},        {"-5", 0},
+      {"abc", 0},        {"", 0},           {"4294967295", 4294967295u},
       {"4294967296", 0}, {"4294967318", 22}};
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(parseLeadingDigits(text), expected) << text;
@@ -130,12 +123,22 @@ TEST(OracleTextTest, ParseLeadingDigits) {
 
 TEST(OracleTextTest, RelativeFontSize) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"20", "-1"},  {"21", "-0"},  {"22", ""},     {"23", "+0"},
-      {"24", "+1"},  {"25", "+1"},  {"30", "+4"},   {"1", "-10"},
-      {"100", "+39"}, {"0", ""},    {"", ""},       {"abc", ""},
+      {"20", "-1"},
+      {"21", "-0"},
+      {"22", ""},
+      {"23", "+0"},
+      {"24", "+1"},
+      {"25", "+1"},
+      {"30", "+4"},
+      {"1", "-10"},
+      {"100", "+39"},
+      {"0", ""},
+      {"", ""},
+      {"abc", ""},
       {" 20", ""},
       // Too long for the nine-character field; the whole number is given.
-      {"200000022", "+100000000"}, {"4294967295", "+2147483636"}};
+      {"200000022", "+100000000"},
+      {"4294967295", "+2147483636"}};
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(relativeFontSize(text), expected) << text;
   }
@@ -143,20 +146,43 @@ TEST(OracleTextTest, RelativeFontSize) {
 
 TEST(OracleColourTest, ConvertColour) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"&HFF8000", "0080FF"}, {"&HFF8000&", "0080FF"}, {"&HFF&", "FF0000"},
-      {"&H80FF&", "FF8000"},  {"&Hff8000&", "0080ff"}, {"&H00FF8000&", ""},
-      {"&HABC&", ""},         {"&H", ""},              {"&hFF8000&", ""},
-      {"255", "FF0000"},      {"65280", "00FF00"},     {"16711680", "0000FF"},
-      {"16777215", "FFFFFF"}, {"-1", "FFFFFF"},        {"12abc", "0C0000"},
-      {"0x00FF00", "000000"}, {"abc", ""},             {"x", ""},
-      {"&&", ""},             {"&H00FFFFFF", ""},      {"&HFFFFFF&", "FFFFFF"},
+      {"&HFF8000", "0080FF"},
+      {"&HFF8000&", "0080FF"},
+      {"&HFF&", "FF0000"},
+      {"&H80FF&", "FF8000"},
+      {"&Hff8000&", "0080ff"},
+      {"&H00FF8000&", ""},
+      {"&HABC&", ""},
+      {"&H", ""},
+      {"&hFF8000&", ""},
+      {"255", "FF0000"},
+      {"65280", "00FF00"},
+      {"16711680", "0000FF"},
+      {"16777215", "FFFFFF"},
+      {"-1", "FFFFFF"},
+      {"12abc", "0C0000"},
+      {"0x00FF00", "000000"},
+      {"abc", ""},
+      {"x", ""},
+      {"&&", ""},
+      {"&H00FFFFFF", ""},
+      {"&HFFFFFF&", "FFFFFF"},
       {"7", ""},
       // "%d" read by hand: white space, sign, NUL bytes, clamping.
-      {" \t\v+255", "FF0000"}, {"- 1", ""}, {"+", ""},
-      {"12\0"s "34"s, "0C0000"},
-      {"\0" "12"s, ""},        {"99999999999", "FFFFFF"},
-      {"2147483648", "FFFFFF"}, {"-2147483649", "000000"},
-      {"-99999999999", "000000"}, {"-16777216", "000000"}};
+      {" \t\v+255", "FF0000"},
+      {"- 1", ""},
+      {"+", ""},
+      {"12\0"s
+       "34"s,
+       "0C0000"},
+      {"\0"
+       "12"s,
+       ""},
+      {"99999999999", "FFFFFF"},
+      {"2147483648", "FFFFFF"},
+      {"-2147483649", "000000"},
+      {"-99999999999", "000000"},
+      {"-16777216", "000000"}};
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(convertColour(text), expected) << text;
   }
@@ -176,9 +202,9 @@ TEST(OracleColourTest, ReorderAndDecimal) {
 
 TEST(OracleColourTest, OverrideColour) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"{\\c&HFF8000&}", "0080FF"}, {"{\\1c&HFF8000&}", "0080FF"},
-      {"{\\c&HFF&}", "FF0000"},     {"{\\c&HF&}", ""},
-      {"{\\c16777215}", "FFFFFF"},  {"{\\3c&HFF8000&}", ""},
+      {"{\\c&HFF8000&}", "0080FF"},  {"{\\1c&HFF8000&}", "0080FF"},
+      {"{\\c&HFF&}", "FF0000"},      {"{\\c&HF&}", ""},
+      {"{\\c16777215}", "FFFFFF"},   {"{\\3c&HFF8000&}", ""},
       {"{\\1c&H0000FF&}", "FF0000"}, {"{\\c&HFF8000&", ""}};
   for (const auto& [block, expected] : cases) {
     EXPECT_EQ(overrideColour(block), expected) << block;
@@ -208,63 +234,62 @@ TEST(OracleHeaderTest, Cases) {
        kDefaultColumns,
        {{"A", {"<b>", "</b>"}}, {"B", {"<b>", "</b>"}}},
        true},
-      {"[v4+ styles]\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, {},
-       true},
-      {"[V4+ Styles]   \nFormat: Name, Bold\nStyle: A,1", kDefaultColumns,
-       bold, true},
-      {"[V4 Styles]\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, bold,
-       true},
-      {"[V4+ Styles]\t\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, {},
-       true},
+      {"[v4+ styles]\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, {}, true},
+      {"[V4+ Styles]   \nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, bold, true},
+      {"[V4 Styles]\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, bold, true},
+      {"[V4+ Styles]\t\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, {}, true},
       // A "Style:" line opens the section; the "Format:" after it counts.
-      {"Style: A,1\nFormat: Name, Bold\nStyle: B,1", kDefaultColumns,
-       {{"B", {"<b>", "</b>"}}}, true},
+      {"Style: A,1\nFormat: Name, Bold\nStyle: B,1",
+       kDefaultColumns,
+       {{"B", {"<b>", "</b>"}}},
+       true},
       {"Format: Name, Bold\nStyle: A,1", kDefaultColumns, {}, true},
-      {"[V4+ Styles]\nFormat:Name,Fontname\nStyle: A,Arial", kDefaultColumns,
-       {}, true},
+      {"[V4+ Styles]\nFormat:Name,Fontname\nStyle: A,Arial", kDefaultColumns, {}, true},
       {"[V4+ Styles]\nFormat: Name, Fontname, Fontsize, Bold\n"
        "Style: A,Arial,,1",
-       kDefaultColumns, {}, true},
+       kDefaultColumns,
+       {},
+       true},
       {"[V4+ Styles]\nFormat: Name, Fontname, Bold\nStyle: A,Arial,1\n"
        "Style: A,Tahoma,0",
-       kDefaultColumns, {{"A", {"<font face=\"Tahoma\">", "</font>"}}}, true},
-      {"[V4+ Styles]\nFormat: Name, Bold\nStyle: A,1\nStyle: A,0",
-       kDefaultColumns, bold, true},
-      {"[V4+ Styles]\nFormat: Name, Bold, Italic\nStyle: A,-1,0",
-       kDefaultColumns, bold, true},
+       kDefaultColumns,
+       {{"A", {"<font face=\"Tahoma\">", "</font>"}}},
+       true},
+      {"[V4+ Styles]\nFormat: Name, Bold\nStyle: A,1\nStyle: A,0", kDefaultColumns, bold, true},
+      {"[V4+ Styles]\nFormat: Name, Bold, Italic\nStyle: A,-1,0", kDefaultColumns, bold, true},
       {"[V4+ Styles]\nFormat: Name, Fontsize, PrimaryColour\n"
        "Style: A,22,&H00FFFFFF",
-       kDefaultColumns, {{"A", {"<font size=\"\" color=\"#\">", "</font>"}}},
+       kDefaultColumns,
+       {{"A", {"<font size=\"\" color=\"#\">", "</font>"}}},
        true},
-      {"[V4+ Styles]\nFormat: Name, Bold, Italic\nStyle: A,0,0",
-       kDefaultColumns, {}, true},
+      {"[V4+ Styles]\nFormat: Name, Bold, Italic\nStyle: A,0,0", kDefaultColumns, {}, true},
       {"[V4+ Styles]\nFormat: Name, Bold, Italic\nStyle: A,1,1",
-       kDefaultColumns, {{"A", {"<b><i>", "</i></b>"}}}, true},
+       kDefaultColumns,
+       {{"A", {"<b><i>", "</i></b>"}}},
+       true},
       // Further sections before "[Events]" still belong to the styles.
-      {"[V4+ Styles]\n[Fonts]\nFormat: Name, Bold\nStyle: A,1",
-       kDefaultColumns, bold, true},
-      {"[V4+ Styles]\nFormat: Name, Bold\n[Events]\nStyle: A,1",
-       kDefaultColumns, {}, true},
+      {"[V4+ Styles]\n[Fonts]\nFormat: Name, Bold\nStyle: A,1", kDefaultColumns, bold, true},
+      {"[V4+ Styles]\nFormat: Name, Bold\n[Events]\nStyle: A,1", kDefaultColumns, {}, true},
       // Events first: the style "Format:" line is taken as the events one.
       {"[Events]\nFormat: Layer, Text\n[V4+ Styles]\nFormat: Name, Bold\n"
        "Style: A,1",
-       {{"Name", 0}, {"Bold", 1}}, {}, false},
+       {{"Name", 0}, {"Bold", 1}},
+       {},
+       false},
       {"[Events]\nFormat: Layer\n[V4+ Styles]\nFormat: Name, Text\n"
        "Style: A,1",
-       {{"Name", 0}, {"Text", 1}}, {}, true},
-      {"[Events]\nFormat: Text, Style, Text", {{"Text", 0}, {"Style", 1}}, {},
+       {{"Name", 0}, {"Text", 1}},
+       {},
        true},
-      {"[Events]\nFormat: Layer, Style", {{"Layer", 0}, {"Style", 1}}, {},
-       false},
+      {"[Events]\nFormat: Text, Style, Text", {{"Text", 0}, {"Style", 1}}, {}, true},
+      {"[Events]\nFormat: Layer, Style", {{"Layer", 0}, {"Style", 1}}, {}, false},
       // Lines that end at the colon give empty field lists.
       {"[Events]\nFormat: ", {}, {}, false},
       {"[V4+ Styles]\nFormat:\nStyle: A", kDefaultColumns, {}, true},
       {"[V4+ Styles]\nFormat: Name\nStyle:", kDefaultColumns, {}, true},
       // A repeated name leaves fewer columns; no column may pass the fields.
-      {"[V4+ Styles]\nFormat: Name, Bold, Name\nStyle: A,1", kDefaultColumns,
-       bold, true},
-      {"[V4+ Styles]\nFormat: Name, Name, Bold\nStyle: A,1", kDefaultColumns,
-       {}, true}};
+      {"[V4+ Styles]\nFormat: Name, Bold, Name\nStyle: A,1", kDefaultColumns, bold, true},
+      {"[V4+ Styles]\nFormat: Name, Name, Bold\nStyle: A,1", kDefaultColumns, {}, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
     EventColumns columns;
@@ -279,9 +304,8 @@ TEST(OracleHeaderTest, LaterParseKeepsEarlierEntries) {
   EventColumns columns;
   StyleTable styles;
   ASSERT_TRUE(parseScriptHeader(kWorkedHeader, columns, styles));
-  EXPECT_TRUE(parseScriptHeader(
-      "[V4+ Styles]\nFormat: Name, Bold\nStyle: Default,0\nStyle: A,1",
-      columns, styles));
+  EXPECT_TRUE(parseScriptHeader("[V4+ Styles]\nFormat: Name, Bold\nStyle: Default,0\nStyle: A,1",
+                                columns, styles));
   EventColumns expected = kDefaultColumns;
   expected["Layer"] = 0;
   EXPECT_EQ(columns, expected);
@@ -297,9 +321,9 @@ TEST(OracleSplitTest, Fields) {
     Strings fields;
   };
   const std::vector<Case> cases = {
-      {" 0,0:00:01.00,0:00:03.50,Default,{x,y},0,0,0,,T, and more", 10,
-       {"0", "0:00:01.00", "0:00:03.50", "Default", "{x,y}", "0", "0", "0", "",
-        "T, and more"}},
+      {" 0,0:00:01.00,0:00:03.50,Default,{x,y},0,0,0,,T, and more",
+       10,
+       {"0", "0:00:01.00", "0:00:03.50", "Default", "{x,y}", "0", "0", "0", "", "T, and more"}},
       {" a , b,c ", 0, {"a , b,c"}},
       {" a , b,c ", 1, {"a , b,c"}},
       {" a , b,c ", 2, {"a", "b,c"}},
@@ -352,27 +376,23 @@ TEST(OracleConvertTest, WorkedTables) {
       // A "{" brought in by a translation opens a block in the next pass.
       {line("Other", "{\\fn{}x}y"), true, "<font face=\"y", 0},
       {line("Other", "{\\c&H{0{0{0&}a}b"), true, "<font color=\"#b", 0},
-      {" 0,0:00:01.00,0:00:03.50,Default,{x,y},0,0,0,,T, and more", true,
-       o + "T, and more" + c, 0},
+      {" 0,0:00:01.00,0:00:03.50,Default,{x,y},0,0,0,,T, and more", true, o + "T, and more" + c, 0},
       {line(" Default ", "x"), true, o + "x" + c, 0},
       {line("default", "x"), true, "x", 0},
       {line("Note", "x"), true,
-       kWorkedStyles.at("Note").first + "x" + kWorkedStyles.at("Note").second,
-       0},
+       kWorkedStyles.at("Note").first + "x" + kWorkedStyles.at("Note").second, 0},
       {line("Default", "  spaced\\N  "), true, o + "spaced\n" + c, 0},
       {line("Default", "{\\an8}"), true, o + c, 0},
       // An empty Text field: the final comma is never a separator.
       {" 0,0:00:01.00,0:00:03.50,Default,,0000,0000,0000,,", false, "", 0},
-      {" 0,0:00:01.00,0:00:03.50,Default,,0000,0000,0000,,\0"s, true,
-       o + "\0"s + c, 0},
+      {" 0,0:00:01.00,0:00:03.50,Default,,0000,0000,0000,,\0"s, true, o + "\0"s + c, 0},
       {" a,b", false, "", 0},
       {"", false, "", 0}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.lineText);
     EventColumns columns = kWorkedColumns;
     std::string markup = "unchanged";
-    EXPECT_EQ(convertLine(k.lineText, columns, kWorkedStyles, &markup),
-              k.converted);
+    EXPECT_EQ(convertLine(k.lineText, columns, kWorkedStyles, &markup), k.converted);
     EXPECT_EQ(columns, kWorkedColumns);
     if (!k.converted) continue;
     EXPECT_EQ(markup, k.markup);
@@ -385,8 +405,8 @@ TEST(OracleConvertTest, WorkedTables) {
 TEST(OracleConvertTest, NoColumnsTakesTheWholeLine) {
   EventColumns columns;
   std::string markup;
-  ASSERT_TRUE(convertLine(" 0,0:00:01.00,0:00:03.50,Default,,0,0,0,,Hi, there",
-                          columns, kWorkedStyles, &markup));
+  ASSERT_TRUE(convertLine(" 0,0:00:01.00,0:00:03.50,Default,,0,0,0,,Hi, there", columns,
+                          kWorkedStyles, &markup));
   EXPECT_EQ(markup, "0,0:00:01.00,0:00:03.50,Default,,0,0,0,,Hi, there");
   const EventColumns textOnly = {{"Text", 0}};
   EXPECT_EQ(columns, textOnly);

@@ -8,17 +8,14 @@
 namespace oracle {
 namespace {
 
-bool isTrimmable(char c) {
-  return c == ' ' || c == '\r' || c == '\n' || c == '\0';
-}
+bool isTrimmable(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // White space as isspace sees it in the C locale; spelled out so that the
 // current locale and 8-bit bytes cannot change the answer.
 bool isCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -32,9 +29,7 @@ std::string restAfter(const std::string& line, std::size_t skip) {
   return line.substr(skip);
 }
 
-bool hasKey(const EventColumns& table, const char* key) {
-  return table.find(key) != table.end();
-}
+bool hasKey(const EventColumns& table, const char* key) { return table.find(key) != table.end(); }
 
 // Column table from the names of a "Format:" line; walking from the last name
 // down lets the first of a repeated name win.
@@ -146,8 +141,7 @@ class HeaderParse {
     if (!hasKey(styleColumns_, "Name")) return;
     // A repeated column name leaves fewer columns than fields in the format
     // line; a style line must not send any of its columns past its fields.
-    for (const char* column :
-         {"Name", "Fontname", "Fontsize", "PrimaryColour", "Bold", "Italic"}) {
+    for (const char* column : {"Name", "Fontname", "Fontsize", "PrimaryColour", "Bold", "Italic"}) {
       const auto it = styleColumns_.find(column);
       if (it != styleColumns_.end() && it->second >= fields.size()) return;
     }
@@ -164,12 +158,10 @@ class HeaderParse {
         opening += " face=\"" + field(fields, "Fontname") + "\"";
       }
       if (hasFontsize) {
-        opening +=
-            " size=\"" + relativeFontSize(field(fields, "Fontsize")) + "\"";
+        opening += " size=\"" + relativeFontSize(field(fields, "Fontsize")) + "\"";
       }
       if (hasColour) {
-        opening += " color=\"#" +
-                   convertColour(field(fields, "PrimaryColour")) + "\"";
+        opening += " color=\"#" + convertColour(field(fields, "PrimaryColour")) + "\"";
       }
       opening += ">";
       closing = "</font>";
@@ -187,8 +179,7 @@ class HeaderParse {
     }
   }
 
-  const std::string& field(const std::vector<std::string>& fields,
-                           const char* column) const {
+  const std::string& field(const std::vector<std::string>& fields, const char* column) const {
     return fields[styleColumns_.find(column)->second];
   }
 
@@ -212,8 +203,7 @@ std::string trim(const std::string& text) {
   return text.substr(start, last - start + 1);
 }
 
-std::vector<std::string> tokenize(const std::string& delimiters,
-                                  const std::string& text) {
+std::vector<std::string> tokenize(const std::string& delimiters, const std::string& text) {
   std::vector<std::string> pieces;
   std::size_t start = text.find_first_not_of(delimiters, 0);
   std::size_t stop = text.find_first_of(delimiters, start);
@@ -243,8 +233,7 @@ std::uint32_t findFieldComma(const std::string& text, std::uint32_t start) {
   return kNoPosition;
 }
 
-void replaceAll(const std::string& pattern, std::string* target,
-                const std::string& replacement) {
+void replaceAll(const std::string& pattern, std::string* target, const std::string& replacement) {
   if (target == nullptr || pattern.empty() || replacement.empty()) return;
   for (;;) {
     const std::size_t at = target->find(pattern, 0);
@@ -311,13 +300,10 @@ std::string decimalColour(const std::string& text) {
   std::int64_t value = negative ? -magnitude : magnitude;
   if (value > INT32_MAX) value = INT32_MAX;
   if (value < INT32_MIN) value = INT32_MIN;
-  const std::uint32_t v =
-      static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+  const std::uint32_t v = static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
   char buffer[7];
-  std::snprintf(buffer, sizeof buffer, "%02X%02X%02X",
-                static_cast<unsigned>(v & 0xFF),
-                static_cast<unsigned>((v >> 8) & 0xFF),
-                static_cast<unsigned>((v >> 16) & 0xFF));
+  std::snprintf(buffer, sizeof buffer, "%02X%02X%02X", static_cast<unsigned>(v & 0xFF),
+                static_cast<unsigned>((v >> 8) & 0xFF), static_cast<unsigned>((v >> 16) & 0xFF));
   return std::string(buffer, 6);
 }
 
@@ -338,9 +324,8 @@ std::string overrideColour(const std::string& block) {
 
 bool parseScriptHeader(const std::string& header, EventColumns& eventColumns,
                        StyleTable& styleTable) {
-  static const char* const kDefaults[] = {
-      "Marked", "Start",   "End",     "Style",  "Name",
-      "MarginL", "MarginR", "MarginV", "Effect", "Text"};
+  static const char* const kDefaults[] = {"Marked",  "Start",   "End",     "Style",  "Name",
+                                          "MarginL", "MarginR", "MarginV", "Effect", "Text"};
   for (std::uint32_t i = 0; i < 10; ++i) {
     eventColumns.insert_or_assign(kDefaults[i], i);
   }
@@ -349,8 +334,7 @@ bool parseScriptHeader(const std::string& header, EventColumns& eventColumns,
   return hasKey(eventColumns, "Text");
 }
 
-std::vector<std::string> splitEventFields(const std::string& line,
-                                          std::uint32_t limit) {
+std::vector<std::string> splitEventFields(const std::string& line, std::uint32_t limit) {
   std::vector<std::string> out;
   std::size_t start = 0;
   std::uint32_t comma = findFieldComma(line, 0);
@@ -369,8 +353,8 @@ std::vector<std::string> splitEventFields(const std::string& line,
 
 bool convertLine(const std::string& lineText, EventColumns& eventColumns,
                  const StyleTable& styleTable, std::string* markup) {
-  const std::vector<std::string> fields = splitEventFields(
-      lineText, static_cast<std::uint32_t>(eventColumns.size()));
+  const std::vector<std::string> fields =
+      splitEventFields(lineText, static_cast<std::uint32_t>(eventColumns.size()));
 
   auto text = eventColumns.find("Text");
   if (text == eventColumns.end()) {

@@ -16,8 +16,7 @@ namespace oracle {
 // The same types as the production tables, so a table filled by one side can
 // be handed to the other.
 using EventColumns = std::map<std::string, std::uint32_t, std::less<>>;
-using StyleTable =
-    std::map<std::string, std::pair<std::string, std::string>, std::less<>>;
+using StyleTable = std::map<std::string, std::pair<std::string, std::string>, std::less<>>;
 
 // What findFieldComma answers when it finds nothing: the "not found" position
 // of a 32-bit host, whatever the width of std::size_t here.
@@ -28,8 +27,7 @@ constexpr std::uint32_t kNoPosition = 0xFFFFFFFFu;
 std::string trim(const std::string& text);
 
 // Pieces between runs of delimiter bytes, each trimmed; never an empty piece.
-std::vector<std::string> tokenize(const std::string& delimiters,
-                                  const std::string& text);
+std::vector<std::string> tokenize(const std::string& delimiters, const std::string& text);
 
 // Next comma from `start` that is outside a brace block; the last byte of the
 // text is never examined.
@@ -38,8 +36,7 @@ std::uint32_t findFieldComma(const std::string& text, std::uint32_t start);
 // Replaces the first occurrence, searching from the beginning each time, until
 // none is left. Does nothing for a null target, an empty pattern or an empty
 // replacement.
-void replaceAll(const std::string& pattern, std::string* target,
-                const std::string& replacement);
+void replaceAll(const std::string& pattern, std::string* target, const std::string& replacement);
 
 // Leading decimal digits, wrapping modulo 2^32; no sign, no white space.
 std::uint32_t parseLeadingDigits(const std::string& text);
@@ -61,8 +58,7 @@ bool parseScriptHeader(const std::string& header, EventColumns& eventColumns,
                        StyleTable& styleTable);
 
 // Cuts a line into at most `limit` trimmed fields; the last keeps its commas.
-std::vector<std::string> splitEventFields(const std::string& line,
-                                          std::uint32_t limit);
+std::vector<std::string> splitEventFields(const std::string& line, std::uint32_t limit);
 
 // Converts the text of a "Dialogue:" line (the bytes after the prefix).
 // False when the line has no Text field; otherwise *markup is the result.
