@@ -151,12 +151,14 @@ class BlockTranslator {
   // "<font face=\"" + bytes 4 up to the closing brace + "\">", without
   // copying the carry: its tail stays where it is.
   void emitFace(const Block& block) {
-    out.append(kFaceOpen);
+    std::string_view prefix = kFaceOpen;
     const std::string_view inputPart = block.b.substr(0, block.b.size() - 1);
     if (block.a.size() > 4) {
       const std::string_view carried = block.a.substr(4);
       const std::size_t open = carried.find('{');
       if (open != std::string_view::npos) {
+        // The carry's own tail becomes the new carry, in place.
+        out.append(prefix);
         out.append(carried.substr(0, open));
         carryStart += 4 + open;
         compactCarry();
@@ -164,20 +166,12 @@ class BlockTranslator {
         carry.append(kAttributeClose);
         return;
       }
+      out.append(prefix);
       out.append(carried);
+      prefix = {};
     }
     const std::size_t skip = block.a.size() < 4 ? 4 - block.a.size() : 0;
-    const std::string_view rest = inputPart.substr(skip);
-    clearCarry();
-    const std::size_t open = rest.find('{');
-    if (open == std::string_view::npos) {
-      out.append(rest);
-      out.append(kAttributeClose);
-      return;
-    }
-    out.append(rest.substr(0, open));
-    carry.assign(rest.substr(open));
-    carry.append(kAttributeClose);
+    emit(prefix, inputPart.substr(skip), kAttributeClose);
   }
 
   // Emitted also when the size converts to nothing.
