@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::string_view kFaceOpen = "<font face=\"";
 constexpr std::string_view kAttributeClose = "\">";
+// Looked up as views, so that each comparison with a key knows both lengths.
+constexpr std::string_view kTextColumn = "Text";
+constexpr std::string_view kStyleColumn = "Style";
 
 // The blocks are split between the carry (a) and the input (b); a block is
 // never copied unless a code needs its bytes together.
@@ -40,14 +43,15 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 void replaceLineBreaks(std::string_view text, std::string& out) {
   out.clear();
   std::size_t done = 0;
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != '\\') continue;
+  // Only a backslash starts a code: the search jumps from one to the next.
+  for (std::size_t i = text.find('\\'); i != std::string_view::npos && i + 1 < text.size();
+       i = text.find('\\', i + 1)) {
     const char code = text[i + 1];
     if (code != 'N' && code != 'n' && code != 'h') continue;
     out.append(text, done, i - done);
     out.push_back(code == 'h' ? ' ' : '\n');
     done = i + 2;
-    ++i;
+    ++i;  // the code's letter starts nothing
   }
   out.append(text, done, std::string_view::npos);
 }
@@ -58,15 +62,16 @@ void splitEventFields(std::string_view line, std::uint32_t limit,
                       std::vector<std::string_view>& fields) {
   fields.clear();
   std::size_t start = 0;
-  std::uint32_t comma = findFieldComma(line, 0);
+  // Each comma is looked for only when a field is to end at it: the last
+  // field, usually the Text, is never scanned for one.
   while (static_cast<std::uint32_t>(fields.size()) + 1 < limit) {
+    const std::uint32_t comma = findFieldComma(line, static_cast<std::uint32_t>(start));
     if (comma == kNoPosition) {
       fields.push_back(trim(line.substr(start)));  // the end of the line: no more fields
       return;
     }
     fields.push_back(trim(line.substr(start, comma - start)));
     start = comma + 1;
-    comma = findFieldComma(line, static_cast<std::uint32_t>(start));
   }
   fields.push_back(trim(line.substr(start)));  // keeps every comma it contains
 }
@@ -220,14 +225,14 @@ bool LineConverter::convert(std::string_view lineText, EventColumns& eventColumn
                             const StyleTable& styleTable, std::string& markup) {
   splitEventFields(lineText, static_cast<std::uint32_t>(eventColumns.size()), fields_);
 
-  auto text = eventColumns.find("Text");
+  auto text = eventColumns.find(kTextColumn);
   // Without a Text column the whole line is the text, for this line and all
   // later ones.
-  if (text == eventColumns.end()) text = eventColumns.emplace("Text", 0).first;
+  if (text == eventColumns.end()) text = eventColumns.emplace(kTextColumn, 0).first;
   if (text->second >= fields_.size()) return false;
 
   const StyleMarkup* style = nullptr;
-  const auto styleColumn = eventColumns.find("Style");
+  const auto styleColumn = eventColumns.find(kStyleColumn);
   // A Style column past the end of a short line gives no style.
   if (styleColumn != eventColumns.end() && styleColumn->second < fields_.size()) {
     const auto entry = styleTable.find(fields_[styleColumn->second]);

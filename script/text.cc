@@ -118,14 +118,15 @@ std::string convertColour(std::string_view text) {
 }
 
 std::string reorderHexColour(std::string_view digits) {
+  // Built in place: six bytes fit the string's own buffer, so no piece is
+  // made and joined.
   switch (digits.size()) {
     case 2:
-      return std::string(digits) + "0000";
+      return std::string{digits[0], digits[1], '0', '0', '0', '0'};
     case 4:
-      return std::string(digits.substr(2, 2)) + std::string(digits.substr(0, 2)) + "00";
+      return std::string{digits[2], digits[3], digits[0], digits[1], '0', '0'};
     case 6:
-      return std::string(digits.substr(4, 2)) + std::string(digits.substr(2, 2)) +
-             std::string(digits.substr(0, 2));
+      return std::string{digits[4], digits[5], digits[2], digits[3], digits[0], digits[1]};
     default:
       // Odd lengths and eight digits (alpha pair in front) are not recognised.
       return std::string();
