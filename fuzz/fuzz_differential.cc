@@ -1,0 +1,140 @@
+// The production script functions against the reference converter, byte for
+// byte: the header parse with both tables, the conversion of every event line
+// (and the tables it leaves), and the text and colour helpers on each line.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/checks.h"
+#include "script/dialogue.h"
+#include "script/header.h"
+#include "script/text.h"
+#include "tests/oracle/oracle.h"
+
+namespace {
+
+using fuzzing::expect;
+
+constexpr std::string_view kDialogue = "Dialogue:";
+
+std::string show(const ssa::EventColumns& columns) {
+  std::string text;
+  for (const auto& [name, column] : columns) text += name + "=" + std::to_string(column) + " ";
+  return text;
+}
+
+std::string show(const ssa::StyleTable& styles) {
+  std::string text;
+  for (const auto& [name, markup] : styles) {
+    text += name + " -> " + markup.first + " | " + markup.second + "\n";
+  }
+  return text;
+}
+
+void expectSameTables(const ssa::EventColumns& columns, const oracle::EventColumns& reference,
+                      const ssa::StyleTable& styles, const oracle::StyleTable& referenceStyles,
+                      std::string_view when) {
+  expect(columns == reference, when,
+         "event columns: " + show(columns) + "\nreference:     " + show(reference));
+  expect(styles == referenceStyles, when,
+         "style table:\n" + show(styles) + "reference:\n" + show(referenceStyles));
+}
+
+// The helpers are pure: each one on the line text, and on its pieces.
+void compareHelpers(const std::string& text, std::uint32_t columnCount) {
+  expect(ssa::trim(text) == oracle::trim(text), "trim differs");
+  expect(ssa::tokenize(",", text) == oracle::tokenize(",", text), "tokenize(,) differs");
+  expect(ssa::tokenize("\r\n", text) == oracle::tokenize("\r\n", text), "tokenize(CRLF) differs");
+  for (const std::uint32_t start : {0u, 1u, 7u, static_cast<std::uint32_t>(text.size())}) {
+    expect(ssa::findFieldComma(text, start) == oracle::findFieldComma(text, start),
+           "findFieldComma differs");
+  }
+  std::vector<std::string_view> fields;
+  for (const std::uint32_t limit : {0u, 1u, 2u, 4u, columnCount}) {
+    ssa::splitEventFields(text, limit, fields);
+    const std::vector<std::string> reference = oracle::splitEventFields(text, limit);
+    expect(std::vector<std::string>(fields.begin(), fields.end()) == reference,
+           "splitEventFields differs");
+  }
+  expect(ssa::parseLeadingDigits(text) == oracle::parseLeadingDigits(text),
+         "parseLeadingDigits differs");
+  expect(ssa::relativeFontSize(text) == oracle::relativeFontSize(text), "relativeFontSize differs");
+  expect(ssa::convertColour(text) == oracle::convertColour(text), "convertColour differs");
+  expect(ssa::reorderHexColour(text) == oracle::reorderHexColour(text), "reorderHexColour differs");
+  expect(ssa::decimalColour(text) == oracle::decimalColour(text), "decimalColour differs");
+  expect(ssa::overrideColour(text) == oracle::overrideColour(text), "overrideColour differs");
+  // Every brace block of the line on its own, as the converter cuts them.
+  for (std::size_t open = text.find('{'); open != std::string::npos;
+       open = text.find('{', open + 1)) {
+    const std::size_t close = text.find('}', open);
+    if (close == std::string::npos) break;
+    const std::string block = text.substr(open, close - open + 1);
+    expect(ssa::overrideColour(block) == oracle::overrideColour(block),
+           "overrideColour differs on a block", block);
+  }
+
+  // replaceAll with the converter's codes, and with a pattern taken from the
+  // line and a shorter replacement (so the reference loop always ends).
+  const auto sameReplace = [&text](const std::string& pattern, const std::string& replacement) {
+    std::string mine = text;
+    std::string reference = text;
+    ssa::replaceAll(pattern, &mine, replacement);
+    oracle::replaceAll(pattern, &reference, replacement);
+    expect(mine == reference, "replaceAll differs", pattern + " -> " + replacement);
+  };
+  sameReplace("\\N", "\n");
+  sameReplace("\\h", " ");
+  if (text.size() >= 3) sameReplace(text.substr(0, 3), text.substr(1, 2));
+  if (text.size() >= 2) sameReplace(text.substr(0, 2), text.substr(1, 1));
+  ssa::replaceAll("x", nullptr, "y");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const fuzzing::Script script = fuzzing::splitScript(input);
+
+  ssa::EventColumns columns;
+  ssa::StyleTable styles;
+  oracle::EventColumns referenceColumns;
+  oracle::StyleTable referenceStyles;
+  // Without a header both sides start from empty tables, as a component does.
+  if (!script.header.empty()) {
+    ssa::assignDefaultColumns(columns);
+    const bool result = ssa::readScriptHeader(script.header, columns, styles);
+    const bool reference =
+        oracle::parseScriptHeader(std::string(script.header), referenceColumns, referenceStyles);
+    expect(result == reference, "header parse result differs");
+    expectSameTables(columns, referenceColumns, styles, referenceStyles,
+                     "tables differ after the header");
+  }
+
+  ssa::LineConverter converter;
+  std::string markup;
+  std::uint32_t index = 0;
+  for (const std::string_view line : script.events) {
+    // Lines without the prefix are converted whole: the converter does not
+    // look at it. Every other line carries a terminating NUL, as some hosts
+    // count one.
+    std::string text(line.substr(0, kDialogue.size()) == kDialogue ? line.substr(kDialogue.size())
+                                                                    : line);
+    if (index++ % 2 == 1) text.push_back('\0');
+
+    compareHelpers(text, static_cast<std::uint32_t>(columns.size()));
+    const bool converted = converter.convert(text, columns, styles, markup);
+    std::string reference;
+    const bool referenceConverted =
+        oracle::convertLine(text, referenceColumns, referenceStyles, &reference);
+    expect(converted == referenceConverted, "convert result differs", text);
+    if (converted) {
+      expect(markup == reference, "markup differs",
+             "line:      " + text + "\nmarkup:    " + markup + "\nreference: " + reference);
+    }
+    expectSameTables(columns, referenceColumns, styles, referenceStyles,
+                     "tables differ after a line");
+  }
+  return 0;
+}
