@@ -39,8 +39,9 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // The single-pass form of replacing "\N", then "\n", then "\h": the three
 // codes never overlap and no replacement forms a new code with its
 // neighbours, so replacing every code of the original text in one pass
-// gives the same bytes as the three repeated searches.
-void replaceLineBreaks(std::string_view text, std::string& out) {
+// gives the same bytes as the three repeated searches. Answers `text`
+// itself when it holds no code (most lines: nothing is copied), else `out`.
+std::string_view replaceLineBreaks(std::string_view text, std::string& out) {
   out.clear();
   std::size_t done = 0;
   // Only a backslash starts a code: the search jumps from one to the next.
@@ -53,7 +54,9 @@ void replaceLineBreaks(std::string_view text, std::string& out) {
     done = i + 2;
     ++i;  // the code's letter starts nothing
   }
+  if (done == 0) return text;
   out.append(text, done, std::string_view::npos);
+  return out;
 }
 
 }  // namespace
@@ -225,11 +228,13 @@ bool LineConverter::convert(std::string_view lineText, EventColumns& eventColumn
                             const StyleTable& styleTable, std::string& markup) {
   splitEventFields(lineText, static_cast<std::uint32_t>(eventColumns.size()), fields_);
 
-  auto text = eventColumns.find(kTextColumn);
+  auto textColumn = eventColumns.find(kTextColumn);
   // Without a Text column the whole line is the text, for this line and all
   // later ones.
-  if (text == eventColumns.end()) text = eventColumns.emplace(kTextColumn, 0).first;
-  if (text->second >= fields_.size()) return false;
+  if (textColumn == eventColumns.end()) {
+    textColumn = eventColumns.emplace(kTextColumn, 0).first;
+  }
+  if (textColumn->second >= fields_.size()) return false;
 
   const StyleMarkup* style = nullptr;
   const auto styleColumn = eventColumns.find(kStyleColumn);
@@ -239,10 +244,10 @@ bool LineConverter::convert(std::string_view lineText, EventColumns& eventColumn
     if (entry != styleTable.end()) style = &entry->second;
   }
 
-  replaceLineBreaks(fields_[text->second], text_);
+  const std::string_view text = replaceLineBreaks(fields_[textColumn->second], text_);
   markup.clear();
   if (style != nullptr) markup.append(style->first);
-  BlockTranslator(text_, markup, carry_, block_).run();
+  BlockTranslator(text, markup, carry_, block_).run();
   if (style != nullptr) markup.append(style->second);
   return true;
 }

@@ -32,7 +32,7 @@ class LineConverter {
 
  private:
   std::vector<std::string_view> fields_;
-  std::string text_;   // the Text field with its line-break codes replaced
+  std::string text_;   // the Text field with its line-break codes replaced, if it has any
   std::string carry_;  // translated text that opens a further block
   std::string block_;  // one block gathered for a colour or size code
 };
