@@ -10,15 +10,19 @@
 namespace {
 std::atomic<std::int64_t> liveBlocks{0};
 std::atomic<std::int64_t> allowedAllocations{-1};
+thread_local int exemptDepth = 0;  // inside Heap::Exempt scopes on this thread
 }  // namespace
 
 namespace testing_support {
 std::int64_t Heap::live() { return liveBlocks.load(); }
 void Heap::failAfter(std::int64_t n) { allowedAllocations.store(n); }
+bool Heap::failurePending() { return allowedAllocations.load() >= 0; }
+Heap::Exempt::Exempt() { ++exemptDepth; }
+Heap::Exempt::~Exempt() { --exemptDepth; }
 }  // namespace testing_support
 
 void* operator new(std::size_t size) {
-  if (allowedAllocations.load(std::memory_order_relaxed) >= 0 &&
+  if (exemptDepth == 0 && allowedAllocations.load(std::memory_order_relaxed) >= 0 &&
       allowedAllocations.fetch_sub(1) == 0) {
     allowedAllocations.store(-1);
     throw std::bad_alloc();

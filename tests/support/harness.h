@@ -28,6 +28,17 @@ struct Heap {
   static std::int64_t live();
   // The allocation after `n` more succeed throws std::bad_alloc; -1 disarms.
   static void failAfter(std::int64_t n);
+  // True while a failure armed by failAfter has not happened yet.
+  static bool failurePending();
+  // Allocations on this thread inside the scope count as live but never
+  // fail: for host objects, whose bookkeeping is not the module's.
+  class Exempt {
+   public:
+    Exempt();
+    ~Exempt();
+    Exempt(const Exempt&) = delete;
+    Exempt& operator=(const Exempt&) = delete;
+  };
 };
 
 class Module {
