@@ -1,0 +1,30 @@
+// The command line of subrite-host.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/writers.h"
+
+namespace hostcli {
+
+struct Options {
+  std::string plugin;   // empty: libsubrite.so beside the program
+  std::string output;   // empty: standard output
+  std::optional<std::string> script;  // "-" is standard input; none: the bundled sample
+  OutputForm form = OutputForm::Markup;
+  bool info = false;
+  bool stats = false;
+  bool help = false;
+  bool version = false;
+};
+
+// False with *error set for an unknown option, a missing or bad value, or
+// more than one script.
+bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// The --help text.
+std::string usage(const std::string& program);
+
+}  // namespace hostcli

@@ -1,0 +1,84 @@
+#include "host/plugin_library.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace hostcli {
+namespace {
+
+constexpr char kModuleName[] = "libsubrite.so";
+
+bool isFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string programDirectory() {
+  std::vector<char> buffer(4096);
+  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return ".";
+  std::string path(buffer.data(), static_cast<std::size_t>(n));
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+PluginLibrary::~PluginLibrary() { unload(); }
+
+bool PluginLibrary::load(const std::string& given, std::string* error) {
+  // A bare name means a file here, not a search of the library path.
+  const std::string path = given.find('/') == std::string::npos ? "./" + given : given;
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    *error = "plug-in not found: " + given + " (" + std::strerror(errno) + ")";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = "plug-in is not a file: " + given;
+    return false;
+  }
+  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* why = ::dlerror();
+    *error = "cannot load plug-in " + given + ": " + (why != nullptr ? why : "unknown error");
+    return false;
+  }
+  ::dlerror();
+  void* symbol = ::dlsym(handle_, "_getPlugin");
+  if (symbol == nullptr) {
+    *error = "not a subrite plug-in: " + given + " has no _getPlugin entry point";
+    unload();
+    return false;
+  }
+  // POSIX guarantees that a function's address survives the trip through void*.
+  entry_ = reinterpret_cast<GetPlugin>(reinterpret_cast<std::uintptr_t>(symbol));
+  return true;
+}
+
+void PluginLibrary::unload() {
+  if (handle_ != nullptr) ::dlclose(handle_);
+  handle_ = nullptr;
+  entry_ = nullptr;
+}
+
+std::string defaultPluginPath(std::string* searched) {
+  const std::string directory = programDirectory();
+  const std::string candidates[] = {directory + "/" + kModuleName,
+                                    directory + "/../lib/" + kModuleName};
+  searched->clear();
+  for (const std::string& candidate : candidates) {
+    if (isFile(candidate)) return candidate;
+    if (!searched->empty()) *searched += " and ";
+    *searched += candidate;
+  }
+  return std::string();
+}
+
+}  // namespace hostcli

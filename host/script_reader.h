@@ -1,0 +1,127 @@
+// Reading a script the way subrite-host hands it to the module: bytes as
+// bytes, one line at a time, with only a small window of the input in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hostcli {
+
+// Lines without their terminators. CRLF, LF and a lone CR each end a line; a
+// UTF-8 byte-order mark at the very start is dropped; a last line without a
+// terminator still counts. No character set is assumed.
+class LineReader {
+ public:
+  // Reads the descriptor, which stays open.
+  explicit LineReader(int fd);
+  // Reads bytes that outlive the reader.
+  explicit LineReader(std::string_view bytes);
+
+  // The next line into *line; false at the end of the input or on a read
+  // error (then error() says which).
+  bool next(std::string* line);
+  std::uint64_t linesRead() const { return lines_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  // Appends more input after end_; false at the end or on an error.
+  bool fill();
+
+  int fd_ = -1;
+  std::string_view memory_;
+  std::vector<char> window_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  bool started_ = false;    // the byte-order mark has been looked for
+  bool afterCR_ = false;    // an LF right here belongs to the CR before it
+  bool exhausted_ = false;
+  std::uint64_t lines_ = 0;
+  std::string error_;
+};
+
+// The same trim as the module's: space, CR, LF and NUL at both ends, never
+// tab; a one-byte text stays, an all-blank text keeps its last byte.
+std::string_view trimScript(std::string_view text);
+
+// Where an event line's fields are, from the events "Format:" line, with the
+// module's rules: the names are the comma-separated pieces after the first
+// eight bytes, a repeated name keeps its first column, and the number of
+// distinct names is the number of fields a line is cut into.
+class EventColumns {
+ public:
+  // The columns a script without an events "Format:" line has.
+  EventColumns();
+  // From a trimmed "Format:" line.
+  static EventColumns fromFormatLine(std::string_view line);
+
+  std::optional<std::size_t> find(std::string_view name) const;
+  std::size_t fieldLimit() const { return columns_.size(); }
+  // The module takes the whole line as Text once it has converted a line
+  // under columns without one; the host follows, to cut lines alike.
+  void addMissingText();
+
+ private:
+  std::map<std::string, std::size_t, std::less<>> columns_;
+};
+
+// Cuts the text after "Dialogue:" into at most `limit` trimmed fields: a
+// comma inside a brace block or in the last byte ends no field, and the last
+// field keeps every comma after it. The views point into `text`.
+void splitEventFields(std::string_view text, std::size_t limit,
+                      std::vector<std::string_view>* fields);
+
+// What the host needs of one dialogue line for its writers.
+struct EventFields {
+  std::string_view start;
+  std::string_view end;
+  std::string_view style;
+};
+
+// Reads Start, End and Style of a "Dialogue:" line (empty when a field is
+// missing) and follows the module's column rule afterwards.
+class EventReader {
+ public:
+  explicit EventReader(EventColumns columns);
+  // Only for lines that begin with "Dialogue:"; the views point into `line`.
+  EventFields read(std::string_view line);
+
+ private:
+  EventColumns columns_;
+  std::vector<std::string_view> fields_;
+};
+
+constexpr std::string_view kDialoguePrefix = "Dialogue:";
+inline bool isDialogue(std::string_view line) {
+  return line.substr(0, kDialoguePrefix.size()) == kDialoguePrefix;
+}
+
+// The part of a script that goes into the format record.
+struct ScriptHeader {
+  // Every line up to and including the "Format:" line of "[Events]", joined
+  // with "\n".
+  std::string text;
+  // "SSA" for a "[V4 Styles]" section, "ASS" for "[V4+ Styles]" or neither.
+  const char* inputFormat = "ASS";
+  EventColumns columns;
+  bool hasEvents = false;
+  // An event line that came before any events "Format:" line: it ends the
+  // header (the module then cuts lines by its default columns) and is the
+  // first event.
+  std::optional<std::string> firstEvent;
+};
+
+// Largest header the host holds; a file without "[Events]" this far in is
+// not taken for a script.
+inline constexpr std::size_t kMaxHeaderBytes = 64u << 20;
+
+// Reads the header. False on a read error, when the input ends before
+// "[Events]" or when the header grows beyond kMaxHeaderBytes; *error says
+// which.
+bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error);
+
+}  // namespace hostcli

@@ -1,0 +1,203 @@
+// Every real-world script of the shared corpus through subrite-host: no crash,
+// clean accounting, valid SubRip with one cue for each dialogue line that has
+// a Text field, and JSON lines that are valid UTF-8. The cues are counted
+// here from the script bytes, by their own reading of the format.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/cli/run_host.h"
+#include "tests/cli/srt_check.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCorpus = fs::path(SUBRITE_SHARED_DIR) / "corpus" / "real";
+
+std::vector<fs::path> corpusScripts() {
+  std::vector<fs::path> scripts;
+  for (const fs::directory_entry& entry : fs::directory_iterator(kCorpus)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension == ".ass" || extension == ".ssa") scripts.push_back(entry.path());
+  }
+  std::sort(scripts.begin(), scripts.end());
+  return scripts;
+}
+
+// Blanks as the format trims them: space, CR, LF and NUL, never tab.
+std::string strip(const std::string& text) {
+  static const std::string kBlanks(" \r\n\0", 4);
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::vector<std::string> scriptLines(std::string bytes) {
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' || bytes[i] == '\n') {
+      lines.push_back(line);
+      line.clear();
+      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    } else {
+      line += bytes[i];
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+struct Expected {
+  bool isScript = false;
+  std::size_t cues = 0;
+};
+
+// A dialogue line has its Text field when it has more field commas (outside
+// braces, not its last byte) than the Text column's index, counting at most
+// as many fields as the events format has distinct names.
+Expected expectedCues(const std::string& bytes) {
+  Expected expected;
+  std::size_t columns = 10;
+  std::size_t textIndex = 9;
+  bool textNamed = true;
+  bool inHeader = true;
+  for (const std::string& line : scriptLines(bytes)) {
+    const std::string trimmed = strip(line);
+    if (inHeader) {
+      if (!expected.isScript) {
+        expected.isScript = trimmed == "[Events]";
+        continue;
+      }
+      if (trimmed.rfind("Format:", 0) == 0) {
+        // Columns are counted among the non-empty pieces; a repeated name
+        // keeps its first column and counts once.
+        std::vector<std::string> pieces;
+        std::stringstream list(trimmed.size() > 8 ? trimmed.substr(8) : "");
+        for (std::string name; std::getline(list, name, ',');) {
+          if (!name.empty()) pieces.push_back(strip(name).empty() ? " " : strip(name));
+        }
+        columns = std::set<std::string>(pieces.begin(), pieces.end()).size();
+        const auto text = std::find(pieces.begin(), pieces.end(), "Text");
+        textNamed = text != pieces.end();
+        textIndex = textNamed ? static_cast<std::size_t>(text - pieces.begin()) : 0;
+        inHeader = false;
+        continue;
+      }
+      // An event before any Format line: the events keep the default columns.
+      if (trimmed.rfind("Dialogue:", 0) != 0 && trimmed.rfind("Comment:", 0) != 0) continue;
+      inHeader = false;
+    }
+    if (line.rfind("Dialogue:", 0) != 0) continue;
+    const std::string text = line.substr(9);
+    std::size_t commas = 0;
+    bool inBlock = false;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+      if (inBlock) {
+        inBlock = text[i] != '}';
+      } else if (text[i] == '{') {
+        inBlock = true;
+      } else if (text[i] == ',') {
+        ++commas;
+      }
+    }
+    const std::size_t fields = std::min(commas + 1, std::max<std::size_t>(columns, 1));
+    if (textIndex < fields) ++expected.cues;
+    if (!textNamed) {
+      // The module names Text at column 0 after the first line: one more column.
+      textNamed = true;
+      ++columns;
+    }
+  }
+  return expected;
+}
+
+std::map<std::string, std::string> statsOf(const std::string& err) {
+  std::map<std::string, std::string> stats;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos && line.compare(0, 12, "subrite-host") != 0) {
+      stats[line.substr(0, colon)] = strip(line.substr(colon + 1));
+    }
+  }
+  return stats;
+}
+
+bool validJsonLine(const std::string& line) {
+  if (line.size() < 2 || line.front() != '{' || line.back() != '}') return false;
+  for (std::size_t i = 0; i < line.size();) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c < 0x20) return false;
+    std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (length == 0 || i + length > line.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+class CliCorpusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::is_directory(kCorpus)) {
+      GTEST_SKIP() << "no corpus at " << kCorpus.string() << "; the real-world scripts are not "
+                   << "beside this checkout";
+    }
+  }
+};
+
+TEST_F(CliCorpusTest, EveryScriptGivesValidSubRipWithACueForEachDialogueWithText) {
+  const std::vector<fs::path> scripts = corpusScripts();
+  ASSERT_FALSE(scripts.empty());
+  std::size_t converted = 0;
+  for (const fs::path& script : scripts) {
+    SCOPED_TRACE(script.filename().string());
+    const Expected expected = expectedCues(cli_test::readFile(script));
+    const cli_test::Outcome run = cli_test::runHost({"--to", "srt", "--stats", script.string()});
+    ASSERT_EQ(run.signal, 0);
+    if (!expected.isScript) {
+      EXPECT_EQ(run.status, 2);
+      EXPECT_NE(run.err.find("not an SSA/ASS script"), std::string::npos) << run.err;
+      continue;
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("fault"), std::string::npos) << run.err;
+    const std::map<std::string, std::string> stats = statsOf(run.err);
+    EXPECT_EQ(stats.at("buffers allocated"), stats.at("buffers released"));
+    const cli_test::SrtVerdict verdict = cli_test::checkSrt(run.out);
+    EXPECT_TRUE(verdict.valid) << verdict.error;
+    EXPECT_EQ(verdict.cues, expected.cues);
+    EXPECT_EQ(stats.at("cues written"), std::to_string(expected.cues));
+    ++converted;
+  }
+  EXPECT_GT(converted, scripts.size() / 2);
+}
+
+TEST_F(CliCorpusTest, EveryScriptGivesOneValidJsonLineACue) {
+  for (const fs::path& script : corpusScripts()) {
+    SCOPED_TRACE(script.filename().string());
+    const Expected expected = expectedCues(cli_test::readFile(script));
+    if (!expected.isScript) continue;
+    const cli_test::Outcome run = cli_test::runHost({"--to", "jsonl", script.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+      ASSERT_TRUE(validJsonLine(line)) << line;
+    }
+    EXPECT_EQ(count, expected.cues);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,399 @@
+// subrite-host as a user runs it: the built program, the built module, files
+// on disk, exit statuses and messages.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/cli/run_host.h"
+#include "tests/cli/srt_check.h"
+
+namespace {
+
+// Parameterised rows are named by their position; they print as what they test.
+const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
+
+
+namespace fs = std::filesystem;
+using cli_test::readFile;
+using cli_test::Outcome;
+using cli_test::runHost;
+using cli_test::ScratchDir;
+
+
+const fs::path kCliDir = SUBRITE_CLI_DIR;
+const fs::path kSample = SUBRITE_SAMPLE_SCRIPT;
+
+std::string golden(const std::string& form) {
+  return readFile(kCliDir / ("sample." + form + ".golden"));
+}
+
+// "name:   value" lines of --stats.
+std::map<std::string, std::string> statsOf(const std::string& err) {
+  std::map<std::string, std::string> stats;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::size_t value = line.find_first_not_of(' ', colon + 1);
+    stats[line.substr(0, colon)] = value == std::string::npos ? "" : line.substr(value);
+  }
+  return stats;
+}
+
+::testing::AssertionResult Succeeded(const Outcome& run) {
+  if (run.status == 0 && run.signal == 0 && run.err.find("fault") == std::string::npos) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "status " << run.status << ", signal " << run.signal
+                                       << ", stderr:\n" << run.err;
+}
+
+// --- The bundled sample against the checked outputs ----------------------------
+
+struct GoldenRow {
+  const char* what;
+  std::vector<std::string> args;
+  bool sampleOnStdin;
+  std::string form;
+};
+
+void PrintTo(const GoldenRow& row, std::ostream* out) { *out << row.what; }
+
+class CliGoldenTest : public ::testing::TestWithParam<GoldenRow> {};
+
+TEST_P(CliGoldenTest, ConvertsTheSampleAsChecked) {
+  const GoldenRow& row = GetParam();
+  const Outcome run = runHost(row.args, row.sampleOnStdin ? kSample : fs::path("/dev/null"));
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, golden(row.form));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliGoldenTest,
+    ::testing::Values(GoldenRow{"bundled, default form", {}, false, "markup"},
+                      GoldenRow{"bundled, markup", {"--to", "markup"}, false, "markup"},
+                      GoldenRow{"bundled, srt", {"--to", "srt"}, false, "srt"},
+                      GoldenRow{"bundled, jsonl", {"--to=jsonl"}, false, "jsonl"},
+                      GoldenRow{"the same file by path", {SUBRITE_SAMPLE_SCRIPT}, false, "markup"},
+                      GoldenRow{"srt by path", {"--to", "srt", SUBRITE_SAMPLE_SCRIPT}, false, "srt"},
+                      GoldenRow{"standard input", {"-"}, true, "markup"}),
+    rowName);
+
+TEST(CliGoldenFileTest, TheCheckedSubRipIsValid) {
+  const cli_test::SrtVerdict verdict = cli_test::checkSrt(golden("srt"));
+  EXPECT_TRUE(verdict.valid) << verdict.error;
+  EXPECT_EQ(verdict.cues, 11u);
+}
+
+TEST(CliOutputFileTest, WritesToTheFileAndNothingToStandardOutput) {
+  const ScratchDir dir;
+  const fs::path out = dir.path() / "sample.srt";
+  const Outcome run = runHost({"--to", "srt", "-o", out.string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(readFile(out), golden("srt"));
+}
+
+// --- Line ends and the byte-order mark ---------------------------------------------
+
+std::string withLineEnds(const std::string& text, const std::string& end) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += end;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+struct LineEndRow {
+  const char* what;
+  std::string end;
+  bool mark;
+  bool finalEnd;
+};
+
+void PrintTo(const LineEndRow& row, std::ostream* out) { *out << row.what; }
+
+class CliLineEndTest : public ::testing::TestWithParam<LineEndRow> {};
+
+TEST_P(CliLineEndTest, EveryFormOfTheSampleGivesTheSameCues) {
+  const LineEndRow& row = GetParam();
+  std::string script = withLineEnds(readFile(kSample), row.end);
+  if (!row.finalEnd) script.resize(script.size() - row.end.size());
+  if (row.mark) script = "\xEF\xBB\xBF" + script;
+  const ScratchDir dir;
+  const Outcome run = runHost({dir.write("variant.ass", script).string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_EQ(run.out, golden("markup"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliLineEndTest,
+                         ::testing::Values(LineEndRow{"CRLF", "\r\n", false, true},
+                                           LineEndRow{"CR", "\r", false, true},
+                                           LineEndRow{"mark and LF", "\n", true, true},
+                                           LineEndRow{"mark and CRLF", "\r\n", true, true},
+                                           LineEndRow{"no final line end", "\n", false, false},
+                                           LineEndRow{"CR, none at the end", "\r", true, false}),
+                         rowName);
+
+// --- Error paths ----------------------------------------------------------------------
+
+struct ErrorRow {
+  const char* what;
+  std::vector<std::string> args;  // "@TEXT": a file of plain text; "@DIR": a directory
+  int status;
+  std::string message;
+};
+
+void PrintTo(const ErrorRow& row, std::ostream* out) { *out << row.what; }
+
+class CliErrorTest : public ::testing::TestWithParam<ErrorRow> {};
+
+TEST_P(CliErrorTest, SaysWhatIsWrongWithItsStatus) {
+  const ErrorRow& row = GetParam();
+  const ScratchDir dir;
+  const fs::path text = dir.write("notes.txt", "Shopping list\neggs, milk\n");
+  std::vector<std::string> args;
+  for (const std::string& arg : row.args) {
+    args.push_back(arg == "@TEXT" ? text.string() : arg == "@DIR" ? dir.path().string() : arg);
+  }
+  const Outcome run = runHost(args);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, row.status) << run.err;
+  EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+  if (row.status == 2) {
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliErrorTest,
+    ::testing::Values(
+        ErrorRow{"missing script", {"/nonexistent/movie.ass"}, 2,
+                 "cannot open /nonexistent/movie.ass: No such file"},
+        ErrorRow{"a directory", {"@DIR"}, 2, "cannot read: Is a directory"},
+        ErrorRow{"not a script", {"@TEXT"}, 2, "no [Events] section: not an SSA/ASS script"},
+        ErrorRow{"missing plug-in", {"--plugin", "/nonexistent/libsubrite.so"}, 2,
+                 "plug-in not found: /nonexistent/libsubrite.so"},
+        ErrorRow{"not a library", {"--plugin", "@TEXT"}, 2, "cannot load plug-in"},
+        ErrorRow{"no entry point", {"--plugin", SUBRITE_NO_ENTRY_PLUGIN}, 2,
+                 "has no _getPlugin entry point"},
+        ErrorRow{"no plug-in object", {"--plugin", SUBRITE_NULL_PLUGIN}, 2,
+                 "_getPlugin gave no plug-in object"},
+        ErrorRow{"unknown option", {"--frobnicate"}, 2, "unknown option --frobnicate"},
+        ErrorRow{"unknown form", {"--to", "vtt"}, 2, "unknown output form 'vtt'"},
+        ErrorRow{"two scripts", {"a.ass", "b.ass"}, 2, "only one script"},
+        ErrorRow{"unwritable output", {"-o", "/nonexistent/dir/out.srt"}, 2,
+                 "cannot write /nonexistent/dir/out.srt"},
+        ErrorRow{"a plug-in that keeps its samples", {"--plugin", SUBRITE_LEAKY_PLUGIN}, 1,
+                 "never released (held by the component)"},
+        ErrorRow{"a plug-in that answers for the wrong event", {"--plugin", SUBRITE_STRAY_PLUGIN},
+                 1, "an output sample carries event 2 while event 1 was being sent"}),
+    rowName);
+
+TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
+  const Outcome run = runHost({"--help"});
+  ASSERT_TRUE(Succeeded(run));
+  for (const char* text : {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup",
+                           "srt", "jsonl", "-o, --output FILE", "--plugin PATH", "--info",
+                           "--stats", "--version", "-h, --help",
+                           "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
+    EXPECT_NE(run.out.find(text), std::string::npos) << text;
+  }
+}
+
+// --- Properties -----------------------------------------------------------------------
+
+struct InfoRow {
+  const char* what;
+  std::string script;  // "" for the bundled sample
+  std::string inputFormat;
+};
+
+void PrintTo(const InfoRow& row, std::ostream* out) { *out << row.what; }
+
+class CliInfoTest : public ::testing::TestWithParam<InfoRow> {};
+
+TEST_P(CliInfoTest, ReportsThePropertiesWithThePortsOpen) {
+  const ScratchDir dir;
+  std::vector<std::string> args = {"--info"};
+  if (!GetParam().script.empty()) args.push_back(dir.write("s.ass", GetParam().script).string());
+  const Outcome run = runHost(args);
+  ASSERT_TRUE(Succeeded(run));
+  const std::map<std::string, std::string> info = statsOf(run.out);
+  EXPECT_EQ(info.at("Name"), "Glyphtide Subtitle Decoder");
+  EXPECT_EQ(info.at("Type"), "Overlay|Decoder|Glyphtide");
+  EXPECT_EQ(info.at("InputFormat"), GetParam().inputFormat);
+  EXPECT_EQ(info.at("OutputFormat"), "UTF8");
+  EXPECT_EQ(info.at("Plug-in"), SUBRITE_MODULE_PATH);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliInfoTest,
+    ::testing::Values(InfoRow{"bundled sample", "", "ASS"},
+                      InfoRow{"SSA styles", "[V4 Styles]\n[Events]\nFormat: Text\n", "SSA"},
+                      InfoRow{"ASS styles", "[V4+ Styles]\n[Events]\nFormat: Text\n", "ASS"},
+                      InfoRow{"no style section", "[Events]\nFormat: Text\n", "ASS"}),
+    rowName);
+
+// --- Statistics and streaming ----------------------------------------------------------
+
+TEST(CliStatsTest, CountsTheSampleAndItsBuffers) {
+  const Outcome run = runHost({"--stats", "-o", "/dev/null"});
+  ASSERT_TRUE(Succeeded(run));
+  const std::map<std::string, std::string> stats = statsOf(run.err);
+  EXPECT_EQ(stats.at("lines read"), "32");
+  EXPECT_EQ(stats.at("dialogue lines"), "11");
+  EXPECT_EQ(stats.at("cues written"), "11");
+  // The Comment line and a ";" line in the events.
+  EXPECT_EQ(stats.at("lines without output"), "2");
+  // The format record, 13 event samples and 11 output samples.
+  EXPECT_EQ(stats.at("buffers allocated"), "25");
+  EXPECT_EQ(stats.at("buffers released"), "25");
+  EXPECT_NE(stats.count("elapsed"), 0u);
+  EXPECT_NE(stats.count("lines per second"), 0u);
+}
+
+TEST(CliStreamingTest, ALongScriptRunsInFlatMemory) {
+  // Under an emulator or a sanitizer a tenth of it shows the same, sooner.
+  const int lines = cli_test::measuredDirectly() ? 200000 : 20000;
+  const ScratchDir dir;
+  const fs::path script = dir.path() / "long.ass";
+  {
+    std::ofstream out(script, std::ios::binary);
+    out << "[V4+ Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour, Bold, Italic\n"
+           "Style: Default,Arial,20,&HFFFFFF,0,0\n[Events]\n"
+           "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+    for (int i = 0; i < lines; ++i) {
+      out << "Dialogue: 0,0:" << (i / 60 % 60) << ':' << (i % 60) << ".00,0:00:00.50,Default,,0,0,0,,"
+          << "{\\i1}Line{\\i0} " << i << ", with a\\Nbreak\r\n";
+    }
+  }
+  const fs::path srt = dir.path() / "long.srt";
+  const Outcome run = runHost({"--to", "srt", "--stats", "-o", srt.string(), script.string()});
+  ASSERT_TRUE(Succeeded(run));
+  const std::map<std::string, std::string> stats = statsOf(run.err);
+  EXPECT_EQ(stats.at("cues written"), std::to_string(lines));
+  EXPECT_EQ(stats.at("buffers allocated"), stats.at("buffers released"));
+  const cli_test::SrtVerdict verdict = cli_test::checkSrt(readFile(srt));
+  EXPECT_TRUE(verdict.valid) << verdict.error;
+  EXPECT_EQ(verdict.cues, static_cast<std::size_t>(lines));
+  if (cli_test::measuredDirectly()) {
+    EXPECT_LT(run.peakKiB, 16 * 1024) << "peak resident set in KiB";
+  }
+}
+
+// --- Where the plug-in is found ----------------------------------------------------------
+
+struct LayoutRow {
+  const char* what;
+  const char* programDir;  // relative to a scratch directory
+  const char* moduleDir;   // "" for no module
+  int status;
+  std::string message;  // in standard output or error
+};
+
+void PrintTo(const LayoutRow& row, std::ostream* out) { *out << row.what; }
+
+class CliPluginLayoutTest : public ::testing::TestWithParam<LayoutRow> {};
+
+TEST_P(CliPluginLayoutTest, FindsTheModuleBesideOrInLib) {
+  const LayoutRow& row = GetParam();
+  const ScratchDir dir;
+  const fs::path program = dir.path() / row.programDir / "subrite-host";
+  fs::create_directories(program.parent_path());
+  fs::copy_file(SUBRITE_HOST_PROGRAM, program);
+  if (*row.moduleDir != '\0') {
+    fs::create_directories(dir.path() / row.moduleDir);
+    fs::copy_file(SUBRITE_MODULE_PATH, dir.path() / row.moduleDir / "libsubrite.so");
+  }
+  const Outcome run = cli_test::runProgram(program, {"--info"});
+  EXPECT_EQ(run.status, row.status) << run.err;
+  EXPECT_NE((run.out + run.err).find(row.message), std::string::npos) << run.out << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliPluginLayoutTest,
+    ::testing::Values(LayoutRow{"beside", "tree", "tree", 0, "tree/libsubrite.so"},
+                      LayoutRow{"installed", "tree/bin", "tree/lib", 0, "bin/../lib/libsubrite.so"},
+                      LayoutRow{"nowhere", "tree/bin", "", 2, "plug-in not found (looked for "}),
+    rowName);
+
+// --- Scripts that are odd but must not break anything --------------------------------------
+
+struct OddRow {
+  const char* what;
+  std::string script;
+  std::size_t cues;
+};
+
+void PrintTo(const OddRow& row, std::ostream* out) { *out << row.what; }
+
+class CliOddScriptTest : public ::testing::TestWithParam<OddRow> {};
+
+TEST_P(CliOddScriptTest, RunsCleanlyAndWritesValidSubRip) {
+  const ScratchDir dir;
+  const fs::path script = dir.write("odd.ass", GetParam().script);
+  for (const char* form : {"markup", "jsonl"}) {
+    EXPECT_TRUE(Succeeded(runHost({"--to", form, script.string()}))) << form;
+  }
+  const Outcome run = runHost({"--to", "srt", script.string()});
+  ASSERT_TRUE(Succeeded(run));
+  const cli_test::SrtVerdict verdict = cli_test::checkSrt(run.out);
+  EXPECT_TRUE(verdict.valid) << verdict.error << "\n" << run.out;
+  EXPECT_EQ(verdict.cues, GetParam().cues) << run.out;
+}
+
+const std::string kEvents =
+    "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliOddScriptTest,
+    ::testing::Values(
+        OddRow{"events and nothing else", kEvents, 0},
+        OddRow{"no Text column", "[Events]\nFormat: Start, End\nDialogue: 0:00:01.00,x\n", 1},
+        OddRow{"empty Format", "[Events]\nFormat:\nDialogue: whole line\n", 1},
+        OddRow{"no Format line", "[Events]\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,a\n", 1},
+        OddRow{"short lines", kEvents + "Dialogue:\nDialogue: 0,1\nDialogue: 0,a,b,c,d,e,f,g,h,\n", 0},
+        OddRow{"empty text after a space", kEvents + "Dialogue: 0,a,b,c,d,e,f,g,h, \n", 1},
+        OddRow{"blank lines in the markup", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\\N\\N\\Nx\\N \\N\n", 1},
+        OddRow{"only codes", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\pos(1,2)}\n", 1},
+        OddRow{"open brace", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\b1 never closed\n", 1},
+        OddRow{"NUL bytes in the text",
+               kEvents + std::string("Dialogue: 0,a,b,S,,0,0,0,,x\0y\n", 30), 1},
+        OddRow{"bytes that are no text", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\xFF\xFE\x01\x85\n", 1},
+        OddRow{"a long line", kEvents + "Dialogue: 0,a,b,S,,0,0,0,," + std::string(1 << 20, 'w') + "\n", 1},
+        OddRow{"dialogue in the header is not an event",
+               "Dialogue: 0,a,b,S,,0,0,0,,early\n" + kEvents + "Comment: 0,a,b,S,,0,0,0,,c\n", 0}),
+    rowName);
+
+TEST(CliOddScriptOutputTest, WarnsWhenTheEventsHaveNoTextColumn) {
+  const ScratchDir dir;
+  const Outcome run = runHost(
+      {dir.write("s.ass", "[Events]\nFormat: Start, End\nDialogue: 0:00:01.00,x\n").string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_NE(run.err.find("no Text column"), std::string::npos) << run.err;
+  // The module then takes the first field as the text.
+  EXPECT_NE(run.out.find("\n0:00:01.00\n\n"), std::string::npos) << run.out;
+}
+
+TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
+  const ScratchDir dir;
+  const Outcome run = runHost({"--to", "jsonl",
+                           dir.write("s.ass", kEvents + std::string("Dialogue: 0,a,b,S,,0,0,0,,x\0y\n", 30))
+                               .string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_NE(run.out.find("\"markup\":\"x\\u0000y\""), std::string::npos) << run.out;
+}
+
+}  // namespace

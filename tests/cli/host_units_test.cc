@@ -1,0 +1,409 @@
+// The pieces of subrite-host on their own: reading lines and headers, the
+// event fields it takes for its writers, the output forms, the command line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/cli.h"
+#include "host/script_reader.h"
+#include "host/writers.h"
+#include "tests/cli/srt_check.h"
+
+namespace {
+
+// Parameterised rows are named by their position; they print as what they test.
+const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
+
+
+using hostcli::LineReader;
+
+
+// Bytes with the unprintable ones as \xNN.
+std::string printable(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> linesOf(const std::string& bytes) {
+  LineReader reader{std::string_view(bytes)};
+  std::vector<std::string> lines;
+  for (std::string line; reader.next(&line);) lines.push_back(line);
+  return lines;
+}
+
+// --- Lines ------------------------------------------------------------------
+
+struct LinesRow {
+  const char* what;
+  std::string bytes;
+  std::vector<std::string> lines;
+};
+
+void PrintTo(const LinesRow& row, std::ostream* out) { *out << row.what; }
+
+class CliLineReaderTest : public ::testing::TestWithParam<LinesRow> {};
+
+TEST_P(CliLineReaderTest, CutsLinesAsScriptsEndThem) {
+  EXPECT_EQ(linesOf(GetParam().bytes), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliLineReaderTest,
+    ::testing::Values(
+        LinesRow{"LF", "a\nb\n", {"a", "b"}},
+        LinesRow{"CRLF", "a\r\nb\r\n", {"a", "b"}},
+        LinesRow{"lone CR", "a\rb\r", {"a", "b"}},
+        LinesRow{"mixed, CR LF apart is two ends", "a\r\rb\n\r\nc", {"a", "", "b", "", "c"}},
+        LinesRow{"no final terminator", "a\nb", {"a", "b"}},
+        LinesRow{"empty input", "", {}},
+        LinesRow{"byte-order mark dropped", "\xEF\xBB\xBF[Script Info]\n", {"[Script Info]"}},
+        LinesRow{"a mark later is text", "a\n\xEF\xBB\xBF" "b", {"a", "\xEF\xBB\xBF" "b"}},
+        LinesRow{"half a mark is text", "\xEF\xBBx", {"\xEF\xBBx"}},
+        LinesRow{"NUL and tab are bytes", std::string("a\0b\t\n", 5), {std::string("a\0b\t", 4)}}),
+    rowName);
+
+TEST(CliLineReaderWindowTest, KeepsCrLfTogetherAcrossTheReadWindow) {
+  // The window is 64 KiB: put the CR as its last byte and the LF after it.
+  const std::string first(64 * 1024 - 1, 'x');
+  const std::vector<std::string> lines = linesOf(first + "\r\nnext\n");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], first);
+  EXPECT_EQ(lines[1], "next");
+}
+
+TEST(CliLineReaderWindowTest, ReadsLinesLongerThanTheWindow) {
+  const std::string longLine(200 * 1024, 'y');
+  EXPECT_EQ(linesOf(longLine + "\nz"), (std::vector<std::string>{longLine, "z"}));
+}
+
+// --- Header -----------------------------------------------------------------
+
+struct HeaderRow {
+  const char* what;
+  std::string script;
+  bool ok;
+  std::string inputFormat;
+  std::string text;          // the header as sent
+  std::string firstEvent;    // "" when the header ended at a Format line
+};
+
+void PrintTo(const HeaderRow& row, std::ostream* out) { *out << row.what; }
+
+class CliHeaderTest : public ::testing::TestWithParam<HeaderRow> {};
+
+TEST_P(CliHeaderTest, EndsAtTheEventsFormatLine) {
+  const HeaderRow& row = GetParam();
+  LineReader reader{std::string_view(row.script)};
+  hostcli::ScriptHeader header;
+  std::string error;
+  ASSERT_EQ(hostcli::readHeader(reader, &header, &error), row.ok) << error;
+  if (!row.ok) {
+    EXPECT_NE(error.find("not an SSA/ASS script"), std::string::npos) << error;
+    return;
+  }
+  EXPECT_EQ(header.inputFormat, row.inputFormat);
+  EXPECT_EQ(header.text, row.text);
+  EXPECT_EQ(header.firstEvent.value_or(""), row.firstEvent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliHeaderTest,
+    ::testing::Values(
+        HeaderRow{"SSA styles", "[V4 Styles]\r\n[Events]\r\nFormat: Text\r\nDialogue: x\r\n", true,
+                  "SSA", "[V4 Styles]\n[Events]\nFormat: Text", ""},
+        HeaderRow{"ASS styles", "[V4+ Styles]\n[Events]\nFormat: Text\n", true, "ASS",
+                  "[V4+ Styles]\n[Events]\nFormat: Text", ""},
+        HeaderRow{"no style head", "[Events]\nFormat: Text\n", true, "ASS",
+                  "[Events]\nFormat: Text", ""},
+        HeaderRow{"the first head decides", "[V4 Styles]\n[V4+ Styles]\n[Events]\nFormat: T\n",
+                  true, "SSA", "[V4 Styles]\n[V4+ Styles]\n[Events]\nFormat: T", ""},
+        HeaderRow{"heads are trimmed like the module trims",
+                  " [V4 Styles] \n [Events]\n Format: Text\n", true, "SSA",
+                  " [V4 Styles] \n [Events]\n Format: Text", ""},
+        HeaderRow{"another case is no head", "[v4 styles]\n[Events]\nFormat: T\n", true, "ASS",
+                  "[v4 styles]\n[Events]\nFormat: T", ""},
+        HeaderRow{"a Format line before [Events] is the styles'",
+                  "[V4+ Styles]\nFormat: Name\n[Events]\nFormat: Text\n", true, "ASS",
+                  "[V4+ Styles]\nFormat: Name\n[Events]\nFormat: Text", ""},
+        HeaderRow{"an event before any Format line ends the header",
+                  "[Events]\nDialogue: 0,a\nFormat: Text\n", true, "ASS", "[Events]",
+                  "Dialogue: 0,a"},
+        HeaderRow{"[Events] without Format at the end", "[Events]\n", true, "ASS", "[Events]", ""},
+        HeaderRow{"no [Events]", "[Script Info]\nTitle: x\n", false, "", "", ""},
+        HeaderRow{"UTF-16 finds no [Events]",
+                  std::string("\xFF\xFE[\0E\0v\0e\0n\0t\0s\0]\0\n\0", 20), false, "", "", ""}),
+    rowName);
+
+// --- Event fields -------------------------------------------------------------
+
+struct FieldsRow {
+  const char* what;
+  std::string format;  // the events Format line; "" for the defaults
+  std::string line;
+  std::string start, end, style;
+};
+
+void PrintTo(const FieldsRow& row, std::ostream* out) { *out << row.what; }
+
+class CliEventFieldsTest : public ::testing::TestWithParam<FieldsRow> {};
+
+TEST_P(CliEventFieldsTest, TakesStartEndAndStyleByTheFormatColumns) {
+  const FieldsRow& row = GetParam();
+  hostcli::EventReader reader(row.format.empty()
+                                  ? hostcli::EventColumns()
+                                  : hostcli::EventColumns::fromFormatLine(row.format));
+  const hostcli::EventFields fields = reader.read(row.line);
+  EXPECT_EQ(fields.start, row.start);
+  EXPECT_EQ(fields.end, row.end);
+  EXPECT_EQ(fields.style, row.style);
+}
+
+constexpr char kAssFormat[] =
+    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliEventFieldsTest,
+    ::testing::Values(
+        FieldsRow{"ASS columns", kAssFormat, "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hi, you",
+                  "0:00:01.00", "0:00:02.00", "Default"},
+        FieldsRow{"default columns", "", "Dialogue: Marked=0,0:00:01.00,0:00:02.00,*Default,,0,0,0,,x",
+                  "0:00:01.00", "0:00:02.00", "*Default"},
+        FieldsRow{"fields are trimmed", kAssFormat, "Dialogue: 0, 1:00:00.00 ,2:00:00.00, Sign ,,0,0,0,,x",
+                  "1:00:00.00", "2:00:00.00", "Sign"},
+        FieldsRow{"another column order", "Format: Text, Style, End, Start",
+                  "Dialogue: a,b,c,d", "d", "c", "b"},
+        FieldsRow{"the last column takes the rest", "Format: Text, Start, Style",
+                  "Dialogue: t,1:00:00.00,My, Style", "1:00:00.00", "", "My, Style"},
+        FieldsRow{"a comma in braces splits nothing", "Format: Name, Start, End, Style, Text",
+                  "Dialogue: {a,b},0:00:01.00,0:00:02.00,S,x", "0:00:01.00", "0:00:02.00", "S"},
+        FieldsRow{"a short line", kAssFormat, "Dialogue: 0,0:00:01.00", "0:00:01.00", "", ""},
+        // Three distinct names: the line is cut in three, End takes the rest.
+        FieldsRow{"a repeated name keeps its first column", "Format: Start, Start, End, Text",
+                  "Dialogue: a,b,c,d", "a", "c,d", ""},
+        FieldsRow{"no space after the colon loses a letter", "Format:Start,End,Style,Text",
+                  "Dialogue: a,b,c,d", "", "b", "c"}),
+    rowName);
+
+TEST(CliEventFieldsFollowTheModuleTest, ColumnsWithoutTextTakeTextAtZeroAfterTheFirstLine) {
+  // "Start, Style" cuts the first line in two; the module then adds Text at
+  // 0, and later lines are cut in three.
+  hostcli::EventReader reader(hostcli::EventColumns::fromFormatLine("Format: Start, Style"));
+  EXPECT_EQ(reader.read("Dialogue: 1,a,b").style, "a,b");
+  EXPECT_EQ(reader.read("Dialogue: 1,a,b").style, "a");
+}
+
+// --- Times and output forms -----------------------------------------------------
+
+struct TimeRow {
+  const char* text;
+  std::string srt;  // "" when the text is no time
+};
+
+void PrintTo(const TimeRow& row, std::ostream* out) { *out << printable(row.text); }
+
+class CliTimeTest : public ::testing::TestWithParam<TimeRow> {};
+
+TEST_P(CliTimeTest, ScriptTimesBecomeSubRipTimes) {
+  const std::optional<std::uint64_t> ms = hostcli::parseScriptTime(GetParam().text);
+  EXPECT_EQ(ms ? hostcli::srtTime(*ms) : "", GetParam().srt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliTimeTest,
+                         ::testing::Values(TimeRow{"0:00:01.00", "00:00:01,000"},
+                                           TimeRow{"1:02:03.45", "01:02:03,450"},
+                                           TimeRow{"0:00:03.766", "00:00:03,766"},
+                                           TimeRow{"0:00:03.7", "00:00:03,700"},
+                                           TimeRow{"0:00:03.12345", "00:00:03,123"},
+                                           TimeRow{"0:00:03", "00:00:03,000"},
+                                           TimeRow{"0:00:03.", "00:00:03,000"},
+                                           TimeRow{"00:00:03.76", "00:00:03,760"},
+                                           TimeRow{"0:75:90.00", "01:16:30,000"},
+                                           TimeRow{"123:00:00.00", "123:00:00,000"},
+                                           TimeRow{"", ""}, TimeRow{"1:2", ""},
+                                           TimeRow{"-0:00:01.00", ""},
+                                           TimeRow{"0:00:01,00", ""},
+                                           TimeRow{"0:00:01.00 ", ""},
+                                           TimeRow{"9999999999:00:00.00", ""}),
+                         rowName);
+
+struct SrtTextRow {
+  const char* markup;
+  const char* text;
+};
+
+void PrintTo(const SrtTextRow& row, std::ostream* out) { *out << printable(row.markup); }
+
+class CliSrtTextTest : public ::testing::TestWithParam<SrtTextRow> {};
+
+TEST_P(CliSrtTextTest, BlankLinesAreDroppedAndTheRestKept) {
+  EXPECT_EQ(hostcli::srtText(GetParam().markup), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliSrtTextTest,
+                         ::testing::Values(SrtTextRow{"one", "one"},
+                                           SrtTextRow{"a\nb", "a\nb"},
+                                           SrtTextRow{"a\n\nb", "a\nb"},
+                                           SrtTextRow{"a\n \t\nb\n", "a\nb"},
+                                           SrtTextRow{"\n\na", "a"},
+                                           SrtTextRow{" a ", " a "},
+                                           SrtTextRow{"<i>\n</i>", "<i>\n</i>"},
+                                           SrtTextRow{"", ""}, SrtTextRow{"\n \n", ""}),
+                         rowName);
+
+struct JsonRow {
+  std::string bytes;
+  std::string json;
+};
+
+void PrintTo(const JsonRow& row, std::ostream* out) { *out << printable(row.bytes); }
+
+class CliJsonStringTest : public ::testing::TestWithParam<JsonRow> {};
+
+TEST_P(CliJsonStringTest, EscapesAndReplacesWhatJsonCannotHold) {
+  std::string out;
+  hostcli::appendJsonString(&out, GetParam().bytes);
+  EXPECT_EQ(out, GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliJsonStringTest,
+    ::testing::Values(
+        JsonRow{"plain", "\"plain\""},
+        JsonRow{"<font color=\"#FF0000\">a\\b", "\"<font color=\\\"#FF0000\\\">a\\\\b\""},
+        JsonRow{"a\nb\tc\rd", "\"a\\nb\\tc\\rd\""},
+        JsonRow{std::string("\0\x01\x1F\x7F", 4), "\"\\u0000\\u0001\\u001f\\u007f\""},
+        JsonRow{"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+        JsonRow{"\xE2\x80\xA8\xE2\x80\xA9", "\"\\u2028\\u2029\""},
+        // Windows-1252 bytes are not UTF-8: one replacement each.
+        JsonRow{"caf\xE9 \x85", "\"caf\\ufffd \\ufffd\""},
+        // A sequence cut short is replaced once, and what follows survives.
+        JsonRow{"\xE2\x82x", "\"\\ufffdx\""},
+        JsonRow{"\xF0\x9F\x98", "\"\\ufffd\""},
+        // Overlong forms, surrogates and code points past U+10FFFF.
+        JsonRow{"\xC0\xAF", "\"\\ufffd\\ufffd\""},
+        JsonRow{"\xE0\x80\xAF", "\"\\ufffd\\ufffd\\ufffd\""},
+        JsonRow{"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+        JsonRow{"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+        JsonRow{"\xFF", "\"\\ufffd\""}),
+    rowName);
+
+TEST(CliSrtWriterTest, WritesEveryCueEvenWithoutText) {
+  char* bytes = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = ::open_memstream(&bytes, &size);
+  {
+    const auto writer = hostcli::makeWriter(hostcli::OutputForm::Srt, out);
+    writer->write(hostcli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "a\n\nb"});
+    writer->write(hostcli::Cue{2, 6, "bad", "0:00:03.00", "S", ""});
+    writer->write(hostcli::Cue{3, 7, "0:00:04.00", "0:00:05.00", "S", "c"});
+  }
+  std::fclose(out);
+  const std::string text(bytes, size);
+  std::free(bytes);
+  EXPECT_EQ(text,
+            "1\n00:00:01,000 --> 00:00:02,500\na\nb\n\n"
+            "2\n00:00:00,000 --> 00:00:03,000\n\n"
+            "3\n00:00:04,000 --> 00:00:05,000\nc\n\n");
+  const cli_test::SrtVerdict verdict = cli_test::checkSrt(text);
+  EXPECT_TRUE(verdict.valid) << verdict.error;
+  EXPECT_EQ(verdict.cues, 3u);
+}
+
+// --- The SubRip checker itself ---------------------------------------------------
+
+struct SrtCheckRow {
+  const char* what;
+  std::string text;
+  bool valid;
+  std::size_t cues;
+};
+
+void PrintTo(const SrtCheckRow& row, std::ostream* out) { *out << row.what; }
+
+class CliSrtCheckTest : public ::testing::TestWithParam<SrtCheckRow> {};
+
+TEST_P(CliSrtCheckTest, AcceptsOnlyTheStrictForm) {
+  const cli_test::SrtVerdict verdict = cli_test::checkSrt(GetParam().text);
+  EXPECT_EQ(verdict.valid, GetParam().valid) << verdict.error;
+  if (GetParam().valid) {
+    EXPECT_EQ(verdict.cues, GetParam().cues);
+  }
+}
+
+constexpr char kCue1[] = "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliSrtCheckTest,
+    ::testing::Values(
+        SrtCheckRow{"empty file", "", true, 0},
+        SrtCheckRow{"one cue", kCue1, true, 1},
+        SrtCheckRow{"two cues, two lines", std::string(kCue1) + "2\n100:00:01,000 --> 100:00:02,000\na\nb\n\n", true, 2},
+        SrtCheckRow{"a cue without text", "1\n00:00:01,000 --> 00:00:02,000\n\n", true, 1},
+        SrtCheckRow{"numbering skips", std::string(kCue1) + "3\n00:00:01,000 --> 00:00:02,000\nx\n\n", false, 0},
+        SrtCheckRow{"blank line inside a cue", "1\n00:00:01,000 --> 00:00:02,000\na\n\nb\n\n", false, 0},
+        SrtCheckRow{"line of spaces", "1\n00:00:01,000 --> 00:00:02,000\n  \n\n", false, 0},
+        SrtCheckRow{"dot for comma", "1\n00:00:01.000 --> 00:00:02,000\nx\n\n", false, 0},
+        SrtCheckRow{"one hour digit", "1\n0:00:01,000 --> 00:00:02,000\nx\n\n", false, 0},
+        SrtCheckRow{"minutes past 59", "1\n00:60:01,000 --> 00:00:02,000\nx\n\n", false, 0},
+        SrtCheckRow{"no blank line at the end", "1\n00:00:01,000 --> 00:00:02,000\nx\n", false, 0},
+        SrtCheckRow{"no final line feed", "1\n00:00:01,000 --> 00:00:02,000\nx", false, 0},
+        SrtCheckRow{"CRLF", "1\r\n00:00:01,000 --> 00:00:02,000\r\nx\r\n\r\n", false, 0},
+        SrtCheckRow{"leading zero", "01\n00:00:01,000 --> 00:00:02,000\nx\n\n", false, 0},
+        SrtCheckRow{"trailing blank line", std::string(kCue1) + "\n", false, 0}),
+    rowName);
+
+// --- Command line --------------------------------------------------------------------
+
+struct OptionsRow {
+  std::vector<std::string> args;
+  bool ok;
+  std::string error;  // part of the message when not ok
+};
+
+void PrintTo(const OptionsRow& row, std::ostream* out) {
+  *out << "args:";
+  for (const std::string& arg : row.args) *out << ' ' << printable(arg);
+}
+
+class CliOptionsTest : public ::testing::TestWithParam<OptionsRow> {};
+
+TEST_P(CliOptionsTest, ParsesOrSaysWhy) {
+  hostcli::Options options;
+  std::string error;
+  EXPECT_EQ(hostcli::parseOptions(GetParam().args, &options, &error), GetParam().ok) << error;
+  if (!GetParam().ok) {
+    EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliOptionsTest,
+    ::testing::Values(OptionsRow{{}, true, ""},
+                      OptionsRow{{"--to", "srt", "-o", "x.srt", "in.ass"}, true, ""},
+                      OptionsRow{{"--to=jsonl", "--output=x", "--stats", "--info", "-"}, true, ""},
+                      OptionsRow{{"--", "--odd-name.ass"}, true, ""},
+                      OptionsRow{{"--to", "vtt"}, false, "unknown output form 'vtt'"},
+                      OptionsRow{{"--to"}, false, "needs a value"},
+                      OptionsRow{{"--plugin="}, false, "needs a value"},
+                      OptionsRow{{"--stats=yes"}, false, "takes no value"},
+                      OptionsRow{{"--frobnicate"}, false, "unknown option --frobnicate"},
+                      OptionsRow{{"-x"}, false, "unknown option -x"},
+                      OptionsRow{{"a.ass", "b.ass"}, false, "only one script"}),
+    rowName);
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include "tests/cli/run_host.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace cli_test {
+namespace {
+
+// The emulator comes as a CMake list: the program and its own arguments.
+std::vector<std::string> emulator() {
+  std::vector<std::string> words;
+  std::stringstream list(SUBRITE_EMULATOR);
+  for (std::string word; std::getline(list, word, ';');) {
+    if (!word.empty()) words.push_back(word);
+  }
+  return words;
+}
+
+}  // namespace
+
+Outcome runHost(const std::vector<std::string>& args, const std::filesystem::path& input) {
+  return runProgram(SUBRITE_HOST_PROGRAM, args, input);
+}
+
+Outcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+               const std::filesystem::path& input) {
+  const ScratchDir capture;
+  const std::filesystem::path outPath = capture.path() / "out";
+  const std::filesystem::path errPath = capture.path() / "err";
+
+  std::vector<std::string> command = emulator();
+  command.push_back(program.string());
+  command.insert(command.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    const int in = ::open(input.c_str(), O_RDONLY);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int wstatus = 0;
+  struct rusage usage {};
+  while (::wait4(child, &wstatus, 0, &usage) < 0) {
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
+  }
+  Outcome run;
+  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) run.signal = WTERMSIG(wstatus);
+  run.out = readFile(outPath);
+  run.err = readFile(errPath);
+  run.peakKiB = usage.ru_maxrss;
+  return run;
+}
+
+bool measuredDirectly() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#else
+  return emulator().empty();
+#endif
+}
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "subrite-cli-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path ScratchDir::write(const std::string& name, const std::string& bytes) const {
+  const std::filesystem::path file = path_ / name;
+  std::ofstream(file, std::ios::binary) << bytes;
+  return file;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+}  // namespace cli_test

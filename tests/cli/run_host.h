@@ -1,0 +1,47 @@
+// Runs the built subrite-host as a user would, through the build's emulator
+// when there is one, and captures what it did.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace cli_test {
+
+struct Outcome {
+  int status = -1;       // exit status; -1 when it did not exit normally
+  int signal = 0;        // the signal that ended it, if one did
+  std::string out;       // standard output
+  std::string err;       // standard error
+  long peakKiB = 0;      // its peak resident set (the emulator's, under one)
+};
+
+// Runs `program` with `args`; standard input comes from `input`.
+Outcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+               const std::filesystem::path& input = "/dev/null");
+// The same for the subrite-host of this build.
+Outcome runHost(const std::vector<std::string>& args,
+            const std::filesystem::path& input = "/dev/null");
+
+// True when the program runs under an emulator or a sanitizer, whose memory
+// and speed say nothing about the program's own.
+bool measuredDirectly();
+
+// A fresh directory for one test's files, removed with the object.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // Writes `bytes` to a file in the directory and returns its path.
+  std::filesystem::path write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& path);
+
+}  // namespace cli_test
