@@ -1,7 +1,9 @@
 // A whole script through the module as a host sends it: the header in a
-// "SUB " format record, then one sample per event line. Every answer and
-// every output sample is checked against the reference converter, and after
-// the last release every host buffer must be accounted for.
+// "SUB " format record, then one sample per event line; then the input port
+// reopened, the whole input as the next header, and the events once more.
+// Every answer and every output sample is checked against the reference
+// converter, and after the last release every host buffer must be accounted
+// for.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -78,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FLM::TypedValue parameterValue = host::objectValue(&parameters);
   in->streamMessage(FLM::MsgStreamParams, &parameterValue);
 
-  std::uint32_t index = 0;
-  for (const std::string_view line : script.events) {
+  // One event line as one sample, checked against the reference.
+  const auto sendEvent = [&](std::string_view line, std::uint32_t index) {
     // Hosts differ in whether payloadSize counts a terminator: take both.
     std::string payload(line);
     if (index % 2 == 1) payload.push_back('\0');
@@ -101,7 +103,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
            payload);
     if (converts) checkOutput(sink.outputs.front(), markup, index);
     sink.outputs.clear();
-    ++index;
+  };
+
+  // Twice: the second pass on a reopened input port, whose next header
+  // (the whole input this time) is parsed into the tables the first left.
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1) {
+      expect(outputSide->disconnectUpstream(in), "closing the input port");
+      in = outputSide->connectUpstream(1, "ASS", 0);
+      expect(in != nullptr, "the input port did not reopen");
+      host::Buffer* record = ledger.formatRecord("SUB ", input, host::Holder::Component);
+      FLM::TypedValue value = host::objectValue(record);
+      const bool answer = in->streamMessage(FLM::MsgFormat, &value);
+      expect(answer == oracle::parseScriptHeader(std::string(input), columns, styles),
+             "MsgFormat answer differs from the reference parse, on the second header");
+    }
+    std::uint32_t index = 0;
+    for (const std::string_view line : script.events) {
+      sendEvent(line, index++);
+    }
   }
 
   outputSide->disconnectUpstream(in);
