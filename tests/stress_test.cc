@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -336,6 +337,37 @@ TEST(StressTest, FlushesAgainstHeaderParsesAndConversions) {
   for (const std::string& problem : sink.problems()) ADD_FAILURE() << problem;
   EXPECT_GT(sink.outputs.load(), 0);
   EXPECT_GT(flushes, 0);
+}
+
+// A flush from another thread returns only after the conversion that holds
+// the lock has handed its output over: the peer holds the stream thread in
+// the hand-off until the flush has been sent, then gives it time to finish
+// too early.
+TEST(StressTest, FlushFromAnotherThreadWaitsForTheHandOff) {
+  Watchdog watchdog(kDeadlock);
+  Module module;
+  module.open();
+  ASSERT_TRUE(module.sendHeader(testing_support::kWorkedHeader));
+  std::promise<void> flushSent;
+  std::atomic<bool> flushed{false};
+  bool flushedDuringHandOff = true;
+  std::thread flusher;
+  module.sink.onOutput = [&](const host::Output&) {
+    flusher = std::thread([&] {
+      flushSent.set_value();
+      EXPECT_TRUE(module.out->controlMessage(FLM::MsgFlush, nullptr));
+      flushed.store(true);
+    });
+    flushSent.get_future().wait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    flushedDuringHandOff = flushed.load();
+  };
+  EXPECT_TRUE(module.sendSample(dialogue("Default", "hold on")));
+  flusher.join();
+  EXPECT_FALSE(flushedDuringHandOff);
+  EXPECT_TRUE(flushed.load());
+  module.releasePlugin();
+  EXPECT_TRUE(LedgerClean(module.ledger));
 }
 
 }  // namespace
