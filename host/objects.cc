@@ -76,11 +76,7 @@ std::string_view Buffer::payload() const {
 
 Ledger::Ledger() = default;
 
-Ledger::~Ledger() {
-  for (Buffer* buffer : live_) delete buffer;
-  for (Buffer* buffer : quarantine_) delete buffer;
-  for (Buffer* buffer : spare_) delete buffer;
-}
+Ledger::~Ledger() = default;
 
 Buffer* Ledger::make(std::size_t bytes, Holder holder) {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -89,10 +85,10 @@ Buffer* Ledger::make(std::size_t bytes, Holder holder) {
     buffer = spare_.back();
     spare_.pop_back();
   } else {
-    buffer = new Buffer(*this);
+    all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
+    buffer = all_.back().get();
   }
   buffer->reset(++counts_.made, bytes, holder);
-  live_.insert(buffer);
   ++counts_.live;
   return buffer;
 }
@@ -103,8 +99,7 @@ Buffer* Ledger::sample(std::string_view bytes, Holder holder) {
   return buffer;
 }
 
-Buffer* Ledger::formatRecord(std::string_view identifier, std::string_view header,
-                             Holder holder) {
+Buffer* Ledger::formatRecord(std::string_view identifier, std::string_view header, Holder holder) {
   Buffer* buffer = sample(header, holder);
   const std::size_t n = std::min(identifier.size(), sizeof buffer->formatIdentifier);
   std::memcpy(buffer->formatIdentifier, identifier.data(), n);
@@ -122,20 +117,21 @@ Buffer* Ledger::blank(std::size_t bytes, Holder holder) {
 
 void Ledger::noteRelease(Buffer& buffer, Holder by) {
   std::lock_guard<std::mutex> guard(mutex_);
-  const std::string name = "buffer #" + std::to_string(buffer.serial_);
-  if (buffer.holder_ == Holder::Released) {
-    problems_.push_back(name + " released twice (by " + holderName(by) + ")");
+  const Holder holder = buffer.holder_;
+  if (holder == Holder::Released) {
+    problems_.push_back("buffer #" + std::to_string(buffer.serial_) + " released twice (by " +
+                        holderName(by) + ")");
     return;
   }
-  if (buffer.holder_ != by) {
-    problems_.push_back(name + " released by " + holderName(by) + " while held by " +
-                        holderName(buffer.holder_));
+  if (holder != by) {
+    problems_.push_back("buffer #" + std::to_string(buffer.serial_) + " released by " +
+                        holderName(by) + " while held by " + holderName(holder));
   }
   if (buffer.lockDepth_ != 0) {
-    problems_.push_back(name + " released with its payload locked");
+    problems_.push_back("buffer #" + std::to_string(buffer.serial_) +
+                        " released with its payload locked");
   }
   buffer.holder_ = Holder::Released;
-  live_.erase(&buffer);
   --counts_.live;
   ++counts_.released;
   quarantine_.push_back(&buffer);
@@ -145,31 +141,34 @@ void Ledger::noteRelease(Buffer& buffer, Holder by) {
   }
 }
 
+// A buffer's payload is used by one party at a time, so its depth needs no
+// lock; only what is wrong is written down under the mutex.
 void Ledger::noteLock(bool locking, Buffer& buffer) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  const std::string name = "buffer #" + std::to_string(buffer.serial_);
-  if (buffer.holder_ == Holder::Released) {
-    problems_.push_back(name + (locking ? " locked" : " unlocked") + " after its release");
+  if (buffer.holder() == Holder::Released) {
+    problem(buffer, locking ? " locked after its release" : " unlocked after its release");
   }
   if (locking) {
     ++buffer.lockDepth_;
-    ++counts_.locks;
+    locks_.fetch_add(1, std::memory_order_relaxed);
   } else if (buffer.lockDepth_ == 0) {
-    problems_.push_back(name + " unlocked without a lock");
+    problem(buffer, " unlocked without a lock");
   } else {
     --buffer.lockDepth_;
-    ++counts_.unlocks;
+    unlocks_.fetch_add(1, std::memory_order_relaxed);
   }
 }
 
-void Ledger::problem(std::string text) {
+void Ledger::problem(const Buffer& buffer, const std::string& text) {
   std::lock_guard<std::mutex> guard(mutex_);
-  problems_.push_back(std::move(text));
+  problems_.push_back("buffer #" + std::to_string(buffer.serial_) + text);
 }
 
 Ledger::Counts Ledger::counts() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  return counts_;
+  Counts counts = counts_;
+  counts.locks = locks_.load();
+  counts.unlocks = unlocks_.load();
+  return counts;
 }
 
 std::vector<std::string> Ledger::problems() const {
@@ -179,17 +178,18 @@ std::vector<std::string> Ledger::problems() const {
 
 bool Ledger::clean() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  return problems_.empty() && counts_.live == 0 && counts_.locks == counts_.unlocks;
+  return problems_.empty() && counts_.live == 0 && locks_.load() == unlocks_.load();
 }
 
 std::string Ledger::summary() const {
   std::lock_guard<std::mutex> guard(mutex_);
   std::ostringstream out;
-  out << "made " << counts_.made << ", released " << counts_.released << ", live "
-      << counts_.live << ", locks " << counts_.locks << ", unlocks " << counts_.unlocks;
-  for (const Buffer* buffer : live_) {
+  out << "made " << counts_.made << ", released " << counts_.released << ", live " << counts_.live
+      << ", locks " << locks_.load() << ", unlocks " << unlocks_.load();
+  for (const auto& buffer : all_) {
+    if (buffer->holder() == Holder::Released) continue;
     out << "\n  buffer #" << buffer->serial_ << " never released (held by "
-        << holderName(buffer->holder_) << ")";
+        << holderName(buffer->holder()) << ")";
   }
   for (const std::string& text : problems_) out << "\n  " << text;
   return out.str();
@@ -233,9 +233,10 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
   }
   auto* buffer = static_cast<Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
   buffer->handTo(Holder::Peer);
-  Output output;
+  // One record reused for every sample: a streaming peer allocates nothing.
+  Output& output = latest_;
   output.payloadSize = buffer->payloadSize;
-  output.payload = std::string(buffer->payload());
+  output.payload.assign(buffer->payload());
   output.passThrough[0] = buffer->passThrough[0];
   output.passThrough[1] = buffer->passThrough[1];
   output.streamParams[0] = buffer->streamParams[0];
@@ -250,8 +251,15 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
   }
   ++outputCount;
   buffer->releaseAs(Holder::Peer);
-  if (onOutput) onOutput(output);
-  if (keepOutputs) outputs.push_back(std::move(output));
+  if (keepOutputs) outputs.push_back(output);
+  if (onOutput) {
+    if (keepOutputs) {
+      const Output copy = output;  // the callback may send a sample back in
+      onOutput(copy);
+    } else {
+      onOutput(output);  // a streaming peer does not call back in
+    }
+  }
   return answer;
 }
 

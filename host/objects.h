@@ -5,6 +5,7 @@
 // or left with its payload locked.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "framework/host_objects.h"
@@ -43,7 +43,7 @@ class Buffer final : public FLM::MediaBuffer {
   // The holder named drops the reference itself (not through the module).
   void releaseAs(Holder holder);
 
-  Holder holder() const { return holder_; }
+  Holder holder() const { return holder_.load(std::memory_order_relaxed); }
   // The first payloadSize bytes, read without locking (for checks).
   std::string_view payload() const;
   std::size_t capacity() const { return storage_.size(); }
@@ -58,7 +58,8 @@ class Buffer final : public FLM::MediaBuffer {
 
   Ledger& ledger_;
   std::vector<char> storage_;
-  Holder holder_ = Holder::Released;
+  // Changed under the ledger's mutex; read without it on the payload path.
+  std::atomic<Holder> holder_{Holder::Released};
   bool hasPayload_ = true;
   int lockDepth_ = 0;
   std::uint64_t serial_ = 0;
@@ -102,14 +103,18 @@ class Ledger {
   Buffer* make(std::size_t bytes, Holder holder);
   void noteRelease(Buffer& buffer, Holder by);
   void noteLock(bool locking, Buffer& buffer);
-  void problem(std::string text);
+  void problem(const Buffer& buffer, const std::string& text);
 
+  // Guards the buffers' holders and the lists; the lock counts are atomic, so
+  // the payload path takes no mutex.
   mutable std::mutex mutex_;
-  std::unordered_set<Buffer*> live_;
+  std::vector<std::unique_ptr<Buffer>> all_;  // every buffer ever made, for reuse
   std::deque<Buffer*> quarantine_;
   std::vector<Buffer*> spare_;
   std::vector<std::string> problems_;
-  Counts counts_;
+  Counts counts_;  // made, released, live
+  std::atomic<std::uint64_t> locks_{0};
+  std::atomic<std::uint64_t> unlocks_{0};
 };
 
 // Makes output samples for the module, each holding the one reference that
@@ -123,8 +128,8 @@ class Allocator final : public FLM::SampleAllocator {
   int calls = 0;
   std::uint32_t lastCount = 0;
   std::uint32_t lastFlags = 0;
-  bool yieldNothing = false;     // answer null
-  bool withoutPayload = false;   // samples whose lockPayload gives null
+  bool yieldNothing = false;    // answer null
+  bool withoutPayload = false;  // samples whose lockPayload gives null
 
  private:
   Ledger& ledger_;
@@ -157,11 +162,14 @@ class SinkPort final : public FLM::PortInterface {
   std::vector<Output> outputs;        // every output sample, in order
   std::vector<Message> forwarded;     // every other stream message
   std::vector<std::string> problems;  // what a well-behaved module never does
-  bool keepOutputs = true;            // false: count only (benchmarks)
+  bool keepOutputs = true;            // false: only count and call onOutput
   std::uint64_t outputCount = 0;
-  // Called with each output sample before the peer drops it; may call back
-  // into the component.
+  // Called with what the peer saw of each output sample, after it dropped
+  // the buffer. May call back into the component when outputs are kept.
   std::function<void(const Output&)> onOutput;
+
+ private:
+  Output latest_;  // reused for every sample, so a streaming peer allocates nothing
 };
 
 // The upstream peer: recorded by the component, never called.

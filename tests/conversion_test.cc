@@ -175,10 +175,9 @@ TEST(ReentrantPeerTest, SampleFromInsideTheHandOff) {
     }
   };
   EXPECT_TRUE(module.sendSample(dialogue("Other", "outer")));
-  // The peer records each output after its callback, so the innermost is first.
   ASSERT_EQ(module.markups().size(), 4u);
-  EXPECT_EQ(module.markups()[0], "nested n");
-  EXPECT_EQ(module.markups()[3], "outer");
+  EXPECT_EQ(module.markups()[0], "outer");
+  EXPECT_EQ(module.markups()[3], "nested n");
   EXPECT_EQ(module.ledger.counts().live, 1u) << "only the record is held";
   // A nested sample that stays held (no payload) is left for the next one.
   depth = 0;
