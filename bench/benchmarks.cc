@@ -65,11 +65,11 @@ void convertLines(benchmark::State& state, const std::string& header,
   const Tables tables(header);
   ssa::EventColumns columns = tables.columns;
   ssa::LineConverter converter;
-  std::string markup;
   measurePasses(state, lines, [&] {
     for (const std::string& line : lines) {
       const bool converted =
-          converter.convert(std::string_view(line).substr(kPrefix), columns, tables.styles, markup);
+          converter.convert(std::string_view(line).substr(kPrefix), columns, tables.styles)
+              .has_value();
       benchmark::DoNotOptimize(converted);
     }
   });
@@ -172,20 +172,19 @@ bool checkPath(const EventSet& set, std::vector<std::uint32_t>& outputSizes) {
   const Tables tables(set.header);
   ssa::EventColumns columns = tables.columns;
   ssa::LineConverter converter;
-  std::string markup;
   outputSizes.clear();
   for (const std::string& line : set.dialogue) {
     const std::size_t before = sink.kept.size();
     module.send(pool.resident(line));
-    const bool converted =
-        converter.convert(std::string_view(line).substr(kPrefix), columns, tables.styles, markup);
+    const std::optional<std::string_view> converted =
+        converter.convert(std::string_view(line).substr(kPrefix), columns, tables.styles);
+    const std::string markup = converted ? std::string(*converted) + '\0' : std::string();
     const bool sent = sink.kept.size() == before + 1;
-    if (sent != converted ||
-        (sent && sink.kept.back() != std::string_view(markup.data(), markup.size() + 1))) {
+    if (sent != converted.has_value() || (sent && sink.kept.back() != markup)) {
       std::fprintf(stderr, "subrite_bench: the module's output differs for: %s\n", line.c_str());
       return false;
     }
-    outputSizes.push_back(sent ? static_cast<std::uint32_t>(markup.size() + 1) : 0);
+    outputSizes.push_back(sent ? static_cast<std::uint32_t>(markup.size()) : 0);
   }
   return true;
 }

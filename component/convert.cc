@@ -51,15 +51,15 @@ bool Subrite::convertSample() {
                  std::memcmp(payload.data(), kDialogue.data(), kDialogue.size()) == 0;
   }
   if (isDialogue) {
-    bool converted = false;
+    std::optional<std::string_view> markup;
     {
       PayloadAccess payload(*sample);
       if (payload.data() != nullptr) {
         const std::string_view line(payload.data() + kDialogue.size(), size - kDialogue.size());
-        converted = converter.convert(line, eventColumns, styleTable, markup);
+        markup = converter.convert(line, eventColumns, styleTable);
       }
     }
-    if (converted) result = handOff(*sample, markup);
+    if (markup) result = handOff(*sample, *markup);
   }
 
   // A downstream peer may have flushed or replaced the held sample while it
@@ -68,7 +68,7 @@ bool Subrite::convertSample() {
   return result;
 }
 
-bool Subrite::handOff(const MediaBuffer& input, const std::string& text) {
+bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
   // Checked before allocating, so an output sample never has nowhere to go.
   PortInterface* const peer = downstreamPeer.load();
   SampleAllocator* const allocator = sampleAllocator.load();

@@ -97,7 +97,7 @@ class Subrite : public Plugin, public TransformComponent {
   // The sample and header work (convert.cc). [stream thread, takes lock]
   bool convertSample();
   bool parseScriptHeader();
-  bool handOff(const MediaBuffer& input, const std::string& markup);
+  bool handOff(const MediaBuffer& input, std::string_view markup);
   void dropHeldSample();
 
   // Property strings (subrite.cc).
@@ -126,7 +126,6 @@ class Subrite : public Plugin, public TransformComponent {
   ssa::StyleTable styleTable;                     // under lock
   // Scratch of the sample path, reused from line to line; under lock.
   ssa::LineConverter converter;
-  std::string markup;
 };
 
 }  // namespace FLM

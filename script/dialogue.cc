@@ -41,7 +41,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // neighbours, so replacing every code of the original text in one pass
 // gives the same bytes as the three repeated searches. Answers `text`
 // itself when it holds no code (most lines: nothing is copied), else `out`.
-std::string_view replaceLineBreaks(std::string_view text, std::string& out) {
+std::string_view replaceLineBreaks(std::string_view text, TextBuffer& out) {
   out.clear();
   std::size_t done = 0;
   // Only a backslash starts a code: the search jumps from one to the next.
@@ -49,14 +49,14 @@ std::string_view replaceLineBreaks(std::string_view text, std::string& out) {
        i = text.find('\\', i + 1)) {
     const char code = text[i + 1];
     if (code != 'N' && code != 'n' && code != 'h') continue;
-    out.append(text, done, i - done);
-    out.push_back(code == 'h' ? ' ' : '\n');
+    out.append(text.substr(done, i - done));
+    out.push(code == 'h' ? ' ' : '\n');
     done = i + 2;
     ++i;  // the code's letter starts nothing
   }
   if (done == 0) return text;
-  out.append(text, done, std::string_view::npos);
-  return out;
+  out.append(text.substr(done));
+  return out.view();
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ namespace {
 // Writes the translation of the override blocks of `in` after `out`.
 class BlockTranslator {
  public:
-  BlockTranslator(std::string_view in, std::string& out, std::string& carry, std::string& block)
+  BlockTranslator(std::string_view in, TextBuffer& out, std::string& carry, std::string& block)
       : in(in), out(out), carry(carry), gathered(block) {
     carry.clear();
   }
@@ -98,14 +98,14 @@ class BlockTranslator {
       }
       const std::size_t close = in.find('}', open);
       if (close == std::string_view::npos) break;  // the rest passes through unchanged
-      out.append(in, read, open - read);
+      out.append(in.substr(read, open - read));
       const Block block{std::string_view(carry).substr(carryStart),
                         in.substr(open, close - open + 1)};
       read = close + 1;
       translate(block);
     }
-    out.append(carry, carryStart, std::string::npos);
-    out.append(in, read, std::string_view::npos);
+    out.append(std::string_view(carry).substr(carryStart));
+    out.append(in.substr(read));
   }
 
  private:
@@ -215,7 +215,7 @@ class BlockTranslator {
   }
 
   const std::string_view in;
-  std::string& out;
+  TextBuffer& out;
   std::string& carry;  // translated text from its first "{"; never holds a "}"
   std::string& gathered;
   std::size_t carryStart = 0;  // the carry is carry[carryStart..]
@@ -224,8 +224,9 @@ class BlockTranslator {
 
 }  // namespace
 
-bool LineConverter::convert(std::string_view lineText, EventColumns& eventColumns,
-                            const StyleTable& styleTable, std::string& markup) {
+std::optional<std::string_view> LineConverter::convert(std::string_view lineText,
+                                                       EventColumns& eventColumns,
+                                                       const StyleTable& styleTable) {
   splitEventFields(lineText, static_cast<std::uint32_t>(eventColumns.size()), fields_);
 
   auto textColumn = eventColumns.find(kTextColumn);
@@ -234,7 +235,7 @@ bool LineConverter::convert(std::string_view lineText, EventColumns& eventColumn
   if (textColumn == eventColumns.end()) {
     textColumn = eventColumns.emplace(kTextColumn, 0).first;
   }
-  if (textColumn->second >= fields_.size()) return false;
+  if (textColumn->second >= fields_.size()) return std::nullopt;
 
   const StyleMarkup* style = nullptr;
   const auto styleColumn = eventColumns.find(kStyleColumn);
@@ -245,11 +246,11 @@ bool LineConverter::convert(std::string_view lineText, EventColumns& eventColumn
   }
 
   const std::string_view text = replaceLineBreaks(fields_[textColumn->second], text_);
-  markup.clear();
-  if (style != nullptr) markup.append(style->first);
-  BlockTranslator(text, markup, carry_, block_).run();
-  if (style != nullptr) markup.append(style->second);
-  return true;
+  markup_.clear();
+  if (style != nullptr) markup_.append(style->first);
+  BlockTranslator(text, markup_, carry_, block_).run();
+  if (style != nullptr) markup_.append(style->second);
+  return markup_.view();
 }
 
 }  // namespace ssa

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "script/tables.h"
+#include "script/text_buffer.h"
 
 namespace ssa {
 
@@ -24,15 +26,16 @@ void splitEventFields(std::string_view line, std::uint32_t limit,
 // (the component keeps one under its lock).
 class LineConverter {
  public:
-  // Answers false when the line has no Text field (no output); otherwise
-  // `markup` holds the result. Adds "Text" -> 0 to eventColumns when the table
-  // has no "Text" entry, as later lines rely on.
-  bool convert(std::string_view lineText, EventColumns& eventColumns, const StyleTable& styleTable,
-               std::string& markup);
+  // The markup, valid until the next call; nothing when the line has no Text
+  // field (no output). Adds "Text" -> 0 to eventColumns when the table has no
+  // "Text" entry, as later lines rely on.
+  std::optional<std::string_view> convert(std::string_view lineText, EventColumns& eventColumns,
+                                          const StyleTable& styleTable);
 
  private:
   std::vector<std::string_view> fields_;
-  std::string text_;   // the Text field with its line-break codes replaced, if it has any
+  TextBuffer text_;    // the Text field with its line-break codes replaced, if it has any
+  TextBuffer markup_;  // the result
   std::string carry_;  // translated text that opens a further block
   std::string block_;  // one block gathered for a colour or size code
 };

@@ -47,9 +47,8 @@ TEST(SplitEventFieldsTest, Rows) {
 class LineConverterTest : public ::testing::Test {
  protected:
   std::string convert(const std::string& text) {
-    std::string markup;
-    const bool produced = converter.convert(text, columns, styles, markup);
-    return produced ? markup : "(no output)";
+    const std::optional<std::string_view> markup = converter.convert(text, columns, styles);
+    return markup ? std::string(*markup) : "(no output)";
   }
   ssa::EventColumns columns{{"Text", 0}};
   ssa::StyleTable styles;
