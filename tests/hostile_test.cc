@@ -145,7 +145,9 @@ TEST_F(HostileTest, PayloadsAroundThePrefix) {
       {"", 0, true, "-"},
       {"Dialogue", 8, true, "-"},
       {"Dialogue:", 9, true, "-"},  // one empty field; Text is the tenth
-      {"Dialogue:", 9, false, ""},  // no columns: the empty rest is the text
+      // No columns: the empty rest is the text. As the first line of a fresh
+      // component its markup is a view without an address.
+      {"Dialogue:", 9, false, ""},
       {"Dialogue:x", 10, true, "-"},
       {"Dialogue:x", 10, false, "x"},
       {dialogue("Default", "cut off"), 0, true, "-"},
