@@ -7,6 +7,10 @@
 #include <cstring>
 #include <utility>
 
+#include "script/dialogue.h"
+#include "script/header.h"
+#include "script/text.h"
+
 namespace hostcli {
 namespace {
 
@@ -17,8 +21,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-bool isTrimmable(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0'; }
-
 // Event types that may stand in "[Events]"; one of them before any "Format:"
 // line means the script has none.
 bool isEventLine(std::string_view trimmed) {
@@ -27,23 +29,6 @@ bool isEventLine(std::string_view trimmed) {
     if (startsWith(trimmed, type)) return true;
   }
   return false;
-}
-
-// Position of the next field comma from `start`, as the module finds it: not
-// inside a brace block, never the last byte.
-std::size_t fieldComma(std::string_view text, std::size_t start) {
-  bool inBlock = false;
-  for (std::size_t pos = start; pos + 1 < text.size(); ++pos) {
-    const char c = text[pos];
-    if (inBlock) {
-      if (c == '}') inBlock = false;
-    } else if (c == ',') {
-      return pos;
-    } else if (c == '{') {
-      inBlock = true;
-    }
-  }
-  return std::string_view::npos;
 }
 
 }  // namespace
@@ -56,6 +41,7 @@ LineReader::LineReader(std::string_view bytes) : memory_(bytes), window_(kWindow
 
 bool LineReader::fill() {
   if (exhausted_) return false;
+  nextLF_ = nextCR_ = kUnknown;
   if (begin_ == end_) begin_ = end_ = 0;
   const std::size_t room = window_.size() - end_;
   if (fd_ < 0) {
@@ -79,8 +65,17 @@ bool LineReader::fill() {
   }
 }
 
-bool LineReader::next(std::string* line) {
-  line->clear();
+std::size_t LineReader::nextByte(char c, std::size_t* cached) {
+  if (*cached == kUnknown || *cached < begin_) {
+    const void* found = std::memchr(window_.data() + begin_, c, end_ - begin_);
+    *cached = found == nullptr
+                  ? end_
+                  : static_cast<std::size_t>(static_cast<const char*>(found) - window_.data());
+  }
+  return *cached;
+}
+
+bool LineReader::next(std::string_view* line) {
   if (!started_) {
     started_ = true;
     while (end_ - begin_ < kByteOrderMark.size() && fill()) {
@@ -88,11 +83,13 @@ bool LineReader::next(std::string* line) {
     const std::string_view head(window_.data() + begin_, end_ - begin_);
     if (startsWith(head, kByteOrderMark)) begin_ += kByteOrderMark.size();
   }
+  spill_.clear();
   bool partial = false;
   for (;;) {
     if (begin_ == end_ && !fill()) {
       if (partial && error_.empty()) {
         ++lines_;
+        *line = spill_;
         return true;
       }
       return false;
@@ -104,58 +101,47 @@ bool LineReader::next(std::string* line) {
         continue;
       }
     }
-    const char* first = window_.data() + begin_;
-    const char* last = window_.data() + end_;
-    const char* stop = std::find_if(first, last, [](char c) { return c == '\n' || c == '\r'; });
-    line->append(first, stop);
-    if (stop == last) {
+    const std::size_t stop = std::min(nextByte('\n', &nextLF_), nextByte('\r', &nextCR_));
+    const std::string_view piece(window_.data() + begin_, stop - begin_);
+    if (stop == end_) {
+      spill_.append(piece);
       begin_ = end_;
       partial = true;
       continue;
     }
-    afterCR_ = *stop == '\r';
-    begin_ = static_cast<std::size_t>(stop - window_.data()) + 1;
+    afterCR_ = window_[stop] == '\r';
+    begin_ = stop + 1;
     ++lines_;
+    if (partial) {
+      spill_.append(piece);
+      *line = spill_;
+    } else {
+      *line = piece;
+    }
     return true;
   }
 }
 
+bool LineReader::next(std::string* line) {
+  std::string_view view;
+  const bool found = next(&view);
+  line->assign(view);
+  return found;
+}
+
 // --- Fields ---------------------------------------------------------------
 
-std::string_view trimScript(std::string_view text) {
-  if (text.size() <= 1) return text;
-  std::size_t start = 0;
-  std::size_t last = text.size() - 1;
-  while (start < last && isTrimmable(text[start])) ++start;
-  if (!isTrimmable(text[start])) {
-    while (last > start && isTrimmable(text[last])) --last;
-  }
-  return text.substr(start, last - start + 1);
-}
-
-EventColumns::EventColumns() {
-  static constexpr std::string_view kDefaults[] = {"Marked",  "Start",   "End",
-                                                   "Style",   "Name",    "MarginL",
-                                                   "MarginR", "MarginV", "Effect",
-                                                   "Text"};
-  for (std::size_t i = 0; i < std::size(kDefaults); ++i) {
-    columns_.emplace(std::string(kDefaults[i]), i);
-  }
-}
+EventColumns::EventColumns() { ssa::assignDefaultColumns(columns_); }
 
 EventColumns EventColumns::fromFormatLine(std::string_view line) {
   EventColumns result;
   result.columns_.clear();
-  // "Format:" and the one byte after it, whatever it is.
-  std::string_view names = line.size() > 8 ? line.substr(8) : std::string_view();
-  std::size_t column = 0;
-  while (!names.empty()) {
-    const std::size_t comma = names.find(',');
-    const std::string_view piece = names.substr(0, comma);
-    // Runs of commas count as one: an empty piece is no column.
-    if (!piece.empty()) result.columns_.emplace(std::string(trimScript(piece)), column++);
-    if (comma == std::string_view::npos) break;
-    names.remove_prefix(comma + 1);
+  // "Format:" and the one byte after it, whatever it is; runs of commas count
+  // as one.
+  if (line.size() <= 8) return result;
+  std::uint32_t column = 0;
+  for (std::string& name : ssa::tokenize(",", line.substr(8))) {
+    result.columns_.emplace(std::move(name), column++);
   }
   return result;
 }
@@ -168,33 +154,30 @@ std::optional<std::size_t> EventColumns::find(std::string_view name) const {
 
 void EventColumns::addMissingText() { columns_.emplace("Text", 0); }
 
-void splitEventFields(std::string_view text, std::size_t limit,
-                      std::vector<std::string_view>* fields) {
-  fields->clear();
-  std::size_t start = 0;
-  std::size_t comma = fieldComma(text, 0);
-  while (fields->size() + 1 < limit) {
-    if (comma == std::string_view::npos) {
-      fields->push_back(trimScript(text.substr(start)));
-      return;
-    }
-    fields->push_back(trimScript(text.substr(start, comma - start)));
-    start = comma + 1;
-    comma = fieldComma(text, start);
+EventReader::EventReader(EventColumns columns)
+    : columns_(std::move(columns)),
+      start_(columns_.find("Start")),
+      end_(columns_.find("End")),
+      style_(columns_.find("Style")) {
+  for (const auto& column : {start_, end_, style_}) {
+    if (column) needed_ = std::max(needed_, *column + 2);
   }
-  fields->push_back(trimScript(text.substr(start)));
 }
 
-EventReader::EventReader(EventColumns columns) : columns_(std::move(columns)) {}
-
 EventFields EventReader::read(std::string_view line) {
-  splitEventFields(line.substr(kDialoguePrefix.size()), columns_.fieldLimit(), &fields_);
-  columns_.addMissingText();
-  const auto field = [this](std::string_view name) -> std::string_view {
-    const std::optional<std::size_t> index = columns_.find(name);
+  // The fields before the last one of a cut end at the same commas whatever
+  // the limit, so cutting fewer gives the three the same bytes.
+  const std::size_t limit = std::min(needed_, columns_.fieldLimit());
+  ssa::splitEventFields(line.substr(kDialoguePrefix.size()), static_cast<std::uint32_t>(limit),
+                        fields_);
+  if (!textAdded_) {
+    columns_.addMissingText();
+    textAdded_ = true;
+  }
+  const auto field = [this](const std::optional<std::size_t>& index) {
     return index && *index < fields_.size() ? fields_[*index] : std::string_view();
   };
-  return EventFields{field("Start"), field("End"), field("Style")};
+  return EventFields{field(start_), field(end_), field(style_)};
 }
 
 // --- Header ---------------------------------------------------------------
@@ -202,11 +185,11 @@ EventFields EventReader::read(std::string_view line) {
 bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   *header = ScriptHeader();
   bool styleSeen = false;
-  std::string line;
+  std::string_view line;
   while (reader.next(&line)) {
-    const std::string_view trimmed = trimScript(line);
+    const std::string_view trimmed = ssa::trim(line);
     if (header->hasEvents && isEventLine(trimmed)) {
-      header->firstEvent = line;
+      header->firstEvent = std::string(line);
       return true;
     }
     if (!header->text.empty()) header->text += '\n';

@@ -4,11 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "script/tables.h"
 
 namespace hostcli {
 
@@ -22,8 +23,11 @@ class LineReader {
   // Reads bytes that outlive the reader.
   explicit LineReader(std::string_view bytes);
 
-  // The next line into *line; false at the end of the input or on a read
-  // error (then error() says which).
+  // The next line, valid until the next call (it mostly points into the read
+  // window); false at the end of the input or on a read error (then error()
+  // says which).
+  bool next(std::string_view* line);
+  // The same, copied.
   bool next(std::string* line);
   std::uint64_t linesRead() const { return lines_; }
   const std::string& error() const { return error_; }
@@ -31,27 +35,32 @@ class LineReader {
  private:
   // Appends more input after end_; false at the end or on an error.
   bool fill();
+  // Position of the first `c` from begin_, end_ when none; kept in *cached.
+  std::size_t nextByte(char c, std::size_t* cached);
 
   int fd_ = -1;
   std::string_view memory_;
   std::vector<char> window_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  // Where the next LF and the next CR stand in the window (end_ when it has
+  // none), so that a file of lone CRs is not searched to the end for an LF
+  // on every line; kUnknown once the window has changed.
+  static constexpr std::size_t kUnknown = ~std::size_t{0};
+  std::size_t nextLF_ = kUnknown;
+  std::size_t nextCR_ = kUnknown;
   bool started_ = false;    // the byte-order mark has been looked for
   bool afterCR_ = false;    // an LF right here belongs to the CR before it
   bool exhausted_ = false;
+  std::string spill_;  // a line that runs past the end of the window
   std::uint64_t lines_ = 0;
   std::string error_;
 };
 
-// The same trim as the module's: space, CR, LF and NUL at both ends, never
-// tab; a one-byte text stays, an all-blank text keeps its last byte.
-std::string_view trimScript(std::string_view text);
-
 // Where an event line's fields are, from the events "Format:" line, with the
-// module's rules: the names are the comma-separated pieces after the first
-// eight bytes, a repeated name keeps its first column, and the number of
-// distinct names is the number of fields a line is cut into.
+// module's rules and functions: the names are the comma-separated pieces
+// after the first eight bytes, a repeated name keeps its first column, and
+// the number of distinct names is the number of fields a line is cut into.
 class EventColumns {
  public:
   // The columns a script without an events "Format:" line has.
@@ -66,14 +75,8 @@ class EventColumns {
   void addMissingText();
 
  private:
-  std::map<std::string, std::size_t, std::less<>> columns_;
+  ssa::EventColumns columns_;
 };
-
-// Cuts the text after "Dialogue:" into at most `limit` trimmed fields: a
-// comma inside a brace block or in the last byte ends no field, and the last
-// field keeps every comma after it. The views point into `text`.
-void splitEventFields(std::string_view text, std::size_t limit,
-                      std::vector<std::string_view>* fields);
 
 // What the host needs of one dialogue line for its writers.
 struct EventFields {
@@ -92,6 +95,11 @@ class EventReader {
 
  private:
   EventColumns columns_;
+  std::optional<std::size_t> start_, end_, style_;
+  // Fields enough that the three above end where the full cut ends them: one
+  // past the last of them, which then takes the rest (usually the Text).
+  std::size_t needed_ = 0;
+  bool textAdded_ = false;
   std::vector<std::string_view> fields_;
 };
 
