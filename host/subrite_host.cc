@@ -132,12 +132,10 @@ int run(const hostcli::Options& options) {
     out = std::fopen(options.output.c_str(), "wb");
     if (out == nullptr) return fail("cannot write " + options.output + ": " + std::strerror(errno));
   }
-  // Cues go out as they come, in large writes.
-  static char outputBuffer[64 * 1024];
-  if (!options.info) std::setvbuf(out, outputBuffer, _IOFBF, sizeof outputBuffer);
+  // The writers gather cues into large writes themselves.
+  if (!options.info) std::setvbuf(out, nullptr, _IONBF, 0);
 
   Counts counts;
-  std::string line;
   if (!options.info) {
     if (!session.sendHeader(header.text)) {
       std::fprintf(stderr,
@@ -155,7 +153,7 @@ int run(const hostcli::Options& options) {
       writer->write(hostcli::Cue{++counts.cues, lineNumber, fields.start, fields.end,
                                  fields.style, markup});
     };
-    const auto send = [&](const std::string& text, std::uint64_t number) {
+    const auto send = [&](std::string_view text, std::uint64_t number) {
       if (text.empty()) return;
       lineNumber = number;
       fields = hostcli::EventFields{};
@@ -166,7 +164,8 @@ int run(const hostcli::Options& options) {
       session.sendEvent(text, ++counts.events);
     };
     if (header.firstEvent) send(*header.firstEvent, reader.linesRead());
-    while (reader.next(&line)) send(line, reader.linesRead());
+    for (std::string_view line; reader.next(&line);) send(line, reader.linesRead());
+    writer->flush();
   }
   session.onMarkup = nullptr;
   session.close();

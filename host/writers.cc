@@ -1,95 +1,164 @@
 #include "host/writers.h"
 
-#include <cinttypes>
-#include <cstring>
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
 
 namespace hostcli {
 namespace {
 
-void put(std::FILE* out, std::string_view bytes) {
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), out);
+// Cues are gathered and written in pieces of about this size.
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::string_view kArrow = " --> ";
+
+// Writes `value` in decimal at `p`; answers the end. Pieces of a cue are put
+// together in a local array and appended at once, which costs far less than
+// formatted output.
+char* putNumber(char* p, std::uint64_t value) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) *p++ = digits[--n];
+  return p;
 }
 
+void appendNumber(std::string* out, std::uint64_t value) {
+  char text[20];
+  out->append(text, putNumber(text, value));
+}
+
+// Exactly `count` digits of `value`, leading zeros included.
+char* putDigits(char* p, unsigned value, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + count;
+}
+
+// "hh:mm:ss,mmm", at most 30 bytes (up to 20 digits of hours). Below the
+// hour the arithmetic is 32-bit, which is cheaper.
+char* putSrtTime(char* p, std::uint64_t milliseconds) {
+  const std::uint64_t hours = milliseconds / 3600000;
+  const auto rest = static_cast<unsigned>(milliseconds % 3600000);
+  p = hours < 100 ? putDigits(p, static_cast<unsigned>(hours), 2) : putNumber(p, hours);
+  *p++ = ':';
+  p = putDigits(p, rest / 60000, 2);
+  *p++ = ':';
+  p = putDigits(p, rest / 1000 % 60, 2);
+  *p++ = ',';
+  return putDigits(p, rest % 1000, 3);
+}
+
+// Appends what srtText gives; false when that is empty.
+bool appendSrtText(std::string* out, std::string_view markup) {
+  bool any = false;
+  for (;;) {
+    const std::size_t stop = markup.find('\n');
+    const std::string_view line = markup.substr(0, stop);
+    std::size_t blank = 0;
+    while (blank < line.size() && (line[blank] == ' ' || line[blank] == '\t')) ++blank;
+    if (blank < line.size()) {
+      if (any) out->push_back('\n');
+      out->append(line);
+      any = true;
+    }
+    if (stop == std::string_view::npos) return any;
+    markup.remove_prefix(stop + 1);
+  }
+}
+
+// Gathers the writing of cues into large writes; the rest is at flush().
+class GatheringWriter : public CueWriter {
+ public:
+  explicit GatheringWriter(std::FILE* out) : out_(out) { pending_.reserve(2 * kChunk); }
+  ~GatheringWriter() override { GatheringWriter::flush(); }
+
+  void write(const Cue& cue) final {
+    append(cue, &pending_);
+    if (pending_.size() >= kChunk) flush();
+  }
+
+  void flush() final {
+    if (!pending_.empty()) std::fwrite(pending_.data(), 1, pending_.size(), out_);
+    pending_.clear();
+  }
+
+ private:
+  virtual void append(const Cue& cue, std::string* out) = 0;
+
+  std::FILE* out_;
+  std::string pending_;
+};
+
 // One block a cue: a heading line, the markup byte for byte, a blank line.
-class MarkupWriter final : public CueWriter {
+class MarkupWriter final : public GatheringWriter {
  public:
-  explicit MarkupWriter(std::FILE* out) : out_(out) {}
-  void write(const Cue& cue) override {
-    std::fprintf(out_, "#%" PRIu64 " line %" PRIu64 " ", cue.number, cue.line);
-    put(out_, cue.start);
-    put(out_, " --> ");
-    put(out_, cue.end);
-    put(out_, " ");
-    put(out_, cue.style);
-    put(out_, "\n");
-    put(out_, cue.markup);
-    put(out_, "\n\n");
-  }
+  using GatheringWriter::GatheringWriter;
 
  private:
-  std::FILE* out_;
+  void append(const Cue& cue, std::string* out) override {
+    out->push_back('#');
+    appendNumber(out, cue.number);
+    out->append(" line ");
+    appendNumber(out, cue.line);
+    out->push_back(' ');
+    out->append(cue.start);
+    out->append(kArrow);
+    out->append(cue.end);
+    out->push_back(' ');
+    out->append(cue.style);
+    out->push_back('\n');
+    out->append(cue.markup);
+    out->append("\n\n");
+  }
 };
 
-class SrtWriter final : public CueWriter {
+class SrtWriter final : public GatheringWriter {
  public:
-  explicit SrtWriter(std::FILE* out) : out_(out) {}
-  void write(const Cue& cue) override {
+  using GatheringWriter::GatheringWriter;
+
+ private:
+  void append(const Cue& cue, std::string* out) override {
+    char head[96];  // the number, the two times, the arrow and two line ends
+    char* p = putNumber(head, cue.number);
+    *p++ = '\n';
     // A time that cannot be read stands at 0 rather than dropping the cue.
-    const std::string start = srtTime(parseScriptTime(cue.start).value_or(0));
-    const std::string end = srtTime(parseScriptTime(cue.end).value_or(0));
-    std::fprintf(out_, "%" PRIu64 "\n%s --> %s\n", cue.number, start.c_str(), end.c_str());
-    const std::string text = srtText(cue.markup);
-    put(out_, text);
-    put(out_, text.empty() ? "\n" : "\n\n");
+    p = putSrtTime(p, parseScriptTime(cue.start).value_or(0));
+    p = std::copy(kArrow.begin(), kArrow.end(), p);
+    p = putSrtTime(p, parseScriptTime(cue.end).value_or(0));
+    *p++ = '\n';
+    out->append(head, p);
+    out->append(appendSrtText(out, cue.markup) ? "\n\n" : "\n");
   }
-
- private:
-  std::FILE* out_;
 };
 
-class JsonlWriter final : public CueWriter {
+class JsonlWriter final : public GatheringWriter {
  public:
-  explicit JsonlWriter(std::FILE* out) : out_(out) {}
-  void write(const Cue& cue) override {
-    line_.clear();
-    line_ += "{\"index\":" + std::to_string(cue.number);
-    line_ += ",\"line\":" + std::to_string(cue.line);
-    line_ += ",\"start\":";
-    appendJsonString(&line_, cue.start);
-    line_ += ",\"end\":";
-    appendJsonString(&line_, cue.end);
-    line_ += ",\"style\":";
-    appendJsonString(&line_, cue.style);
-    line_ += ",\"markup\":";
-    appendJsonString(&line_, cue.markup);
-    line_ += "}\n";
-    put(out_, line_);
-  }
+  using GatheringWriter::GatheringWriter;
 
  private:
-  std::FILE* out_;
-  std::string line_;
+  void append(const Cue& cue, std::string* out) override {
+    out->append("{\"index\":");
+    appendNumber(out, cue.number);
+    out->append(",\"line\":");
+    appendNumber(out, cue.line);
+    out->append(",\"start\":");
+    appendJsonString(out, cue.start);
+    out->append(",\"end\":");
+    appendJsonString(out, cue.end);
+    out->append(",\"style\":");
+    appendJsonString(out, cue.style);
+    out->append(",\"markup\":");
+    appendJsonString(out, cue.markup);
+    out->append("}\n");
+  }
 };
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads 1 to 9 digits (more could overflow and mean nothing as a time).
-bool readNumber(std::string_view* text, std::uint64_t* value) {
-  std::size_t n = 0;
-  *value = 0;
-  while (n < text->size() && isDigit((*text)[n])) {
-    if (++n > 9) return false;
-    *value = *value * 10 + static_cast<std::uint64_t>((*text)[n - 1] - '0');
-  }
-  text->remove_prefix(n);
-  return n > 0;
-}
-
-bool take(std::string_view* text, char c) {
-  if (text->empty() || text->front() != c) return false;
-  text->remove_prefix(1);
-  return true;
-}
 
 // Length of the valid UTF-8 sequence at the start of `s`, or of its longest
 // valid prefix negated (-1 for a byte that starts nothing), so that each
@@ -139,45 +208,38 @@ std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out) {
 }
 
 std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
-  std::uint64_t hours, minutes, seconds;
-  if (!readNumber(&text, &hours) || !take(&text, ':') || !readNumber(&text, &minutes) ||
-      !take(&text, ':') || !readNumber(&text, &seconds)) {
-    return std::nullopt;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  std::uint64_t seconds = 0;
+  // Hours, minutes and seconds, apart by ':', of 1 to 9 digits each (more
+  // could overflow and mean nothing as a time).
+  for (int part = 0; part < 3; ++part) {
+    if (part > 0 && (p == end || *p++ != ':')) return std::nullopt;
+    const char* const first = p;
+    std::uint64_t value = 0;
+    for (; p != end && isDigit(*p); ++p) value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+    if (p == first || p - first > 9) return std::nullopt;
+    seconds = seconds * 60 + value;
   }
   std::uint64_t milliseconds = 0;
-  if (take(&text, '.')) {
-    std::uint64_t scale = 100;
-    while (!text.empty() && isDigit(text.front())) {
-      milliseconds += scale * static_cast<std::uint64_t>(text.front() - '0');
-      scale /= 10;
-      text.remove_prefix(1);
+  if (p != end && *p == '.') {
+    ++p;
+    for (std::uint64_t scale = 100; p != end && isDigit(*p); ++p, scale /= 10) {
+      milliseconds += scale * static_cast<std::uint64_t>(*p - '0');
     }
   }
-  if (!text.empty()) return std::nullopt;
-  return ((hours * 60 + minutes) * 60 + seconds) * 1000 + milliseconds;
+  if (p != end) return std::nullopt;
+  return seconds * 1000 + milliseconds;
 }
 
 std::string srtTime(std::uint64_t milliseconds) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02" PRIu64 ":%02u:%02u,%03u", milliseconds / 3600000,
-                static_cast<unsigned>(milliseconds / 60000 % 60),
-                static_cast<unsigned>(milliseconds / 1000 % 60),
-                static_cast<unsigned>(milliseconds % 1000));
-  return text;
+  char text[32];
+  return std::string(text, putSrtTime(text, milliseconds));
 }
 
 std::string srtText(std::string_view markup) {
   std::string text;
-  for (;;) {
-    const std::size_t stop = markup.find('\n');
-    const std::string_view line = markup.substr(0, stop);
-    if (line.find_first_not_of(" \t") != std::string_view::npos) {
-      if (!text.empty()) text += '\n';
-      text += line;
-    }
-    if (stop == std::string_view::npos) break;
-    markup.remove_prefix(stop + 1);
-  }
+  appendSrtText(&text, markup);
   return text;
 }
 
@@ -185,6 +247,15 @@ void appendJsonString(std::string* out, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
   out->push_back('"');
   while (!bytes.empty()) {
+    // Printable ASCII other than quote and backslash goes as it is, a run at a time.
+    std::size_t plain = 0;
+    while (plain < bytes.size() && bytes[plain] >= 0x20 && bytes[plain] < 0x7F &&
+           bytes[plain] != '"' && bytes[plain] != '\\') {
+      ++plain;
+    }
+    out->append(bytes.data(), plain);
+    bytes.remove_prefix(plain);
+    if (bytes.empty()) break;
     const unsigned char c = static_cast<unsigned char>(bytes.front());
     const int length = utf8Sequence(bytes);
     if (length < 0) {

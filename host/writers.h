@@ -1,5 +1,6 @@
 // The three forms subrite-host writes its cues in. Each cue is written as it
-// arrives, so nothing but the current cue is held.
+// arrives, gathered into writes of about 64 KiB, so nothing but the current
+// cue and that much output is held.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,8 @@ class CueWriter {
  public:
   virtual ~CueWriter() = default;
   virtual void write(const Cue& cue) = 0;
+  // Hands what is gathered to the stream; the destructor does it too.
+  virtual void flush() = 0;
 };
 
 std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out);
