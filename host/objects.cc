@@ -33,7 +33,9 @@ const char* holderName(Holder holder) {
 
 void Buffer::reset(std::uint64_t serial, std::size_t bytes, Holder holder) {
   serial_ = serial;
-  storage_.assign(bytes, '\0');
+  // Every maker fills the payload it asked for, so a reused buffer is not
+  // cleared first.
+  storage_.resize(bytes);
   holder_ = holder;
   hasPayload_ = true;
   lockDepth_ = 0;
