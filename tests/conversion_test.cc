@@ -14,8 +14,8 @@ using testing_support::kWorkedHeader;
 using testing_support::LedgerClean;
 using testing_support::Module;
 
-const std::string kDefaultOpen = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
-const std::string kDefaultClose = "</b></font>";
+const std::string kDefaultOpen = testing_support::kDefaultOpen;
+const std::string kDefaultClose = testing_support::kDefaultClose;
 
 struct Row {
   std::string line;    // the sample's payload, byte for byte

@@ -18,8 +18,8 @@ using testing_support::kWorkedHeader;
 using testing_support::LedgerClean;
 using testing_support::Module;
 
-const std::string kDefaultOpen = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
-const std::string kDefaultClose = "</b></font>";
+const std::string kDefaultOpen = testing_support::kDefaultOpen;
+const std::string kDefaultClose = testing_support::kDefaultClose;
 
 // Emulated (i386 under qemu) and sanitized builds take a quarter of the big
 // sizes (16 MiB, 250,000 blocks, 25,000 styles), which keeps each test to
@@ -64,8 +64,9 @@ class HostileTest : public ::testing::Test {
         // Compared whole, but reported by length and first difference.
         const std::string& payload = output.payload;
         EXPECT_EQ(payload.size(), markup.size() + 1);
-        const auto mismatch = std::mismatch(markup.begin(), markup.end(), payload.begin(),
-                                            payload.begin() + std::min(payload.size(), markup.size()));
+        const auto mismatch =
+            std::mismatch(markup.begin(), markup.end(), payload.begin(),
+                          payload.begin() + std::min(payload.size(), markup.size()));
         EXPECT_EQ(mismatch.first - markup.begin(), static_cast<std::ptrdiff_t>(markup.size()))
             << "first difference at this byte";
         EXPECT_EQ(payload.back(), '\0');
@@ -117,8 +118,9 @@ TEST_F(HostileTest, HeaderOf100000Styles) {
               std::to_string(i % 40) + ",&H" + std::to_string(100000 + i % 900000) + "," +
               (i % 2 == 0 ? "-1" : "0") + "\n";
   }
-  header += "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
-            "Effect, Text\n";
+  header +=
+      "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+      "Effect, Text\n";
   const std::size_t last = kStyles - 1;  // odd: not bold
   const std::string colour = std::to_string(100000 + last % 900000);
   expectMarkup(header.c_str(), dialogue("S" + std::to_string(last), "x"),
@@ -127,8 +129,8 @@ TEST_F(HostileTest, HeaderOf100000Styles) {
                         ? std::string()
                         : (last % 40 < 22 ? "-" + std::to_string((22 - last % 40) / 2)
                                           : "+" + std::to_string((last % 40 - 22) / 2))) +
-                   "\" color=\"#" + colour.substr(4, 2) + colour.substr(2, 2) + colour.substr(0, 2) +
-                   "\">x</font>");
+                   "\" color=\"#" + colour.substr(4, 2) + colour.substr(2, 2) +
+                   colour.substr(0, 2) + "\">x</font>");
   expectMarkup(header.c_str(), dialogue("S0", "y"),
                "<font face=\"Face0\" size=\"\" color=\"#000010\"><b>y</b></font>");
 }

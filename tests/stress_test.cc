@@ -156,6 +156,16 @@ class SharedSink final : public FLM::PortInterface {
   std::vector<std::string> problems_;
 };
 
+// Sample i of the cycle, carrying i so the peer can check its markup.
+void sendLine(Module& module, const std::vector<Line>& lines, int i) {
+  const Line& line = lines[static_cast<std::size_t>(i) % lines.size()];
+  host::Buffer* sample = module.ledger.sample(line.bytes, host::Holder::Component);
+  sample->setHasPayload(line.hasPayload);
+  sample->passThrough[0] = static_cast<std::uint32_t>(i);
+  FLM::TypedValue value = host::objectValue(sample);
+  module.in->streamMessage(FLM::MsgSample, &value);
+}
+
 TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
   Watchdog watchdog(kDeadlock);
   const std::vector<Line> lines = streamLines();
@@ -206,12 +216,7 @@ TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
     EXPECT_TRUE(module.sendHeader(header));
     const Clock::time_point stop = Clock::now() + kStreamBudget;
     for (int i = 0; i < kSamples && Clock::now() < stop; ++i) {
-      const Line& line = lines[static_cast<std::size_t>(i) % lines.size()];
-      host::Buffer* sample = module.ledger.sample(line.bytes, host::Holder::Component);
-      sample->setHasPayload(line.hasPayload);
-      sample->passThrough[0] = static_cast<std::uint32_t>(i);
-      FLM::TypedValue value = host::objectValue(sample);
-      module.in->streamMessage(FLM::MsgSample, &value);
+      sendLine(module, lines, i);
       sent.fetch_add(1);
     }
     streaming.store(false);
@@ -329,12 +334,7 @@ TEST(StressTest, FlushesAgainstHeaderParsesAndConversions) {
     });
     EXPECT_TRUE(module.sendHeader(header));
     for (int i = 0; i < kSamples / 40; ++i) {
-      const Line& line = lines[static_cast<std::size_t>(i) % lines.size()];
-      host::Buffer* sample = module.ledger.sample(line.bytes, host::Holder::Component);
-      sample->setHasPayload(line.hasPayload);
-      sample->passThrough[0] = static_cast<std::uint32_t>(i);
-      FLM::TypedValue value = host::objectValue(sample);
-      module.in->streamMessage(FLM::MsgSample, &value);
+      sendLine(module, lines, i);
     }
     streaming.store(false);
     flusher.join();

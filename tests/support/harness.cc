@@ -13,6 +13,9 @@ const char kWorkedHeader[] =
     "[Events]\n"
     "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
 
+const char kDefaultOpen[] = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
+const char kDefaultClose[] = "</b></font>";
+
 std::string dialogue(std::string_view style, std::string_view text) {
   std::string line = "Dialogue: 0,0:00:01.00,0:00:03.50,";
   line.append(style);

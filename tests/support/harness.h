@@ -19,6 +19,9 @@ namespace testing_support {
 // The header of the worked example: styles Default and Note, the ten ASS
 // event columns with Style at 3 and Text at 9.
 extern const char kWorkedHeader[];
+// The markup that style Default of that header puts around a text.
+extern const char kDefaultOpen[];
+extern const char kDefaultClose[];
 
 // "Dialogue: 0,0:00:01.00,0:00:03.50,<style>,,0000,0000,0000,,<text>"
 std::string dialogue(std::string_view style, std::string_view text);
