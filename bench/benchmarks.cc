@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench/heap.h"
-#include "bench/module.h"
+#include "bench/pipeline.h"
 #include "bench/pool.h"
 #include "bench/scripts.h"
 #include "script/dialogue.h"
@@ -82,12 +82,12 @@ void samplePath(benchmark::State& state, const std::string& header,
   SamplePool pool;
   CountingSink sink;
   {
-    Module module(header, pool, sink);
-    if (!module.ok()) return state.SkipWithError("the module refused its set-up");
-    const std::vector<PooledSample*> samples = module.residentSamples(lines);
+    Pipeline pipeline(header, pool, sink);
+    if (!pipeline.ok()) return state.SkipWithError("the module refused its set-up");
+    const std::vector<PooledSample*> samples = pipeline.residentSamples(lines);
     measurePasses(state, lines, [&] {
       for (PooledSample* sample : samples) {
-        const bool answer = module.send(sample);
+        const bool answer = pipeline.send(sample);
         benchmark::DoNotOptimize(answer);
       }
     });
@@ -128,7 +128,7 @@ void hostOnly(benchmark::State& state, const std::vector<std::string>& lines,
         benchmark::DoNotOptimize(output->lockPayload());
         output->unlockPayload();
         output->payloadSize = outputs[i];
-        FLM::TypedValue value = objectValue(output);
+        FLM::TypedValue value = hostkit::objectValue(output);
         benchmark::DoNotOptimize(peer->streamMessage(FLM::MsgSample, &value));
       }
       input->release();
@@ -163,8 +163,8 @@ void headerParse(benchmark::State& state, std::size_t styles) {
 bool checkPath(const EventSet& set, std::vector<std::uint32_t>& outputSizes) {
   SamplePool pool;
   CountingSink sink;
-  Module module(set.header, pool, sink);
-  if (!module.ok()) {
+  Pipeline pipeline(set.header, pool, sink);
+  if (!pipeline.ok()) {
     std::fprintf(stderr, "subrite_bench: the module refused its set-up\n");
     return false;
   }
@@ -175,7 +175,7 @@ bool checkPath(const EventSet& set, std::vector<std::uint32_t>& outputSizes) {
   outputSizes.clear();
   for (const std::string& line : set.dialogue) {
     const std::size_t before = sink.kept.size();
-    module.send(pool.resident(line));
+    pipeline.send(pool.resident(line));
     const std::optional<std::string_view> converted =
         converter.convert(std::string_view(line).substr(kPrefix), columns, tables.styles);
     const std::string markup = converted ? std::string(*converted) + '\0' : std::string();
@@ -194,7 +194,7 @@ bool heapCountSeesModule() {
   {
     SamplePool pool;
     CountingSink sink;
-    Module module(assHeader(2), pool, sink);
+    Pipeline pipeline(assHeader(2), pool, sink);
   }
   return heapAllocations() > before;
 }

@@ -96,11 +96,4 @@ bool CountingSink::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
   return true;
 }
 
-FLM::TypedValue objectValue(void* object) {
-  FLM::TypedValue value{};
-  value.type = FLM::TypeObject;
-  value.payload.object = object;
-  return value;
-}
-
 }  // namespace bench

@@ -91,7 +91,4 @@ class CountingSink final : public FLM::PortInterface {
   std::vector<std::string> kept;
 };
 
-// The host's sample message argument.
-FLM::TypedValue objectValue(void* object);
-
 }  // namespace bench

@@ -6,6 +6,9 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <utility>
+
+#include "hostkit/script_source.h"
 
 namespace bench {
 namespace {
@@ -217,28 +220,15 @@ std::string plainText(std::size_t size) {
 bool readScript(const std::string& path, EventSet& set) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  hostkit::Script script;
+  std::string error;
+  if (!hostkit::splitScript(bytes, &script, &error)) return false;
   set = EventSet{};
   set.origin = path;
-  bool inEvents = false;
-  bool inHeader = true;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    // The header ends where the first event does.
-    if (inHeader && inEvents && line.find(": ") != std::string_view::npos &&
-        line.substr(0, 7) != "Format:") {
-      inHeader = false;
-    }
-    if (inHeader) {
-      set.header.append(text, start, end - start + 1);
-      if (line == "[Events]") inEvents = true;
-    } else if (line.substr(0, 9) == "Dialogue:") {
-      set.dialogue.emplace_back(line);
-    }
-    start = end + 1;
+  set.header = std::move(script.header.text);
+  for (std::string& line : script.events) {
+    if (line.compare(0, 9, "Dialogue:") == 0) set.dialogue.push_back(std::move(line));
   }
   return !set.dialogue.empty();
 }

@@ -95,18 +95,18 @@ void compareHelpers(const std::string& text, std::uint32_t columnCount) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const fuzzing::Script script = fuzzing::splitScript(input);
+  const hostkit::Script script = fuzzing::readScript(input);
+  const std::string& header = script.header.text;
 
   ssa::EventColumns columns;
   ssa::StyleTable styles;
   oracle::EventColumns referenceColumns;
   oracle::StyleTable referenceStyles;
   // Without a header both sides start from empty tables, as a component does.
-  if (!script.header.empty()) {
+  if (!header.empty()) {
     ssa::assignDefaultColumns(columns);
-    const bool result = ssa::readScriptHeader(script.header, columns, styles);
-    const bool reference =
-        oracle::parseScriptHeader(std::string(script.header), referenceColumns, referenceStyles);
+    const bool result = ssa::readScriptHeader(header, columns, styles);
+    const bool reference = oracle::parseScriptHeader(header, referenceColumns, referenceStyles);
     expect(result == reference, "header parse result differs");
     expectSameTables(columns, referenceColumns, styles, referenceStyles,
                      "tables differ after the header");
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // look at it. Every other line carries a terminating NUL, as some hosts
     // count one.
     std::string text(line.substr(0, kDialogue.size()) == kDialogue ? line.substr(kDialogue.size())
-                                                                    : line);
+                                                                   : line);
     if (index++ % 2 == 1) text.push_back('\0');
 
     compareHelpers(text, static_cast<std::uint32_t>(columns.size()));

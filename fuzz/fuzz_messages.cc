@@ -28,17 +28,17 @@ using fuzzing::expect;
 
 // Format names a host might ask for; only the first two open an input port
 // and only the third an output port.
-const char* const kFormats[] = {"SSA", "ASS", "UTF8", "ssa", "SSA ", "AS", "ASSA", "utf8",
-                                "UTF-8", ""};
+const char* const kFormats[] = {"SSA", "ASS",  "UTF8", "ssa",   "SSA ",
+                                "AS",  "ASSA", "utf8", "UTF-8", ""};
 
 const FLM::String<char>* const kIdentifiers[] = {
-    &FLM::IdInterfaceComponent,    &FLM::IdInterfaceTransform,   &FLM::IdComponentTransform,
-    &FLM::IdComponentInput,        &FLM::IdInterfaceInput,       &FLM::IdComponentOutput,
+    &FLM::IdInterfaceComponent,    &FLM::IdInterfaceTransform,      &FLM::IdComponentTransform,
+    &FLM::IdComponentInput,        &FLM::IdInterfaceInput,          &FLM::IdComponentOutput,
     &FLM::IdComponentOutputSingle, &FLM::IdComponentOutputMultiple, &FLM::IdInterfaceOutput,
 };
 
-const char* const kPropertyNames[] = {"InputFormat", "Name", "OutputFormat", "Type",
-                                      "name",        "Input", "TypeX",       ""};
+const char* const kPropertyNames[] = {"InputFormat", "Name",  "OutputFormat", "Type",
+                                      "name",        "Input", "TypeX",        ""};
 
 const char kHeader[] =
     "[Script Info]\nScriptType: v4.00+\n[V4+ Styles]\n"
@@ -72,8 +72,8 @@ class Program {
     transformComponent = static_cast<FLM::TransformComponent*>(found);
     expect(component != nullptr && transform != nullptr && transformComponent != nullptr,
            "an interface is missing");
-    for (host::SinkPort* sink : {&sinks[0], &sinks[1]}) {
-      sink->onOutput = [this](const host::Output&) { callBack(); };
+    for (hostkit::SinkPort* sink : {&sinks[0], &sinks[1]}) {
+      sink->onOutput = [this](const hostkit::ReceivedSample&) { callBack(); };
     }
   }
 
@@ -88,23 +88,40 @@ class Program {
  private:
   void step() {
     switch (input.ConsumeIntegralInRange(0, 16)) {
-      case 0: return connectUpstream();
-      case 1: return disconnectUpstream();
-      case 2: return connectDownstream();
-      case 3: return disconnectDownstream();
-      case 4: return inputControl();
-      case 5: return outputControl();
-      case 6: return sendSample();
-      case 7: return sendFormat();
-      case 8: return sendStreamParams();
-      case 9: return sendOtherStream();
-      case 10: return acceptAndQuery();
-      case 11: return flush();
-      case 12: return attachment();
-      case 13: return references();
-      case 14: return properties();
-      case 15: return queryInterface();
-      default: return behaviour();
+      case 0:
+        return connectUpstream();
+      case 1:
+        return disconnectUpstream();
+      case 2:
+        return connectDownstream();
+      case 3:
+        return disconnectDownstream();
+      case 4:
+        return inputControl();
+      case 5:
+        return outputControl();
+      case 6:
+        return sendSample();
+      case 7:
+        return sendFormat();
+      case 8:
+        return sendStreamParams();
+      case 9:
+        return sendOtherStream();
+      case 10:
+        return acceptAndQuery();
+      case 11:
+        return flush();
+      case 12:
+        return attachment();
+      case 13:
+        return references();
+      case 14:
+        return properties();
+      case 15:
+        return queryInterface();
+      default:
+        return behaviour();
     }
   }
 
@@ -129,32 +146,45 @@ class Program {
   FLM::TypedValue* argument(FLM::TypedValue& storage, void* payload) {
     std::memset(&storage, 0xA5, sizeof storage);  // bytes the module must not rely on
     switch (input.ConsumeIntegralInRange(0, 7)) {
-      case 0: return nullptr;
-      case 1: storage.type = input.ConsumeIntegral<std::uint8_t>(); break;
-      case 2: storage.type = FLM::TypeObject; payload = nullptr; break;
-      default: storage.type = FLM::TypeObject; break;
+      case 0:
+        return nullptr;
+      case 1:
+        storage.type = input.ConsumeIntegral<std::uint8_t>();
+        break;
+      case 2:
+        storage.type = FLM::TypeObject;
+        payload = nullptr;
+        break;
+      default:
+        storage.type = FLM::TypeObject;
+        break;
     }
     storage.payload.object = payload;
     return &storage;
   }
 
-  host::Buffer* makeSample() {
+  hostkit::Buffer* makeSample() {
     std::string bytes;
     if (input.ConsumeBool()) bytes = kDialoguePrefix;
     bytes += input.ConsumeRandomLengthString(96);
-    return makeBuffer(ledger.sample(bytes, host::Holder::Component));
+    return makeBuffer(ledger.sample(bytes, hostkit::Holder::Component));
   }
 
   // payloadSize never exceeds the buffer (a host does not lie about it), but
   // may be smaller, down to 0; and some buffers have no payload at all.
-  host::Buffer* makeBuffer(host::Buffer* buffer) {
+  hostkit::Buffer* makeBuffer(hostkit::Buffer* buffer) {
     switch (input.ConsumeIntegralInRange(0, 7)) {
-      case 0: buffer->payloadSize = 0; break;
+      case 0:
+        buffer->payloadSize = 0;
+        break;
       case 1:
         buffer->payloadSize = input.ConsumeIntegralInRange<std::uint32_t>(0, buffer->payloadSize);
         break;
-      case 2: buffer->setHasPayload(false); break;
-      default: break;
+      case 2:
+        buffer->setHasPayload(false);
+        break;
+      default:
+        break;
     }
     buffer->passThrough[0] = input.ConsumeIntegral<std::uint32_t>();
     buffer->passThrough[1] = input.ConsumeIntegral<std::uint32_t>();
@@ -192,11 +222,16 @@ class Program {
   // closed earlier (only compared, never called), a foreign port or null.
   FLM::PortInterface* somePort() {
     switch (input.ConsumeIntegralInRange(0, 4)) {
-      case 0: return in;
-      case 1: return out;
-      case 2: return formerPorts.empty() ? nullptr : formerPorts.back();
-      case 3: return &sinks[0];
-      default: return nullptr;
+      case 0:
+        return in;
+      case 1:
+        return out;
+      case 2:
+        return formerPorts.empty() ? nullptr : formerPorts.back();
+      case 3:
+        return &sinks[0];
+      default:
+        return nullptr;
     }
   }
 
@@ -240,12 +275,12 @@ class Program {
     FLM::TypedValue* value;
     bool expected = true;
     if (id == FLM::MsgConnect) {
-      host::SinkPort* peer = &sinks[input.ConsumeIntegralInRange(0, 1)];
+      hostkit::SinkPort* peer = &sinks[input.ConsumeIntegralInRange(0, 1)];
       value = argument(storage, peer);
       expected = value != nullptr && value->payload.object != nullptr;
       if (expected) downstream = peer;
     } else if (id == FLM::MsgAllocator) {
-      host::Allocator* allocator = input.ConsumeBool() ? &allocators[0] : &allocators[1];
+      hostkit::LedgerAllocator* allocator = input.ConsumeBool() ? &allocators[0] : &allocators[1];
       value = argument(storage, allocator);
       expected = value != nullptr;
     } else {
@@ -266,7 +301,7 @@ class Program {
 
   void sendSample() {
     if (in == nullptr) return;
-    host::Buffer* sample = input.ConsumeIntegralInRange(0, 15) == 0 ? nullptr : makeSample();
+    hostkit::Buffer* sample = input.ConsumeIntegralInRange(0, 15) == 0 ? nullptr : makeSample();
     FLM::TypedValue storage;
     FLM::TypedValue* value = argument(storage, sample);
     const bool taken = isValidObject(value);
@@ -278,12 +313,12 @@ class Program {
   void sendFormat() {
     if (in == nullptr) return;
     static const char* const kCodes[] = {"SUB ", "sub ", "SUBT", "SUB", "SUB  "};
-    std::string code = input.ConsumeBool()
-                           ? kCodes[input.ConsumeIntegralInRange<std::size_t>(0, 4)]
-                           : input.ConsumeRandomLengthString(12);
+    std::string code = input.ConsumeBool() ? kCodes[input.ConsumeIntegralInRange<std::size_t>(0, 4)]
+                                           : input.ConsumeRandomLengthString(12);
     std::string header = input.ConsumeBool() ? kHeader : "";
     header += input.ConsumeRandomLengthString(256);
-    host::Buffer* record = makeBuffer(ledger.formatRecord(code, header, host::Holder::Component));
+    hostkit::Buffer* record =
+        makeBuffer(ledger.formatRecord(code, header, hostkit::Holder::Component));
     if (input.ConsumeIntegralInRange(0, 7) == 0) {
       record->formatIdentifierLength = input.ConsumeIntegralInRange<std::uint32_t>(0, 12);
     }
@@ -305,9 +340,9 @@ class Program {
 
   void sendStreamParams() {
     if (in == nullptr) return;
-    FLM::StreamParameters parameters{input.ConsumeIntegral<std::uint32_t>(),
-                                     {input.ConsumeIntegral<std::uint32_t>(),
-                                      input.ConsumeIntegral<std::uint32_t>()}};
+    FLM::StreamParameters parameters{
+        input.ConsumeIntegral<std::uint32_t>(),
+        {input.ConsumeIntegral<std::uint32_t>(), input.ConsumeIntegral<std::uint32_t>()}};
     FLM::TypedValue storage;
     FLM::TypedValue* value = argument(storage, &parameters);
     if (isValidObject(value)) {
@@ -323,7 +358,7 @@ class Program {
     if (in == nullptr) return;
     std::uint32_t id = input.ConsumeIntegral<std::uint32_t>();
     if (id == FLM::MsgSample || id == FLM::MsgFormat || id == FLM::MsgStreamParams) ++id;
-    host::Buffer* sample = makeSample();
+    hostkit::Buffer* sample = makeSample();
     FLM::TypedValue storage;
     FLM::TypedValue* value = argument(storage, sample);
     const Forwarding forwarding = watch();
@@ -341,12 +376,13 @@ class Program {
       expect(port->acceptMessage(id, value), "acceptMessage answered false");
       expect(!port->queryMessage(id, value), "queryMessage answered true");
     }
-    if (out != nullptr) expect(!out->streamMessage(id, value), "output streamMessage answered true");
+    if (out != nullptr)
+      expect(!out->streamMessage(id, value), "output streamMessage answered true");
   }
 
   // Which downstream peer saw what during one message.
   struct Forwarding {
-    host::SinkPort* peer;
+    hostkit::SinkPort* peer;
     std::size_t before;
     bool happened() const { return peer != nullptr && peer->forwarded.size() != before; }
     // Forwarded unchanged, answered with the peer's answer; without a peer
@@ -367,9 +403,15 @@ class Program {
 
   void attachment() {
     switch (input.ConsumeIntegralInRange(0, 2)) {
-      case 0: expect(!component->attach(nullptr), "attach(null) answered true"); break;
-      case 1: expect(component->attach(&context), "attach answered false"); break;
-      default: expect(component->detach(), "detach answered false"); break;
+      case 0:
+        expect(!component->attach(nullptr), "attach(null) answered true");
+        break;
+      case 1:
+        expect(component->attach(&context), "attach answered false");
+        break;
+      default:
+        expect(component->detach(), "detach answered false");
+        break;
     }
   }
 
@@ -463,10 +505,18 @@ class Program {
   // What the peers and the allocators do: answers, failures, call-backs.
   void behaviour() {
     switch (input.ConsumeIntegralInRange(0, 3)) {
-      case 0: sinks[input.ConsumeIntegralInRange(0, 1)].answer = input.ConsumeBool(); break;
-      case 1: allocators[1].yieldNothing = input.ConsumeBool(); break;
-      case 2: allocators[1].withoutPayload = input.ConsumeBool(); break;
-      default: callback = static_cast<Callback>(input.ConsumeIntegralInRange(0, 3)); break;
+      case 0:
+        sinks[input.ConsumeIntegralInRange(0, 1)].answer = input.ConsumeBool();
+        break;
+      case 1:
+        allocators[1].yieldNothing = input.ConsumeBool();
+        break;
+      case 2:
+        allocators[1].withoutPayload = input.ConsumeBool();
+        break;
+      default:
+        callback = static_cast<Callback>(input.ConsumeIntegralInRange(0, 3));
+        break;
     }
   }
 
@@ -481,8 +531,8 @@ class Program {
         break;
       case Callback::Sample:
         if (in != nullptr) {
-          host::Buffer* sample = makeSample();
-          FLM::TypedValue value = host::objectValue(sample);
+          hostkit::Buffer* sample = makeSample();
+          FLM::TypedValue value = hostkit::objectValue(sample);
           in->streamMessage(FLM::MsgSample, &value);
         }
         break;
@@ -507,19 +557,19 @@ class Program {
     const std::uint64_t live = ledger.counts().live;
     expect(live >= held && live <= held + 1, "the component holds buffers it was not handed",
            ledger.summary());
-    for (host::SinkPort& sink : sinks) {
-      for (const host::Output& output : sink.outputs) {
-        expect(output.streamParams[0] == streamParams[0] &&
-                   output.streamParams[1] == streamParams[1],
-               "an output sample without the stream parameters");
+    for (hostkit::SinkPort& sink : sinks) {
+      for (const hostkit::ReceivedSample& output : sink.outputs) {
+        expect(
+            output.streamParams[0] == streamParams[0] && output.streamParams[1] == streamParams[1],
+            "an output sample without the stream parameters");
       }
       sink.outputs.clear();
     }
   }
 
   void expectOnlyFormatHeld() {
-    expect(ledger.counts().live == (heldFormat != nullptr ? 1u : 0u),
-           "a flush left a sample held", ledger.summary());
+    expect(ledger.counts().live == (heldFormat != nullptr ? 1u : 0u), "a flush left a sample held",
+           ledger.summary());
   }
 
   void finish() {
@@ -532,8 +582,9 @@ class Program {
     expect(pluginHost.events.empty(), "the host was told of a deletion too early");
     const void* address = plugin;
     expect(plugin->release() == 0, "the last release did not answer 0");
-    fuzzing::expectReleased(pluginHost, address);
-    for (const host::SinkPort& sink : sinks) fuzzing::expectSinkClean(sink);
+    expect(pluginHost.toldAroundRelease(address),
+           "the host was not told around the deletion exactly once");
+    for (const hostkit::SinkPort& sink : sinks) fuzzing::expectSinkClean(sink);
     fuzzing::expectLedgerClean(ledger);
     expect(source.calls == 0, "the upstream peer was called");
   }
@@ -541,12 +592,13 @@ class Program {
   enum class Callback { None, Flush, Sample, Properties };
 
   FuzzedDataProvider& input;
-  host::PluginHost pluginHost;
-  host::Ledger ledger;
-  host::Allocator allocators[2] = {host::Allocator(ledger), host::Allocator(ledger)};
-  host::SinkPort sinks[2];
-  host::SourcePort source;
-  host::AttachContext context{0x1234u};
+  hostkit::LoggingPluginHost pluginHost;
+  hostkit::Ledger ledger;
+  hostkit::LedgerAllocator allocators[2] = {hostkit::LedgerAllocator(ledger),
+                                            hostkit::LedgerAllocator(ledger)};
+  hostkit::SinkPort sinks[2];
+  hostkit::SourcePort source;
+  hostkit::ConstantAttachContext context{0x1234u};
 
   FLM::Plugin* plugin = nullptr;
   FLM::ComponentInterface* component = nullptr;
@@ -560,8 +612,8 @@ class Program {
   const char* outFormat = nullptr;
   std::vector<FLM::PortInterface*> formerPorts;  // closed: compared only, never called
   std::deque<std::string> formatTexts;           // kept by address while a port is open
-  host::SinkPort* downstream = nullptr;
-  host::Buffer* heldFormat = nullptr;
+  hostkit::SinkPort* downstream = nullptr;
+  hostkit::Buffer* heldFormat = nullptr;
   std::uint32_t streamParams[2] = {0, 0};
   std::int32_t referenceCount = 1;
   Callback callback = Callback::None;

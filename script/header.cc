@@ -108,12 +108,12 @@ void readStyle(std::string_view line, const StyleColumns& columns, StyleTable& s
   styleTable.insert_or_assign(fields[*columns.name], StyleMarkup(opening, closing));
 }
 
+}  // namespace
+
 void readEventsFormat(std::string_view line, EventColumns& eventColumns) {
   eventColumns.clear();
   fillColumns(fieldsAfter(line, kFormat), eventColumns);
 }
-
-}  // namespace
 
 void assignDefaultColumns(EventColumns& eventColumns) {
   static constexpr std::string_view kDefaults[] = {

@@ -11,6 +11,10 @@ namespace ssa {
 // insert-or-assign: entries under other names stay.
 void assignDefaultColumns(EventColumns& eventColumns);
 
+// An events "Format:" line (trimmed): its comma-separated names after the
+// first eight bytes replace every column; a repeated name keeps its first.
+void readEventsFormat(std::string_view line, EventColumns& eventColumns);
+
 // Walks the header text (the whole payload of a "SUB " format record) through
 // the section machine: style "Format:" and "Style:" lines fill styleTable,
 // events "Format:" lines replace eventColumns. Entries are added and

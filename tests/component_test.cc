@@ -10,9 +10,9 @@
 
 namespace {
 
+using testing_support::Harness;
 using testing_support::Heap;
 using testing_support::LedgerClean;
-using testing_support::Module;
 
 std::string narrow(const FLM::String<unsigned short>& text) {
   std::string out;
@@ -27,7 +27,7 @@ FLM::TypedValue askFourCC() {
 }
 
 TEST(PropertiesTest, FreshComponent) {
-  Module module;
+  Harness module;
   std::vector<const char*> names;
   ASSERT_TRUE(module.component->getPropertyNames(&names));
   ASSERT_EQ(names.size(), 4u);
@@ -61,7 +61,7 @@ TEST(PropertiesTest, FreshComponent) {
 }
 
 TEST(PropertiesTest, NamesAreAppendedBehindExistingOnes) {
-  Module module;
+  Harness module;
   std::vector<const char*> names = {"a", "b"};
   ASSERT_TRUE(module.component->getPropertyNames(&names));
   ASSERT_EQ(names.size(), 6u);
@@ -71,7 +71,7 @@ TEST(PropertiesTest, NamesAreAppendedBehindExistingOnes) {
 }
 
 TEST(PropertiesTest, RefusalsLeaveTheValueAlone) {
-  Module module;
+  Harness module;
   module.open("ASS");
   const struct {
     const char* name;
@@ -98,7 +98,7 @@ TEST(PropertiesTest, RefusalsLeaveTheValueAlone) {
 }
 
 TEST(PropertiesTest, FormatCodesFollowThePorts) {
-  Module module;
+  Harness module;
   const struct {
     const char* input;
     unsigned char bytes[4];
@@ -124,7 +124,7 @@ TEST(PropertiesTest, FormatCodesFollowThePorts) {
 }
 
 TEST(PortsTest, ConnectRefusalsChangeNothing) {
-  Module module;
+  Harness module;
   const struct {
     bool input;
     std::int32_t selector;
@@ -148,7 +148,7 @@ TEST(PortsTest, ConnectRefusalsChangeNothing) {
 }
 
 TEST(PortsTest, OnePortEachSideUntilDisconnected) {
-  Module module;
+  Harness module;
   FLM::PortInterface* in = module.outputSide->connectUpstream(1, "SSA", 0);
   ASSERT_NE(in, nullptr);
   EXPECT_EQ(module.outputSide->connectUpstream(1, "SSA", 0), nullptr);
@@ -172,7 +172,7 @@ TEST(PortsTest, OnePortEachSideUntilDisconnected) {
 }
 
 TEST(PortsTest, FixedAnswersOfBothPorts) {
-  Module module;
+  Harness module;
   module.open();
   for (std::uint32_t id : {0u, 1u, FLM::MsgConnect, FLM::MsgSample, FLM::MsgFlush, 0xFFFFFFFFu}) {
     FLM::TypedValue value{};
@@ -186,7 +186,7 @@ TEST(PortsTest, FixedAnswersOfBothPorts) {
 }
 
 TEST(PortsTest, DisconnectWithTheWrongPortStillDropsTheFormatRecord) {
-  Module module;
+  Harness module;
   module.open();
   module.sendHeader(testing_support::kWorkedHeader);
   EXPECT_EQ(module.ledger.counts().live, 1u) << "the record is held";
@@ -199,8 +199,8 @@ TEST(PortsTest, DisconnectWithTheWrongPortStillDropsTheFormatRecord) {
 }
 
 TEST(AttachTest, ValueFollowsAttachAndDetach) {
-  Module module;
-  host::AttachContext context(42);
+  Harness module;
+  hostkit::ConstantAttachContext context(42);
   EXPECT_TRUE(module.component->attach(&context));
   EXPECT_EQ(context.calls, 1);
   EXPECT_FALSE(module.component->attach(nullptr));
@@ -210,7 +210,7 @@ TEST(AttachTest, ValueFollowsAttachAndDetach) {
 }
 
 TEST(ComponentInterfaceTest, UnusedSlotsGiveTheBaseAnswers) {
-  Module module;
+  Harness module;
   EXPECT_TRUE(module.component->unusedSlot3(1, 2));
   EXPECT_TRUE(module.component->unusedSlot4(0, 0));
   EXPECT_TRUE(module.component->unusedSlot5(3, 4));
@@ -227,16 +227,16 @@ TEST(TeardownTest, FromEveryState) {
     SCOPED_TRACE(static_cast<int>(state));
     const std::int64_t heapBefore = Heap::live();
     {
-      Module module;
+      Harness module;
       module.pluginHost.events.reserve(4);
       if (state != State::NeverConnected) module.open();
       if (state == State::HeldRecordAndSample) {
         module.sendHeader(testing_support::kWorkedHeader);
         module.allocator.withoutPayload = false;
         // A sample without a payload stays held.
-        host::Buffer* sample = module.ledger.sample("Dialogue: x", host::Holder::Component);
+        hostkit::Buffer* sample = module.ledger.sample("Dialogue: x", hostkit::Holder::Component);
         sample->setHasPayload(false);
-        FLM::TypedValue value = host::objectValue(sample);
+        FLM::TypedValue value = hostkit::objectValue(sample);
         EXPECT_TRUE(module.stream(FLM::MsgSample, &value));
         EXPECT_EQ(module.ledger.counts().live, 2u);
       }

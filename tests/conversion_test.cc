@@ -10,12 +10,12 @@ namespace {
 
 using namespace std::string_literals;
 using testing_support::dialogue;
+using testing_support::Harness;
 using testing_support::kWorkedHeader;
 using testing_support::LedgerClean;
-using testing_support::Module;
 
-const std::string kDefaultOpen = testing_support::kDefaultOpen;
-const std::string kDefaultClose = testing_support::kDefaultClose;
+using testing_support::kDefaultClose;
+using testing_support::kDefaultOpen;
 
 struct Row {
   std::string line;    // the sample's payload, byte for byte
@@ -38,7 +38,7 @@ class ConversionTest : public ::testing::Test {
       return;
     }
     ASSERT_EQ(module.sink.outputs.size(), before + 1) << row.line;
-    const host::Output& output = module.sink.outputs.back();
+    const hostkit::ReceivedSample& output = module.sink.outputs.back();
     EXPECT_EQ(output.payload, row.markup + std::string(1, '\0')) << row.line;
     EXPECT_EQ(output.payloadSize, row.markup.size() + 1);
     EXPECT_EQ(output.passThrough[0], 11u);
@@ -50,7 +50,7 @@ class ConversionTest : public ::testing::Test {
     EXPECT_TRUE(LedgerClean(module.ledger));
     EXPECT_TRUE(module.sink.problems.empty());
   }
-  Module module;
+  Harness module;
 };
 
 TEST_F(ConversionTest, WorkedExamples) {
@@ -119,7 +119,7 @@ TEST_F(ConversionTest, EmptyMarkupStillGivesASampleOfOneByte) {
 // Without a parsed header the whole rest of the line is the text, and the
 // column table keeps Text at 0 for every later line.
 TEST(ConversionWithoutHeaderTest, WholeLineIsTheText) {
-  Module module;
+  Harness module;
   module.open();
   module.sendSample("Dialogue: 0,0:00:01.00,0:00:03.50,Default,,0,0,0,,Hi, there");
   module.sendSample("Dialogue:");
@@ -133,7 +133,7 @@ TEST(ConversionWithoutHeaderTest, WholeLineIsTheText) {
 }
 
 TEST(ConversionWithoutHeaderTest, ShortPayloadsAreConsumedWithoutOutput) {
-  Module module;
+  Harness module;
   module.open();
   for (std::size_t size : {0u, 1u, 8u}) {
     EXPECT_TRUE(module.sendSample(std::string("Dialogue:").substr(0, size)));
@@ -147,11 +147,11 @@ TEST(ConversionWithoutHeaderTest, ShortPayloadsAreConsumedWithoutOutput) {
 // output, on the same thread: the lock is recursive, and the sample being
 // converted is released once, by whoever drops it first.
 TEST(ReentrantPeerTest, FlushFromInsideTheHandOff) {
-  Module module;
+  Harness module;
   module.open();
   module.sendHeader(kWorkedHeader);
   int flushes = 0;
-  module.sink.onOutput = [&](const host::Output&) {
+  module.sink.onOutput = [&](const hostkit::ReceivedSample&) {
     ++flushes;
     EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, nullptr));
   };
@@ -164,11 +164,11 @@ TEST(ReentrantPeerTest, FlushFromInsideTheHandOff) {
 }
 
 TEST(ReentrantPeerTest, SampleFromInsideTheHandOff) {
-  Module module;
+  Harness module;
   module.open();
   module.sendHeader(kWorkedHeader);
   int depth = 0;
-  module.sink.onOutput = [&](const host::Output& output) {
+  module.sink.onOutput = [&](const hostkit::ReceivedSample& output) {
     if (++depth < 4) {
       // The nested sample replaces the one being converted.
       EXPECT_TRUE(module.sendSample(dialogue("Other", "nested " + output.payload.substr(0, 1))));
@@ -181,11 +181,11 @@ TEST(ReentrantPeerTest, SampleFromInsideTheHandOff) {
   EXPECT_EQ(module.ledger.counts().live, 1u) << "only the record is held";
   // A nested sample that stays held (no payload) is left for the next one.
   depth = 0;
-  module.sink.onOutput = [&](const host::Output&) {
+  module.sink.onOutput = [&](const hostkit::ReceivedSample&) {
     if (depth++ > 0) return;
-    host::Buffer* empty = module.ledger.sample("Dialogue: x", host::Holder::Component);
+    hostkit::Buffer* empty = module.ledger.sample("Dialogue: x", hostkit::Holder::Component);
     empty->setHasPayload(false);
-    FLM::TypedValue value = host::objectValue(empty);
+    FLM::TypedValue value = hostkit::objectValue(empty);
     EXPECT_TRUE(module.stream(FLM::MsgSample, &value));
   };
   EXPECT_TRUE(module.sendSample(dialogue("Other", "holds")));

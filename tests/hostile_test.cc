@@ -13,13 +13,13 @@
 namespace {
 
 using testing_support::dialogue;
+using testing_support::Harness;
 using testing_support::Heap;
 using testing_support::kWorkedHeader;
 using testing_support::LedgerClean;
-using testing_support::Module;
 
-const std::string kDefaultOpen = testing_support::kDefaultOpen;
-const std::string kDefaultClose = testing_support::kDefaultClose;
+using testing_support::kDefaultClose;
+using testing_support::kDefaultOpen;
 
 // Emulated (i386 under qemu) and sanitized builds take a quarter of the big
 // sizes (16 MiB, 250,000 blocks, 25,000 styles), which keeps each test to
@@ -45,21 +45,21 @@ std::string repeat(std::string_view piece, std::size_t count) {
 // output, then that the last release leaves nothing behind.
 class HostileTest : public ::testing::Test {
  protected:
-  // "-" for no output.
-  void expectMarkup(const char* header, const std::string& line, const std::string& markup) {
+  // A null header sends none; "-" for no output.
+  void expectMarkup(const std::string* header, const std::string& line, const std::string& markup) {
     const std::int64_t baseline = Heap::live();
     {
-      Module module;
+      Harness module;
       module.open();
       if (header != nullptr) {
-        ASSERT_TRUE(module.sendHeader(header));
+        ASSERT_TRUE(module.sendHeader(*header));
       }
       EXPECT_TRUE(module.sendSample(line));
       if (markup == "-") {
         EXPECT_TRUE(module.sink.outputs.empty());
       } else {
         ASSERT_EQ(module.sink.outputs.size(), 1u);
-        const host::Output& output = module.sink.outputs[0];
+        const hostkit::ReceivedSample& output = module.sink.outputs[0];
         EXPECT_EQ(output.payloadSize, markup.size() + 1);
         // Compared whole, but reported by length and first difference.
         const std::string& payload = output.payload;
@@ -82,13 +82,13 @@ class HostileTest : public ::testing::Test {
 TEST_F(HostileTest, LinesOf64MiB) {
   const std::size_t n = kLineBytes / 8;
   // Plain text with commas and line breaks in the Text field.
-  expectMarkup(kWorkedHeader, dialogue("Default", repeat("word, \\N", n)),
+  expectMarkup(&kWorkedHeader, dialogue("Default", repeat("word, \\N", n)),
                kDefaultOpen + repeat("word, \n", n) + kDefaultClose);
   // One font block over the whole line: the face is 64 MiB.
-  expectMarkup(kWorkedHeader, dialogue("Other", "{\\fn" + repeat("Face ", n) + "}end"),
+  expectMarkup(&kWorkedHeader, dialogue("Other", "{\\fn" + repeat("Face ", n) + "}end"),
                "<font face=\"" + repeat("Face ", n) + "\">end");
   // A "{" that is never closed: the rest passes through as it is.
-  expectMarkup(kWorkedHeader, dialogue("Other", "{" + repeat(" \\i1 open", n)),
+  expectMarkup(&kWorkedHeader, dialogue("Other", "{" + repeat(" \\i1 open", n)),
                "{" + repeat(" \\i1 open", n));
   // No header: the whole line, commas and all, is the text.
   expectMarkup(nullptr, "Dialogue:" + repeat(",,,,", n), repeat(",,,,", n));
@@ -96,19 +96,19 @@ TEST_F(HostileTest, LinesOf64MiB) {
 
 TEST_F(HostileTest, LinesOfAMillionOverrideBlocks) {
   const std::size_t n = kBlocks;
-  expectMarkup(kWorkedHeader, dialogue("Other", repeat("{\\b1}x", n)), repeat("<b>x", n));
-  expectMarkup(kWorkedHeader, dialogue("Other", repeat("{\\c&HFF8000&}", n)),
+  expectMarkup(&kWorkedHeader, dialogue("Other", repeat("{\\b1}x", n)), repeat("<b>x", n));
+  expectMarkup(&kWorkedHeader, dialogue("Other", repeat("{\\c&HFF8000&}", n)),
                repeat("<font color=\"#0080FF\">", n));
   // Deleted blocks: the markup is empty, and still wrapped in the style.
-  expectMarkup(kWorkedHeader, dialogue("Default", repeat("{\\pos(1,2)}", n)),
+  expectMarkup(&kWorkedHeader, dialogue("Default", repeat("{\\pos(1,2)}", n)),
                kDefaultOpen + kDefaultClose);
   // Font names that each open the next block: every pass peels one "{\fn"
   // off the carried text, which a search from the start would rescan.
-  expectMarkup(kWorkedHeader, dialogue("Other", repeat("{\\fn", n) + repeat("}", n)),
+  expectMarkup(&kWorkedHeader, dialogue("Other", repeat("{\\fn", n) + repeat("}", n)),
                repeat("<font face=\"", n) + repeat("\">", n));
   // Empty blocks between stray braces: the first "}" opens nothing and the
   // last "{" is never closed.
-  expectMarkup(kWorkedHeader, dialogue("Other", repeat("}{", n)), "}{");
+  expectMarkup(&kWorkedHeader, dialogue("Other", repeat("}{", n)), "}{");
 }
 
 TEST_F(HostileTest, HeaderOf100000Styles) {
@@ -123,7 +123,7 @@ TEST_F(HostileTest, HeaderOf100000Styles) {
       "Effect, Text\n";
   const std::size_t last = kStyles - 1;  // odd: not bold
   const std::string colour = std::to_string(100000 + last % 900000);
-  expectMarkup(header.c_str(), dialogue("S" + std::to_string(last), "x"),
+  expectMarkup(&header, dialogue("S" + std::to_string(last), "x"),
                "<font face=\"Face" + std::to_string(last % 97) + "\" size=\"" +
                    (last % 40 == 0 || last % 40 == 22
                         ? std::string()
@@ -131,7 +131,7 @@ TEST_F(HostileTest, HeaderOf100000Styles) {
                                           : "+" + std::to_string((last % 40 - 22) / 2))) +
                    "\" color=\"#" + colour.substr(4, 2) + colour.substr(2, 2) +
                    colour.substr(0, 2) + "\">x</font>");
-  expectMarkup(header.c_str(), dialogue("S0", "y"),
+  expectMarkup(&header, dialogue("S0", "y"),
                "<font face=\"Face0\" size=\"\" color=\"#000010\"><b>y</b></font>");
 }
 
@@ -162,14 +162,14 @@ TEST_F(HostileTest, PayloadsAroundThePrefix) {
     SCOPED_TRACE(row.bytes + " with payloadSize " + std::to_string(row.payloadSize));
     const std::int64_t baseline = Heap::live();
     {
-      Module module;
+      Harness module;
       module.open();
       if (row.withHeader) {
         ASSERT_TRUE(module.sendHeader(kWorkedHeader));
       }
-      host::Buffer* sample = module.ledger.sample(row.bytes, host::Holder::Component);
+      hostkit::Buffer* sample = module.ledger.sample(row.bytes, hostkit::Holder::Component);
       sample->payloadSize = row.payloadSize;
-      FLM::TypedValue value = host::objectValue(sample);
+      FLM::TypedValue value = hostkit::objectValue(sample);
       EXPECT_TRUE(module.in->streamMessage(FLM::MsgSample, &value));
       if (row.markup == "-") {
         EXPECT_TRUE(module.sink.outputs.empty());

@@ -6,22 +6,22 @@
 namespace {
 
 using testing_support::dialogue;
+using testing_support::Harness;
 using testing_support::kWorkedHeader;
 using testing_support::LedgerClean;
-using testing_support::Module;
 
 class MessagesTest : public ::testing::Test {
  protected:
   void SetUp() override { module.open(); }
   // A sample the test keeps a handle on; its reference goes with the message.
-  host::Buffer* heldSampleWithoutPayload() {
-    host::Buffer* sample = module.ledger.sample("Dialogue: x", host::Holder::Component);
+  hostkit::Buffer* heldSampleWithoutPayload() {
+    hostkit::Buffer* sample = module.ledger.sample("Dialogue: x", hostkit::Holder::Component);
     sample->setHasPayload(false);
-    FLM::TypedValue value = host::objectValue(sample);
+    FLM::TypedValue value = hostkit::objectValue(sample);
     EXPECT_TRUE(module.stream(FLM::MsgSample, &value));
     return sample;
   }
-  Module module;
+  Harness module;
 };
 
 TEST_F(MessagesTest, ConnectNeedsAnAddressAndAPayloadButNoTag) {
@@ -32,7 +32,7 @@ TEST_F(MessagesTest, ConnectNeedsAnAddressAndAPayloadButNoTag) {
   EXPECT_FALSE(module.control(module.out, FLM::MsgConnect, nullptr));
   EXPECT_FALSE(module.control(module.out, FLM::MsgConnect, &empty));
   // The earlier downstream peer stays after the refusals.
-  host::SinkPort other;
+  hostkit::SinkPort other;
   FLM::TypedValue untagged{};
   untagged.payload.object = static_cast<FLM::PortInterface*>(&other);
   module.sendHeader(kWorkedHeader);
@@ -62,7 +62,7 @@ TEST_F(MessagesTest, ControlMessagesOutsideTheTableAreAnsweredTrue) {
 }
 
 TEST_F(MessagesTest, StreamMessagesOutsideTheTableAreRefusedAndNotForwarded) {
-  FLM::TypedValue value = host::objectValue(&module);
+  FLM::TypedValue value = hostkit::objectValue(&module);
   for (std::uint32_t id : {0u, FLM::MsgConnect, FLM::MsgFlush, FLM::MsgSample + 1, 0x2019000Fu}) {
     EXPECT_FALSE(module.stream(id, &value)) << std::hex << id;
   }
@@ -72,11 +72,11 @@ TEST_F(MessagesTest, StreamMessagesOutsideTheTableAreRefusedAndNotForwarded) {
 // Forwarded messages go on with the same identifier and address, and their
 // answer is the downstream peer's.
 TEST_F(MessagesTest, ForwardingKeepsTheAddressAndTheAnswer) {
-  host::Buffer* record = module.ledger.formatRecord("TEXT", "", host::Holder::Host);
+  hostkit::Buffer* record = module.ledger.formatRecord("TEXT", "", hostkit::Holder::Host);
   FLM::StreamParameters parameters{0, {7, 9}};
-  FLM::TypedValue params = host::objectValue(&parameters);
-  FLM::TypedValue format = host::objectValue(record);
-  FLM::TypedValue wrongTag = host::objectValue(record);
+  FLM::TypedValue params = hostkit::objectValue(&parameters);
+  FLM::TypedValue format = hostkit::objectValue(record);
+  FLM::TypedValue wrongTag = hostkit::objectValue(record);
   wrongTag.type = FLM::TypeString;
   const struct {
     std::uint32_t id;
@@ -95,26 +95,26 @@ TEST_F(MessagesTest, ForwardingKeepsTheAddressAndTheAnswer) {
       EXPECT_EQ(module.sink.forwarded[0].value, row.value);
     }
   }
-  record->releaseAs(host::Holder::Host);
+  record->releaseAs(hostkit::Holder::Host);
   EXPECT_TRUE(LedgerClean(module.ledger));
 }
 
 TEST_F(MessagesTest, NothingIsForwardedWithoutADownstreamPeer) {
-  Module bare;
+  Harness bare;
   bare.in = bare.outputSide->connectUpstream(1, "ASS", 0);
   FLM::StreamParameters parameters{0, {1, 2}};
-  FLM::TypedValue params = host::objectValue(&parameters);
+  FLM::TypedValue params = hostkit::objectValue(&parameters);
   EXPECT_FALSE(bare.stream(FLM::MsgStreamParams, &params));
   EXPECT_FALSE(bare.stream(FLM::MsgFormat, nullptr));
 }
 
 TEST_F(MessagesTest, StreamParametersAreStampedOnEveryLaterSample) {
   FLM::StreamParameters parameters{0xAAAAAAAA, {7, 9}};
-  FLM::TypedValue params = host::objectValue(&parameters);
+  FLM::TypedValue params = hostkit::objectValue(&parameters);
   module.sendSample(dialogue("Default", "before"));
   EXPECT_TRUE(module.stream(FLM::MsgStreamParams, &params));
   FLM::StreamParameters ignored{0, {1, 1}};
-  FLM::TypedValue invalid = host::objectValue(&ignored);
+  FLM::TypedValue invalid = hostkit::objectValue(&ignored);
   invalid.type = FLM::TypeString;
   module.stream(FLM::MsgStreamParams, &invalid);  // forwarded, not taken
   module.sendSample(dialogue("Default", "after"), 5, 6);
@@ -129,8 +129,8 @@ TEST_F(MessagesTest, StreamParametersAreStampedOnEveryLaterSample) {
 
 TEST_F(MessagesTest, InvalidSamplesAreRefusedAndTheHeldOneStays) {
   heldSampleWithoutPayload();
-  host::Buffer* other = module.ledger.sample("Dialogue: y", host::Holder::Host);
-  FLM::TypedValue wrongTag = host::objectValue(other);
+  hostkit::Buffer* other = module.ledger.sample("Dialogue: y", hostkit::Holder::Host);
+  FLM::TypedValue wrongTag = hostkit::objectValue(other);
   wrongTag.type = FLM::TypeString;
   FLM::TypedValue nullPayload{};
   nullPayload.type = FLM::TypeObject;
@@ -139,7 +139,7 @@ TEST_F(MessagesTest, InvalidSamplesAreRefusedAndTheHeldOneStays) {
   EXPECT_FALSE(module.stream(FLM::MsgSample, nullptr));
   EXPECT_EQ(module.ledger.counts().released, 0u)
       << "the held sample was neither released nor replaced";
-  other->releaseAs(host::Holder::Host);
+  other->releaseAs(hostkit::Holder::Host);
   EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, nullptr));
   EXPECT_TRUE(LedgerClean(module.ledger));
   EXPECT_TRUE(module.sink.forwarded.empty());
@@ -164,18 +164,18 @@ TEST_F(MessagesTest, FlushDropsOnlyTheHeldSample) {
   EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, nullptr));  // nothing held
   module.sendHeader(kWorkedHeader);
   FLM::StreamParameters parameters{0, {3, 4}};
-  FLM::TypedValue params = host::objectValue(&parameters);
+  FLM::TypedValue params = hostkit::objectValue(&parameters);
   module.stream(FLM::MsgStreamParams, &params);
   heldSampleWithoutPayload();
   EXPECT_EQ(module.ledger.counts().live, 2u);  // the record and the sample
-  FLM::TypedValue anything = host::objectValue(&module);
+  FLM::TypedValue anything = hostkit::objectValue(&module);
   EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, &anything));
   EXPECT_EQ(module.ledger.counts().live, 1u);
   // The tables, the parameters, the peers and the allocator stay.
   module.sendSample(dialogue("Default", "kept"));
   ASSERT_EQ(module.sink.outputs.size(), 1u);
   EXPECT_EQ(module.markups()[0],
-            "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>kept</b></font>");
+            testing_support::kDefaultOpen + "kept" + testing_support::kDefaultClose);
   EXPECT_EQ(module.sink.outputs[0].streamParams[0], 3u);
   module.releasePlugin();
   EXPECT_TRUE(LedgerClean(module.ledger));
@@ -195,7 +195,7 @@ TEST_F(MessagesTest, FormatRecordIsTakenOnlyAsSubWithLengthFour) {
       {"", false},
   };
   for (const auto& row : rows) {
-    Module fresh;
+    Harness fresh;
     fresh.open();
     const std::size_t before = fresh.sink.forwarded.size();
     fresh.sink.answer = false;
@@ -261,10 +261,10 @@ TEST_F(MessagesTest, EverySampleIsReleasedExactlyOnceOnEveryPath) {
 }
 
 TEST_F(MessagesTest, WithoutADownstreamPeerNothingIsAllocated) {
-  Module bare;
+  Harness bare;
   bare.in = bare.outputSide->connectUpstream(1, "ASS", 0);
   bare.out = bare.inputSide->connectDownstream(1, "UTF8", 0);
-  FLM::TypedValue samples = host::objectValue(&bare.allocator);
+  FLM::TypedValue samples = hostkit::objectValue(&bare.allocator);
   bare.control(bare.out, FLM::MsgAllocator, &samples);
   bare.sendHeader(kWorkedHeader);  // not taken? it is: no peer is needed to parse
   EXPECT_FALSE(bare.sendSample(dialogue("Default", "nowhere to go")));

@@ -30,8 +30,8 @@ using testing_support::dialogue;
 using testing_support::Heap;
 using testing_support::kWorkedHeader;
 
-const std::string kDefaultOpen = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
-const std::string kDefaultClose = "</b></font>";
+using testing_support::kDefaultClose;
+using testing_support::kDefaultOpen;
 
 void copyFields(const FLM::MediaBuffer& from, FLM::MediaBuffer& to) {
   to.payloadSize = from.payloadSize;
@@ -47,7 +47,7 @@ void copyFields(const FLM::MediaBuffer& from, FLM::MediaBuffer& to) {
 // run with the heap's failures suspended.
 class ExemptBuffer final : public FLM::MediaBuffer {
  public:
-  explicit ExemptBuffer(host::Buffer& inner) : inner(inner) { copyFields(inner, *this); }
+  explicit ExemptBuffer(hostkit::Buffer& inner) : inner(inner) { copyFields(inner, *this); }
   void release() override {
     Heap::Exempt exempt;
     inner.release();
@@ -60,7 +60,7 @@ class ExemptBuffer final : public FLM::MediaBuffer {
     Heap::Exempt exempt;
     inner.unlockPayload();
   }
-  host::Buffer& inner;
+  hostkit::Buffer& inner;
 };
 
 // One module with its host around it, every host object wrapped.
@@ -74,7 +74,7 @@ class Rig final : public FLM::SampleAllocator, public FLM::PortInterface {
   FLM::MediaBuffer* allocate(std::uint32_t bytes, std::uint32_t count,
                              std::uint32_t flags) override {
     Heap::Exempt exempt;
-    auto* buffer = static_cast<host::Buffer*>(allocator.allocate(bytes, count, flags));
+    auto* buffer = static_cast<hostkit::Buffer*>(allocator.allocate(bytes, count, flags));
     return &wrappers.emplace_back(*buffer);
   }
 
@@ -95,9 +95,10 @@ class Rig final : public FLM::SampleAllocator, public FLM::PortInterface {
     if (id != FLM::MsgSample || value == nullptr || value->payload.object == nullptr) {
       return sink.streamMessage(id, value);
     }
-    auto* output = static_cast<ExemptBuffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
+    auto* output =
+        static_cast<ExemptBuffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
     copyFields(*output, output->inner);
-    FLM::TypedValue inner = host::objectValue(&output->inner);
+    FLM::TypedValue inner = hostkit::objectValue(&output->inner);
     return sink.streamMessage(id, &inner);
   }
 
@@ -118,8 +119,8 @@ class Rig final : public FLM::SampleAllocator, public FLM::PortInterface {
   }
 
   void wireOutput() {
-    FLM::TypedValue peer = host::objectValue(static_cast<FLM::PortInterface*>(this));
-    FLM::TypedValue samples = host::objectValue(static_cast<FLM::SampleAllocator*>(this));
+    FLM::TypedValue peer = hostkit::objectValue(static_cast<FLM::PortInterface*>(this));
+    FLM::TypedValue samples = hostkit::objectValue(static_cast<FLM::SampleAllocator*>(this));
     ASSERT_TRUE(out->controlMessage(FLM::MsgConnect, &peer));
     ASSERT_TRUE(out->controlMessage(FLM::MsgAllocator, &samples));
   }
@@ -130,29 +131,29 @@ class Rig final : public FLM::SampleAllocator, public FLM::PortInterface {
   }
 
   // The host makes its buffers outside the module's failures.
-  ExemptBuffer& wrap(host::Buffer* inner) {
+  ExemptBuffer& wrap(hostkit::Buffer* inner) {
     Heap::Exempt exempt;
     return wrappers.emplace_back(*inner);
   }
-  host::Buffer* sampleBuffer(std::string_view line) {
+  hostkit::Buffer* sampleBuffer(std::string_view line) {
     Heap::Exempt exempt;
-    return ledger.sample(line, host::Holder::Component);
+    return ledger.sample(line, hostkit::Holder::Component);
   }
 
   bool sendHeader(std::string_view header) {
-    host::Buffer* inner;
+    hostkit::Buffer* inner;
     {
       Heap::Exempt exempt;
-      inner = ledger.formatRecord("SUB ", header, host::Holder::Component);
+      inner = ledger.formatRecord("SUB ", header, hostkit::Holder::Component);
     }
-    FLM::TypedValue value = host::objectValue(&wrap(inner));
+    FLM::TypedValue value = hostkit::objectValue(&wrap(inner));
     return in->streamMessage(FLM::MsgFormat, &value);
   }
 
   // The reference goes with the message; lastSample follows it.
-  bool sendSample(host::Buffer* inner) {
+  bool sendSample(hostkit::Buffer* inner) {
     lastSample = inner;
-    FLM::TypedValue value = host::objectValue(&wrap(inner));
+    FLM::TypedValue value = hostkit::objectValue(&wrap(inner));
     return in->streamMessage(FLM::MsgSample, &value);
   }
   bool sendSample(std::string_view line) { return sendSample(sampleBuffer(line)); }
@@ -163,12 +164,12 @@ class Rig final : public FLM::SampleAllocator, public FLM::PortInterface {
     plugin = nullptr;
   }
 
-  host::PluginHost pluginHost;
-  host::Ledger ledger;
-  host::Allocator allocator{ledger};
-  host::SinkPort sink;
+  hostkit::LoggingPluginHost pluginHost;
+  hostkit::Ledger ledger;
+  hostkit::LedgerAllocator allocator{ledger};
+  hostkit::SinkPort sink;
   std::deque<ExemptBuffer> wrappers;
-  host::Buffer* lastSample = nullptr;
+  hostkit::Buffer* lastSample = nullptr;
   FLM::Plugin* plugin = nullptr;
   FLM::ComponentInterface* component = nullptr;
   FLM::TransformInterface* transform = nullptr;
@@ -212,14 +213,14 @@ void expectWorking(Rig& rig) {
 
 // The line converted by the conversion rows: every kind of block, a font
 // name that opens a further block, more text than a short string holds.
-const std::string kBusyLine = dialogue(
-    "Note",
-    "{\\fnTimes New Roman}Far {\\fs30}away{\\c&H0000FF&}, the {\\fn{\\b1}}lights\\Nof "
-    "{\\1c&HFF&}the harbour{\\i0} go out\\hone{\\pos(1,2)} by one, {\\u1}slowly{\\u0}.");
+const std::string kBusyLine =
+    dialogue("Note",
+             "{\\fnTimes New Roman}Far {\\fs30}away{\\c&H0000FF&}, the {\\fn{\\b1}}lights\\Nof "
+             "{\\1c&HFF&}the harbour{\\i0} go out\\hone{\\pos(1,2)} by one, {\\u1}slowly{\\u0}.");
 
 struct Row {
   const char* name;
-  bool keepsFailure;  // answers it (a null object) or gets over it (teardown)
+  bool keepsFailure;                  // answers it (a null object) or gets over it (teardown)
   std::function<void(Rig&)> prepare;  // before the failure is armed
   std::function<void(Rig&)> run;      // armed: may throw std::bad_alloc
   // After a failure (disarmed): what the operation left, checked before the
@@ -383,20 +384,20 @@ void conversionRows(bool withHeader) {
     EXPECT_TRUE(rig.sendSample(kBusyLine));
     EXPECT_EQ(rig.sink.outputs.size(), 1u);
   };
-  const auto heldSample = [](Rig& rig) -> host::Buffer& {
-    EXPECT_EQ(rig.lastSample->holder(), host::Holder::Component) << "held after the failure";
+  const auto heldSample = [](Rig& rig) -> hostkit::Buffer& {
+    EXPECT_EQ(rig.lastSample->holder(), hostkit::Holder::Component) << "held after the failure";
     return *rig.lastSample;
   };
   const char* label = withHeader ? "conversion" : "conversion without a header";
   runRow({label, false, prepare, convert, [&](Rig& rig) {
-            host::Buffer& sample = heldSample(rig);
+            hostkit::Buffer& sample = heldSample(rig);
             expectFlushFromAnotherThread(rig.out);
-            EXPECT_EQ(sample.holder(), host::Holder::Released) << "released by the flush";
+            EXPECT_EQ(sample.holder(), hostkit::Holder::Released) << "released by the flush";
           }});
   runRow({label, false, prepare, convert, [&](Rig& rig) {
-            host::Buffer& sample = heldSample(rig);
+            hostkit::Buffer& sample = heldSample(rig);
             rig.sendSample("Comment: next");
-            EXPECT_EQ(sample.holder(), host::Holder::Released) << "released by the next sample";
+            EXPECT_EQ(sample.holder(), hostkit::Holder::Released) << "released by the next sample";
           }});
   runRow({label, false, prepare, convert, [&](Rig& rig) {
             heldSample(rig);
@@ -404,9 +405,7 @@ void conversionRows(bool withHeader) {
           }});
 }
 
-TEST(OutOfMemoryTest, ConversionKeepsTheSampleUntilTheNextReleasePoint) {
-  conversionRows(true);
-}
+TEST(OutOfMemoryTest, ConversionKeepsTheSampleUntilTheNextReleasePoint) { conversionRows(true); }
 
 TEST(OutOfMemoryTest, ConversionWithoutAHeaderToo) { conversionRows(false); }
 
@@ -417,7 +416,7 @@ TEST(OutOfMemoryTest, TeardownAlwaysCompletes) {
             rig.openOutput();
             rig.openInput();
             rig.sendHeader(kWorkedHeader);
-            host::Buffer* held = rig.sampleBuffer("Dialogue: no payload, so it stays held");
+            hostkit::Buffer* held = rig.sampleBuffer("Dialogue: no payload, so it stays held");
             held->setHasPayload(false);
             rig.sendSample(held);
           },

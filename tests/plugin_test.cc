@@ -5,11 +5,11 @@
 
 namespace {
 
+using testing_support::Harness;
 using testing_support::Heap;
-using testing_support::Module;
 
 TEST(PluginTest, LastReleaseTellsTheHostBeforeAndAfterWithTheSameAddress) {
-  host::PluginHost pluginHost;
+  hostkit::LoggingPluginHost pluginHost;
   FLM::Plugin* plugin = nullptr;
   EXPECT_EQ(_getPlugin(&pluginHost, &plugin), 0);
   ASSERT_NE(plugin, nullptr);
@@ -33,7 +33,7 @@ TEST(PluginTest, LastReleaseTellsTheHostBeforeAndAfterWithTheSameAddress) {
 }
 
 TEST(PluginTest, ObjectIsAliveWhileTheHostIsToldItIsReleasing) {
-  host::PluginHost pluginHost;
+  hostkit::LoggingPluginHost pluginHost;
   FLM::Plugin* plugin = nullptr;
   _getPlugin(&pluginHost, &plugin);
   std::int32_t seen = -1;
@@ -50,7 +50,7 @@ TEST(PluginTest, NullHostIsNeverCalled) {
 }
 
 TEST(PluginTest, OutOfMemoryGivesANullObjectAndStatusZero) {
-  host::PluginHost pluginHost;
+  hostkit::LoggingPluginHost pluginHost;
   pluginHost.events.reserve(8);  // the host's own record is not the module's
   const std::int64_t before = Heap::live();
   for (int n = 0; n < 64; ++n) {
@@ -71,7 +71,7 @@ TEST(PluginTest, OutOfMemoryGivesANullObjectAndStatusZero) {
 }
 
 TEST(QueryInterfaceTest, AnswersTheThreeInterfacesAndRefusesTheRest) {
-  Module module;
+  Harness module;
   const struct {
     const FLM::String<char>& id;
     bool answered;
@@ -95,7 +95,7 @@ TEST(QueryInterfaceTest, AnswersTheThreeInterfacesAndRefusesTheRest) {
 }
 
 TEST(QueryInterfaceTest, ComparesTheTextExactly) {
-  Module module;
+  Harness module;
   auto query = [&](const char* text, std::int32_t length) {
     FLM::String<char> id(text, &FLM::sharedAllocator<char>());
     if (length >= 0) id.length = length;
@@ -114,7 +114,7 @@ TEST(QueryInterfaceTest, ComparesTheTextExactly) {
 }
 
 TEST(QueryInterfaceTest, InterfacePointersReachTheSameObject) {
-  Module module;
+  Harness module;
   void* transformComponent = nullptr;
   module.plugin->queryInterface(&FLM::IdComponentTransform, &transformComponent);
   ASSERT_NE(transformComponent, nullptr);

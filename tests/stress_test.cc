@@ -23,8 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using testing_support::dialogue;
+using testing_support::Harness;
 using testing_support::LedgerClean;
-using testing_support::Module;
 
 constexpr int kSamples = 20000;
 constexpr auto kStreamBudget = std::chrono::seconds(15);  // then the stream stops early
@@ -83,8 +83,8 @@ std::string stressHeader() {
 }
 
 std::vector<Line> streamLines() {
-  const std::string open = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
-  const std::string close = "</b></font>";
+  const std::string& open = testing_support::kDefaultOpen;
+  const std::string& close = testing_support::kDefaultClose;
   return {
       {dialogue("Default", "Hello, world"), open + "Hello, world" + close},
       {dialogue("Default", "{\\i1}word{\\i0}"), open + "<i>word</i>" + close},
@@ -123,14 +123,14 @@ class SharedSink final : public FLM::PortInterface {
       return true;
     }
     auto* buffer =
-        static_cast<host::Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
-    buffer->handTo(host::Holder::Peer);
+        static_cast<hostkit::Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
+    buffer->handTo(hostkit::Holder::Peer);
     const std::uint32_t index = buffer->passThrough[0];
     const std::string expected = lines_[index % lines_.size()].markup + std::string(1, '\0');
     if (buffer->payloadSize != expected.size() || buffer->payload() != expected) {
       problem("output of sample " + std::to_string(index) + " is not its markup");
     }
-    buffer->releaseAs(host::Holder::Peer);
+    buffer->releaseAs(hostkit::Holder::Peer);
     outputs.fetch_add(1);
     if (onOutput) onOutput();
     return true;
@@ -157,23 +157,23 @@ class SharedSink final : public FLM::PortInterface {
 };
 
 // Sample i of the cycle, carrying i so the peer can check its markup.
-void sendLine(Module& module, const std::vector<Line>& lines, int i) {
+void sendLine(Harness& module, const std::vector<Line>& lines, int i) {
   const Line& line = lines[static_cast<std::size_t>(i) % lines.size()];
-  host::Buffer* sample = module.ledger.sample(line.bytes, host::Holder::Component);
+  hostkit::Buffer* sample = module.ledger.sample(line.bytes, hostkit::Holder::Component);
   sample->setHasPayload(line.hasPayload);
   sample->passThrough[0] = static_cast<std::uint32_t>(i);
-  FLM::TypedValue value = host::objectValue(sample);
+  FLM::TypedValue value = hostkit::objectValue(sample);
   module.in->streamMessage(FLM::MsgSample, &value);
 }
 
 TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
   Watchdog watchdog(kDeadlock);
   const std::vector<Line> lines = streamLines();
-  Module module;
+  Harness module;
   module.open();
   SharedSink sinks[2] = {SharedSink(lines), SharedSink(lines)};
-  host::Allocator spare(module.ledger);
-  FLM::TypedValue peer = host::objectValue(&sinks[0]);
+  hostkit::LedgerAllocator spare(module.ledger);
+  FLM::TypedValue peer = hostkit::objectValue(&sinks[0]);
   ASSERT_TRUE(module.out->controlMessage(FLM::MsgConnect, &peer));
 
   // Each peer calls back on the stream thread, inside the hand-off, with the
@@ -190,9 +190,10 @@ TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
           EXPECT_TRUE(module.out->controlMessage(FLM::MsgFlush, nullptr));
           break;
         case 1: {
-          host::Buffer* sample = module.ledger.sample(lines[0].bytes, host::Holder::Component);
+          hostkit::Buffer* sample =
+              module.ledger.sample(lines[0].bytes, hostkit::Holder::Component);
           sample->passThrough[0] = 0;
-          FLM::TypedValue value = host::objectValue(sample);
+          FLM::TypedValue value = hostkit::objectValue(sample);
           module.in->streamMessage(FLM::MsgSample, &value);
           nested.fetch_add(1);
           break;
@@ -232,25 +233,25 @@ TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
           EXPECT_TRUE(module.out->controlMessage(FLM::MsgFlush, nullptr));
           break;
         case 1: {
-          FLM::TypedValue value = host::objectValue(&sinks[round / 8 % 2]);
+          FLM::TypedValue value = hostkit::objectValue(&sinks[round / 8 % 2]);
           EXPECT_TRUE(module.out->controlMessage(FLM::MsgConnect, &value));
           break;
         }
         case 2: {
           // Now and then no allocator at all: those samples are refused and held.
           void* allocators[] = {&module.allocator, &spare, &module.allocator, nullptr};
-          FLM::TypedValue value = host::objectValue(allocators[round / 8 % 4]);
+          FLM::TypedValue value = hostkit::objectValue(allocators[round / 8 % 4]);
           EXPECT_TRUE(module.out->controlMessage(FLM::MsgAllocator, &value));
           break;
         }
         case 3: {
           parameters = FLM::StreamParameters{0, {round, ~round}};
-          FLM::TypedValue value = host::objectValue(&parameters);
+          FLM::TypedValue value = hostkit::objectValue(&parameters);
           module.in->streamMessage(FLM::MsgStreamParams, &value);
           break;
         }
         case 4: {
-          FLM::TypedValue value = host::objectValue(&module.source);
+          FLM::TypedValue value = hostkit::objectValue(&module.source);
           EXPECT_TRUE(module.in->controlMessage(FLM::MsgConnect, &value));
           break;
         }
@@ -281,7 +282,7 @@ TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
 
   stream.join();
   control.join();
-  FLM::TypedValue allocator = host::objectValue(&module.allocator);
+  FLM::TypedValue allocator = hostkit::objectValue(&module.allocator);
   ASSERT_TRUE(module.out->controlMessage(FLM::MsgAllocator, &allocator));
   // The control thread may have left no allocator for the whole stream (it
   // can be kept off the processor that long); with one back, a dialogue line
@@ -313,10 +314,10 @@ TEST(StressTest, SamplesAgainstControlMessagesAndCallingBackPeers) {
 TEST(StressTest, FlushesAgainstHeaderParsesAndConversions) {
   Watchdog watchdog(kDeadlock);
   const std::vector<Line> lines = streamLines();
-  Module module;
+  Harness module;
   module.open();
   SharedSink sink(lines);
-  FLM::TypedValue peer = host::objectValue(&sink);
+  FLM::TypedValue peer = hostkit::objectValue(&sink);
   ASSERT_TRUE(module.out->controlMessage(FLM::MsgConnect, &peer));
 
   const std::string header = stressHeader();
@@ -356,14 +357,14 @@ TEST(StressTest, FlushesAgainstHeaderParsesAndConversions) {
 // too early.
 TEST(StressTest, FlushFromAnotherThreadWaitsForTheHandOff) {
   Watchdog watchdog(kDeadlock);
-  Module module;
+  Harness module;
   module.open();
   ASSERT_TRUE(module.sendHeader(testing_support::kWorkedHeader));
   std::promise<void> flushSent;
   std::atomic<bool> flushed{false};
   bool flushedDuringHandOff = true;
   std::thread flusher;
-  module.sink.onOutput = [&](const host::Output&) {
+  module.sink.onOutput = [&](const hostkit::ReceivedSample&) {
     flusher = std::thread([&] {
       flushSent.set_value();
       EXPECT_TRUE(module.out->controlMessage(FLM::MsgFlush, nullptr));

@@ -3,6 +3,9 @@
 //   SUBRITE_FAULT_LEAK   keeps every sample and never releases it
 //   SUBRITE_FAULT_STRAY  answers each sample with an output that names the
 //                        wrong event in its passThrough words
+//   SUBRITE_FAULT_NUL    converts every line to itself, but gives the output
+//                        of a line holding a NUL byte a payloadSize one byte
+//                        beyond its payload
 //   SUBRITE_FAULT_NULL   _getPlugin gives no object
 #include <cstring>
 
@@ -51,6 +54,11 @@ class Faulty final : public FLM::Plugin, public FLM::TransformComponent {
     bool streamMessage(std::uint32_t id, FLM::TypedValue* value) override {
       auto* buffer = static_cast<FLM::MediaBuffer*>(value->payload.object);
       if (id == FLM::MsgFormat) owner->format_ = buffer;
+      if (id == FLM::MsgStreamParams) {
+        const auto* parameters = static_cast<const FLM::StreamParameters*>(value->payload.object);
+        owner->streamParams_[0] = parameters->words[0];
+        owner->streamParams_[1] = parameters->words[1];
+      }
       if (id == FLM::MsgSample) owner->sample(buffer);
       return true;
     }
@@ -58,8 +66,10 @@ class Faulty final : public FLM::Plugin, public FLM::TransformComponent {
   struct Output final : Port {
     using Port::Port;
     bool controlMessage(std::uint32_t id, FLM::TypedValue* value) override {
-      if (id == FLM::MsgConnect) owner->downstream_ = static_cast<FLM::PortInterface*>(value->payload.object);
-      if (id == FLM::MsgAllocator) owner->allocator_ = static_cast<FLM::SampleAllocator*>(value->payload.object);
+      if (id == FLM::MsgConnect)
+        owner->downstream_ = static_cast<FLM::PortInterface*>(value->payload.object);
+      if (id == FLM::MsgAllocator)
+        owner->allocator_ = static_cast<FLM::SampleAllocator*>(value->payload.object);
       return true;
     }
     bool streamMessage(std::uint32_t, FLM::TypedValue*) override { return false; }
@@ -78,6 +88,26 @@ class Faulty final : public FLM::Plugin, public FLM::TransformComponent {
     value.payload.object = out;
     downstream_->streamMessage(FLM::MsgSample, &value);
     buffer->release();
+#elif defined(SUBRITE_FAULT_NUL)
+    const auto* line = static_cast<const char*>(buffer->lockPayload());
+    const std::uint32_t size = buffer->payloadSize;
+    FLM::MediaBuffer* out = allocator_->allocate(size + 1, 1, 1);
+    auto* payload = static_cast<char*>(out->lockPayload());
+    std::memcpy(payload, line, size);
+    payload[size] = '\0';
+    buffer->unlockPayload();
+    out->unlockPayload();
+    // The fault: a line with a NUL in it claims a byte it does not have.
+    out->payloadSize = size + (std::memchr(payload, '\0', size) == nullptr ? 1 : 2);
+    out->passThrough[0] = buffer->passThrough[0];
+    out->passThrough[1] = buffer->passThrough[1];
+    out->streamParams[0] = streamParams_[0];
+    out->streamParams[1] = streamParams_[1];
+    FLM::TypedValue value{};
+    value.type = FLM::TypeObject;
+    value.payload.object = out;
+    downstream_->streamMessage(FLM::MsgSample, &value);
+    buffer->release();
 #else
     (void)buffer;  // kept for ever: the leak
 #endif
@@ -88,6 +118,7 @@ class Faulty final : public FLM::Plugin, public FLM::TransformComponent {
   FLM::MediaBuffer* format_ = nullptr;
   FLM::PortInterface* downstream_ = nullptr;
   FLM::SampleAllocator* allocator_ = nullptr;
+  std::uint32_t streamParams_[2] = {0, 0};
 };
 
 }  // namespace

@@ -18,13 +18,11 @@ namespace {
 // Parameterised rows are named by their position; they print as what they test.
 const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
 
-
 namespace fs = std::filesystem;
-using cli_test::readFile;
 using cli_test::Outcome;
+using cli_test::readFile;
 using cli_test::runHost;
 using cli_test::ScratchDir;
-
 
 const fs::path kCliDir = SUBRITE_CLI_DIR;
 const fs::path kSample = SUBRITE_SAMPLE_SCRIPT;
@@ -50,8 +48,9 @@ std::map<std::string, std::string> statsOf(const std::string& err) {
   if (run.status == 0 && run.signal == 0 && run.err.find("fault") == std::string::npos) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "status " << run.status << ", signal " << run.signal
-                                       << ", stderr:\n" << run.err;
+  return ::testing::AssertionFailure()
+         << "status " << run.status << ", signal " << run.signal << ", stderr:\n"
+         << run.err;
 }
 
 // --- The bundled sample against the checked outputs ----------------------------
@@ -82,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GoldenRow{"bundled, srt", {"--to", "srt"}, false, "srt"},
                       GoldenRow{"bundled, jsonl", {"--to=jsonl"}, false, "jsonl"},
                       GoldenRow{"the same file by path", {SUBRITE_SAMPLE_SCRIPT}, false, "markup"},
-                      GoldenRow{"srt by path", {"--to", "srt", SUBRITE_SAMPLE_SCRIPT}, false, "srt"},
+                      GoldenRow{
+                          "srt by path", {"--to", "srt", SUBRITE_SAMPLE_SCRIPT}, false, "srt"},
                       GoldenRow{"standard input", {"-"}, true, "markup"}),
     rowName);
 
@@ -179,35 +179,65 @@ TEST_P(CliErrorTest, SaysWhatIsWrongWithItsStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliErrorTest,
     ::testing::Values(
-        ErrorRow{"missing script", {"/nonexistent/movie.ass"}, 2,
+        ErrorRow{"missing script",
+                 {"/nonexistent/movie.ass"},
+                 2,
                  "cannot open /nonexistent/movie.ass: No such file"},
         ErrorRow{"a directory", {"@DIR"}, 2, "cannot read: Is a directory"},
         ErrorRow{"not a script", {"@TEXT"}, 2, "no [Events] section: not an SSA/ASS script"},
-        ErrorRow{"missing plug-in", {"--plugin", "/nonexistent/libsubrite.so"}, 2,
+        ErrorRow{"missing plug-in",
+                 {"--plugin", "/nonexistent/libsubrite.so"},
+                 2,
                  "plug-in not found: /nonexistent/libsubrite.so"},
         ErrorRow{"not a library", {"--plugin", "@TEXT"}, 2, "cannot load plug-in"},
-        ErrorRow{"no entry point", {"--plugin", SUBRITE_NO_ENTRY_PLUGIN}, 2,
+        ErrorRow{"no entry point",
+                 {"--plugin", SUBRITE_NO_ENTRY_PLUGIN},
+                 2,
                  "has no _getPlugin entry point"},
-        ErrorRow{"no plug-in object", {"--plugin", SUBRITE_NULL_PLUGIN}, 2,
+        ErrorRow{"no plug-in object",
+                 {"--plugin", SUBRITE_NULL_PLUGIN},
+                 2,
                  "_getPlugin gave no plug-in object"},
         ErrorRow{"unknown option", {"--frobnicate"}, 2, "unknown option --frobnicate"},
         ErrorRow{"unknown form", {"--to", "vtt"}, 2, "unknown output form 'vtt'"},
         ErrorRow{"two scripts", {"a.ass", "b.ass"}, 2, "only one script"},
-        ErrorRow{"unwritable output", {"-o", "/nonexistent/dir/out.srt"}, 2,
+        ErrorRow{"unwritable output",
+                 {"-o", "/nonexistent/dir/out.srt"},
+                 2,
                  "cannot write /nonexistent/dir/out.srt"},
-        ErrorRow{"a plug-in that keeps its samples", {"--plugin", SUBRITE_LEAKY_PLUGIN}, 1,
+        ErrorRow{"a plug-in that keeps its samples",
+                 {"--plugin", SUBRITE_LEAKY_PLUGIN},
+                 1,
                  "never released (held by the component)"},
-        ErrorRow{"a plug-in that answers for the wrong event", {"--plugin", SUBRITE_STRAY_PLUGIN},
-                 1, "an output sample carries event 2 while event 1 was being sent"}),
+        ErrorRow{"a plug-in that answers for the wrong event",
+                 {"--plugin", SUBRITE_STRAY_PLUGIN},
+                 1,
+                 "an output sample carries event 2 while event 1 was being sent"}),
     rowName);
+
+// A fault on a line that holds a NUL byte is a fault like any other: it is
+// not hidden behind the NUL.
+TEST(CliFaultTest, AFaultOnALineWithANulIsReported) {
+  const ScratchDir dir;
+  const std::string head = "[Events]\nFormat: Layer, Start, End, Style, Text\n";
+  const fs::path clean =
+      dir.write("clean.ass", head + "Dialogue: 0,0:00:01.00,0:00:02.00,S,fine\n");
+  const fs::path nul =
+      dir.write("nul.ass", head + std::string("Dialogue: 0,0:00:01.00,0:00:02.00,S,a\0b\n", 40));
+  const Outcome control = runHost({"--plugin", SUBRITE_NUL_PLUGIN, clean.string()});
+  EXPECT_EQ(control.status, 0) << control.err;
+  const Outcome run = runHost({"--plugin", SUBRITE_NUL_PLUGIN, nul.string()});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("not NUL-terminated at payloadSize"), std::string::npos) << run.err;
+}
 
 TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   const Outcome run = runHost({"--help"});
   ASSERT_TRUE(Succeeded(run));
-  for (const char* text : {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup",
-                           "srt", "jsonl", "-o, --output FILE", "--plugin PATH", "--info",
-                           "--stats", "--version", "-h, --help",
-                           "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
+  for (const char* text :
+       {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup", "srt", "jsonl",
+        "-o, --output FILE", "--plugin PATH", "--info", "--stats", "--version", "-h, --help",
+        "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }
@@ -275,7 +305,8 @@ TEST(CliStreamingTest, ALongScriptRunsInFlatMemory) {
            "Style: Default,Arial,20,&HFFFFFF,0,0\n[Events]\n"
            "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
     for (int i = 0; i < lines; ++i) {
-      out << "Dialogue: 0,0:" << (i / 60 % 60) << ':' << (i % 60) << ".00,0:00:00.50,Default,,0,0,0,,"
+      out << "Dialogue: 0,0:" << (i / 60 % 60) << ':' << (i % 60)
+          << ".00,0:00:00.50,Default,,0,0,0,,"
           << "{\\i1}Line{\\i0} " << i << ", with a\\Nbreak\r\n";
     }
   }
@@ -364,15 +395,19 @@ INSTANTIATE_TEST_SUITE_P(
         OddRow{"no Text column", "[Events]\nFormat: Start, End\nDialogue: 0:00:01.00,x\n", 1},
         OddRow{"empty Format", "[Events]\nFormat:\nDialogue: whole line\n", 1},
         OddRow{"no Format line", "[Events]\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,a\n", 1},
-        OddRow{"short lines", kEvents + "Dialogue:\nDialogue: 0,1\nDialogue: 0,a,b,c,d,e,f,g,h,\n", 0},
+        OddRow{"short lines", kEvents + "Dialogue:\nDialogue: 0,1\nDialogue: 0,a,b,c,d,e,f,g,h,\n",
+               0},
         OddRow{"empty text after a space", kEvents + "Dialogue: 0,a,b,c,d,e,f,g,h, \n", 1},
-        OddRow{"blank lines in the markup", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\\N\\N\\Nx\\N \\N\n", 1},
+        OddRow{"blank lines in the markup",
+               kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\\N\\N\\Nx\\N \\N\n", 1},
         OddRow{"only codes", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\pos(1,2)}\n", 1},
         OddRow{"open brace", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\b1 never closed\n", 1},
         OddRow{"NUL bytes in the text",
                kEvents + std::string("Dialogue: 0,a,b,S,,0,0,0,,x\0y\n", 30), 1},
-        OddRow{"bytes that are no text", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\xFF\xFE\x01\x85\n", 1},
-        OddRow{"a long line", kEvents + "Dialogue: 0,a,b,S,,0,0,0,," + std::string(1 << 20, 'w') + "\n", 1},
+        OddRow{"bytes that are no text", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\xFF\xFE\x01\x85\n",
+               1},
+        OddRow{"a long line",
+               kEvents + "Dialogue: 0,a,b,S,,0,0,0,," + std::string(1 << 20, 'w') + "\n", 1},
         OddRow{"dialogue in the header is not an event",
                "Dialogue: 0,a,b,S,,0,0,0,,early\n" + kEvents + "Comment: 0,a,b,S,,0,0,0,,c\n", 0}),
     rowName);
@@ -389,9 +424,9 @@ TEST(CliOddScriptOutputTest, WarnsWhenTheEventsHaveNoTextColumn) {
 
 TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
   const ScratchDir dir;
-  const Outcome run = runHost({"--to", "jsonl",
-                           dir.write("s.ass", kEvents + std::string("Dialogue: 0,a,b,S,,0,0,0,,x\0y\n", 30))
-                               .string()});
+  const Outcome run = runHost(
+      {"--to", "jsonl",
+       dir.write("s.ass", kEvents + std::string("Dialogue: 0,a,b,S,,0,0,0,,x\0y\n", 30)).string()});
   ASSERT_TRUE(Succeeded(run));
   EXPECT_NE(run.out.find("\"markup\":\"x\\u0000y\""), std::string::npos) << run.out;
 }

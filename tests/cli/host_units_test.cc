@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "host/cli.h"
-#include "host/script_reader.h"
-#include "host/writers.h"
+#include "cli/event_fields.h"
+#include "cli/options.h"
+#include "cli/writers.h"
+#include "hostkit/script_source.h"
+#include "script/header.h"
 #include "tests/cli/srt_check.h"
 
 namespace {
@@ -18,9 +20,7 @@ namespace {
 // Parameterised rows are named by their position; they print as what they test.
 const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
 
-
-using hostcli::LineReader;
-
+using hostkit::LineReader;
 
 // Bytes with the unprintable ones as \xNN.
 std::string printable(std::string_view bytes) {
@@ -42,7 +42,7 @@ std::string printable(std::string_view bytes) {
 std::vector<std::string> linesOf(const std::string& bytes) {
   LineReader reader{std::string_view(bytes)};
   std::vector<std::string> lines;
-  for (std::string line; reader.next(&line);) lines.push_back(line);
+  for (std::string_view line; reader.next(&line);) lines.emplace_back(line);
   return lines;
 }
 
@@ -65,14 +65,17 @@ TEST_P(CliLineReaderTest, CutsLinesAsScriptsEndThem) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliLineReaderTest,
     ::testing::Values(
-        LinesRow{"LF", "a\nb\n", {"a", "b"}},
-        LinesRow{"CRLF", "a\r\nb\r\n", {"a", "b"}},
+        LinesRow{"LF", "a\nb\n", {"a", "b"}}, LinesRow{"CRLF", "a\r\nb\r\n", {"a", "b"}},
         LinesRow{"lone CR", "a\rb\r", {"a", "b"}},
         LinesRow{"mixed, CR LF apart is two ends", "a\r\rb\n\r\nc", {"a", "", "b", "", "c"}},
-        LinesRow{"no final terminator", "a\nb", {"a", "b"}},
-        LinesRow{"empty input", "", {}},
+        LinesRow{"no final terminator", "a\nb", {"a", "b"}}, LinesRow{"empty input", "", {}},
         LinesRow{"byte-order mark dropped", "\xEF\xBB\xBF[Script Info]\n", {"[Script Info]"}},
-        LinesRow{"a mark later is text", "a\n\xEF\xBB\xBF" "b", {"a", "\xEF\xBB\xBF" "b"}},
+        LinesRow{"a mark later is text",
+                 "a\n\xEF\xBB\xBF"
+                 "b",
+                 {"a",
+                  "\xEF\xBB\xBF"
+                  "b"}},
         LinesRow{"half a mark is text", "\xEF\xBBx", {"\xEF\xBBx"}},
         LinesRow{"NUL and tab are bytes", std::string("a\0b\t\n", 5), {std::string("a\0b\t", 4)}}),
     rowName);
@@ -98,8 +101,8 @@ struct HeaderRow {
   std::string script;
   bool ok;
   std::string inputFormat;
-  std::string text;          // the header as sent
-  std::string firstEvent;    // "" when the header ended at a Format line
+  std::string text;        // the header as sent
+  std::string firstEvent;  // "" when the header ended at a Format line
 };
 
 void PrintTo(const HeaderRow& row, std::ostream* out) { *out << row.what; }
@@ -109,9 +112,9 @@ class CliHeaderTest : public ::testing::TestWithParam<HeaderRow> {};
 TEST_P(CliHeaderTest, EndsAtTheEventsFormatLine) {
   const HeaderRow& row = GetParam();
   LineReader reader{std::string_view(row.script)};
-  hostcli::ScriptHeader header;
+  hostkit::ScriptHeader header;
   std::string error;
-  ASSERT_EQ(hostcli::readHeader(reader, &header, &error), row.ok) << error;
+  ASSERT_EQ(hostkit::readHeader(reader, &header, &error), row.ok) << error;
   if (!row.ok) {
     EXPECT_NE(error.find("not an SSA/ASS script"), std::string::npos) << error;
     return;
@@ -162,12 +165,19 @@ void PrintTo(const FieldsRow& row, std::ostream* out) { *out << row.what; }
 
 class CliEventFieldsTest : public ::testing::TestWithParam<FieldsRow> {};
 
+// The columns the module has after a header with this events "Format:" line;
+// its defaults for "".
+ssa::EventColumns columnsOf(const std::string& format) {
+  ssa::EventColumns columns;
+  ssa::assignDefaultColumns(columns);
+  if (!format.empty()) ssa::readEventsFormat(format, columns);
+  return columns;
+}
+
 TEST_P(CliEventFieldsTest, TakesStartEndAndStyleByTheFormatColumns) {
   const FieldsRow& row = GetParam();
-  hostcli::EventReader reader(row.format.empty()
-                                  ? hostcli::EventColumns()
-                                  : hostcli::EventColumns::fromFormatLine(row.format));
-  const hostcli::EventFields fields = reader.read(row.line);
+  cli::EventFieldReader reader(columnsOf(row.format));
+  const cli::EventFields fields = reader.read(row.line);
   EXPECT_EQ(fields.start, row.start);
   EXPECT_EQ(fields.end, row.end);
   EXPECT_EQ(fields.style, row.style);
@@ -179,14 +189,17 @@ constexpr char kAssFormat[] =
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliEventFieldsTest,
     ::testing::Values(
-        FieldsRow{"ASS columns", kAssFormat, "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hi, you",
-                  "0:00:01.00", "0:00:02.00", "Default"},
-        FieldsRow{"default columns", "", "Dialogue: Marked=0,0:00:01.00,0:00:02.00,*Default,,0,0,0,,x",
-                  "0:00:01.00", "0:00:02.00", "*Default"},
-        FieldsRow{"fields are trimmed", kAssFormat, "Dialogue: 0, 1:00:00.00 ,2:00:00.00, Sign ,,0,0,0,,x",
-                  "1:00:00.00", "2:00:00.00", "Sign"},
-        FieldsRow{"another column order", "Format: Text, Style, End, Start",
-                  "Dialogue: a,b,c,d", "d", "c", "b"},
+        FieldsRow{"ASS columns", kAssFormat,
+                  "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Hi, you", "0:00:01.00",
+                  "0:00:02.00", "Default"},
+        FieldsRow{"default columns", "",
+                  "Dialogue: Marked=0,0:00:01.00,0:00:02.00,*Default,,0,0,0,,x", "0:00:01.00",
+                  "0:00:02.00", "*Default"},
+        FieldsRow{"fields are trimmed", kAssFormat,
+                  "Dialogue: 0, 1:00:00.00 ,2:00:00.00, Sign ,,0,0,0,,x", "1:00:00.00",
+                  "2:00:00.00", "Sign"},
+        FieldsRow{"another column order", "Format: Text, Style, End, Start", "Dialogue: a,b,c,d",
+                  "d", "c", "b"},
         FieldsRow{"the last column takes the rest", "Format: Text, Start, Style",
                   "Dialogue: t,1:00:00.00,My, Style", "1:00:00.00", "", "My, Style"},
         FieldsRow{"a comma in braces splits nothing", "Format: Name, Start, End, Style, Text",
@@ -202,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CliEventFieldsFollowTheModuleTest, ColumnsWithoutTextTakeTextAtZeroAfterTheFirstLine) {
   // "Start, Style" cuts the first line in two; the module then adds Text at
   // 0, and later lines are cut in three.
-  hostcli::EventReader reader(hostcli::EventColumns::fromFormatLine("Format: Start, Style"));
+  cli::EventFieldReader reader(columnsOf("Format: Start, Style"));
   EXPECT_EQ(reader.read("Dialogue: 1,a,b").style, "a,b");
   EXPECT_EQ(reader.read("Dialogue: 1,a,b").style, "a");
 }
@@ -219,27 +232,21 @@ void PrintTo(const TimeRow& row, std::ostream* out) { *out << printable(row.text
 class CliTimeTest : public ::testing::TestWithParam<TimeRow> {};
 
 TEST_P(CliTimeTest, ScriptTimesBecomeSubRipTimes) {
-  const std::optional<std::uint64_t> ms = hostcli::parseScriptTime(GetParam().text);
-  EXPECT_EQ(ms ? hostcli::srtTime(*ms) : "", GetParam().srt);
+  const std::optional<std::uint64_t> ms = cli::parseScriptTime(GetParam().text);
+  EXPECT_EQ(ms ? cli::srtTime(*ms) : "", GetParam().srt);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, CliTimeTest,
-                         ::testing::Values(TimeRow{"0:00:01.00", "00:00:01,000"},
-                                           TimeRow{"1:02:03.45", "01:02:03,450"},
-                                           TimeRow{"0:00:03.766", "00:00:03,766"},
-                                           TimeRow{"0:00:03.7", "00:00:03,700"},
-                                           TimeRow{"0:00:03.12345", "00:00:03,123"},
-                                           TimeRow{"0:00:03", "00:00:03,000"},
-                                           TimeRow{"0:00:03.", "00:00:03,000"},
-                                           TimeRow{"00:00:03.76", "00:00:03,760"},
-                                           TimeRow{"0:75:90.00", "01:16:30,000"},
-                                           TimeRow{"123:00:00.00", "123:00:00,000"},
-                                           TimeRow{"", ""}, TimeRow{"1:2", ""},
-                                           TimeRow{"-0:00:01.00", ""},
-                                           TimeRow{"0:00:01,00", ""},
-                                           TimeRow{"0:00:01.00 ", ""},
-                                           TimeRow{"9999999999:00:00.00", ""}),
-                         rowName);
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliTimeTest,
+    ::testing::Values(TimeRow{"0:00:01.00", "00:00:01,000"}, TimeRow{"1:02:03.45", "01:02:03,450"},
+                      TimeRow{"0:00:03.766", "00:00:03,766"}, TimeRow{"0:00:03.7", "00:00:03,700"},
+                      TimeRow{"0:00:03.12345", "00:00:03,123"}, TimeRow{"0:00:03", "00:00:03,000"},
+                      TimeRow{"0:00:03.", "00:00:03,000"}, TimeRow{"00:00:03.76", "00:00:03,760"},
+                      TimeRow{"0:75:90.00", "01:16:30,000"},
+                      TimeRow{"123:00:00.00", "123:00:00,000"}, TimeRow{"", ""}, TimeRow{"1:2", ""},
+                      TimeRow{"-0:00:01.00", ""}, TimeRow{"0:00:01,00", ""},
+                      TimeRow{"0:00:01.00 ", ""}, TimeRow{"9999999999:00:00.00", ""}),
+    rowName);
 
 struct SrtTextRow {
   const char* markup;
@@ -251,18 +258,16 @@ void PrintTo(const SrtTextRow& row, std::ostream* out) { *out << printable(row.m
 class CliSrtTextTest : public ::testing::TestWithParam<SrtTextRow> {};
 
 TEST_P(CliSrtTextTest, BlankLinesAreDroppedAndTheRestKept) {
-  EXPECT_EQ(hostcli::srtText(GetParam().markup), GetParam().text);
+  EXPECT_EQ(cli::srtText(GetParam().markup), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CliSrtTextTest,
-                         ::testing::Values(SrtTextRow{"one", "one"},
-                                           SrtTextRow{"a\nb", "a\nb"},
+                         ::testing::Values(SrtTextRow{"one", "one"}, SrtTextRow{"a\nb", "a\nb"},
                                            SrtTextRow{"a\n\nb", "a\nb"},
                                            SrtTextRow{"a\n \t\nb\n", "a\nb"},
-                                           SrtTextRow{"\n\na", "a"},
-                                           SrtTextRow{" a ", " a "},
-                                           SrtTextRow{"<i>\n</i>", "<i>\n</i>"},
-                                           SrtTextRow{"", ""}, SrtTextRow{"\n \n", ""}),
+                                           SrtTextRow{"\n\na", "a"}, SrtTextRow{" a ", " a "},
+                                           SrtTextRow{"<i>\n</i>", "<i>\n</i>"}, SrtTextRow{"", ""},
+                                           SrtTextRow{"\n \n", ""}),
                          rowName);
 
 struct JsonRow {
@@ -276,30 +281,30 @@ class CliJsonStringTest : public ::testing::TestWithParam<JsonRow> {};
 
 TEST_P(CliJsonStringTest, EscapesAndReplacesWhatJsonCannotHold) {
   std::string out;
-  hostcli::appendJsonString(&out, GetParam().bytes);
+  cli::appendJsonString(&out, GetParam().bytes);
   EXPECT_EQ(out, GetParam().json);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliJsonStringTest,
-    ::testing::Values(
-        JsonRow{"plain", "\"plain\""},
-        JsonRow{"<font color=\"#FF0000\">a\\b", "\"<font color=\\\"#FF0000\\\">a\\\\b\""},
-        JsonRow{"a\nb\tc\rd", "\"a\\nb\\tc\\rd\""},
-        JsonRow{std::string("\0\x01\x1F\x7F", 4), "\"\\u0000\\u0001\\u001f\\u007f\""},
-        JsonRow{"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
-        JsonRow{"\xE2\x80\xA8\xE2\x80\xA9", "\"\\u2028\\u2029\""},
-        // Windows-1252 bytes are not UTF-8: one replacement each.
-        JsonRow{"caf\xE9 \x85", "\"caf\\ufffd \\ufffd\""},
-        // A sequence cut short is replaced once, and what follows survives.
-        JsonRow{"\xE2\x82x", "\"\\ufffdx\""},
-        JsonRow{"\xF0\x9F\x98", "\"\\ufffd\""},
-        // Overlong forms, surrogates and code points past U+10FFFF.
-        JsonRow{"\xC0\xAF", "\"\\ufffd\\ufffd\""},
-        JsonRow{"\xE0\x80\xAF", "\"\\ufffd\\ufffd\\ufffd\""},
-        JsonRow{"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
-        JsonRow{"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
-        JsonRow{"\xFF", "\"\\ufffd\""}),
+    ::testing::Values(JsonRow{"plain", "\"plain\""},
+                      JsonRow{"<font color=\"#FF0000\">a\\b",
+                              "\"<font color=\\\"#FF0000\\\">a\\\\b\""},
+                      JsonRow{"a\nb\tc\rd", "\"a\\nb\\tc\\rd\""},
+                      JsonRow{std::string("\0\x01\x1F\x7F", 4), "\"\\u0000\\u0001\\u001f\\u007f\""},
+                      JsonRow{"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+                              "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+                      JsonRow{"\xE2\x80\xA8\xE2\x80\xA9", "\"\\u2028\\u2029\""},
+                      // Windows-1252 bytes are not UTF-8: one replacement each.
+                      JsonRow{"caf\xE9 \x85", "\"caf\\ufffd \\ufffd\""},
+                      // A sequence cut short is replaced once, and what follows survives.
+                      JsonRow{"\xE2\x82x", "\"\\ufffdx\""}, JsonRow{"\xF0\x9F\x98", "\"\\ufffd\""},
+                      // Overlong forms, surrogates and code points past U+10FFFF.
+                      JsonRow{"\xC0\xAF", "\"\\ufffd\\ufffd\""},
+                      JsonRow{"\xE0\x80\xAF", "\"\\ufffd\\ufffd\\ufffd\""},
+                      JsonRow{"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+                      JsonRow{"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+                      JsonRow{"\xFF", "\"\\ufffd\""}),
     rowName);
 
 TEST(CliSrtWriterTest, WritesEveryCueEvenWithoutText) {
@@ -307,10 +312,10 @@ TEST(CliSrtWriterTest, WritesEveryCueEvenWithoutText) {
   std::size_t size = 0;
   std::FILE* out = ::open_memstream(&bytes, &size);
   {
-    const auto writer = hostcli::makeWriter(hostcli::OutputForm::Srt, out);
-    writer->write(hostcli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "a\n\nb"});
-    writer->write(hostcli::Cue{2, 6, "bad", "0:00:03.00", "S", ""});
-    writer->write(hostcli::Cue{3, 7, "0:00:04.00", "0:00:05.00", "S", "c"});
+    const auto writer = cli::makeWriter(cli::OutputForm::Srt, out);
+    writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "a\n\nb"});
+    writer->write(cli::Cue{2, 6, "bad", "0:00:03.00", "S", ""});
+    writer->write(cli::Cue{3, 7, "0:00:04.00", "0:00:05.00", "S", "c"});
   }
   std::fclose(out);
   const std::string text(bytes, size);
@@ -350,12 +355,14 @@ constexpr char kCue1[] = "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n";
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliSrtCheckTest,
     ::testing::Values(
-        SrtCheckRow{"empty file", "", true, 0},
-        SrtCheckRow{"one cue", kCue1, true, 1},
-        SrtCheckRow{"two cues, two lines", std::string(kCue1) + "2\n100:00:01,000 --> 100:00:02,000\na\nb\n\n", true, 2},
+        SrtCheckRow{"empty file", "", true, 0}, SrtCheckRow{"one cue", kCue1, true, 1},
+        SrtCheckRow{"two cues, two lines",
+                    std::string(kCue1) + "2\n100:00:01,000 --> 100:00:02,000\na\nb\n\n", true, 2},
         SrtCheckRow{"a cue without text", "1\n00:00:01,000 --> 00:00:02,000\n\n", true, 1},
-        SrtCheckRow{"numbering skips", std::string(kCue1) + "3\n00:00:01,000 --> 00:00:02,000\nx\n\n", false, 0},
-        SrtCheckRow{"blank line inside a cue", "1\n00:00:01,000 --> 00:00:02,000\na\n\nb\n\n", false, 0},
+        SrtCheckRow{"numbering skips",
+                    std::string(kCue1) + "3\n00:00:01,000 --> 00:00:02,000\nx\n\n", false, 0},
+        SrtCheckRow{"blank line inside a cue", "1\n00:00:01,000 --> 00:00:02,000\na\n\nb\n\n",
+                    false, 0},
         SrtCheckRow{"line of spaces", "1\n00:00:01,000 --> 00:00:02,000\n  \n\n", false, 0},
         SrtCheckRow{"dot for comma", "1\n00:00:01.000 --> 00:00:02,000\nx\n\n", false, 0},
         SrtCheckRow{"one hour digit", "1\n0:00:01,000 --> 00:00:02,000\nx\n\n", false, 0},
@@ -383,9 +390,9 @@ void PrintTo(const OptionsRow& row, std::ostream* out) {
 class CliOptionsTest : public ::testing::TestWithParam<OptionsRow> {};
 
 TEST_P(CliOptionsTest, ParsesOrSaysWhy) {
-  hostcli::Options options;
+  cli::Options options;
   std::string error;
-  EXPECT_EQ(hostcli::parseOptions(GetParam().args, &options, &error), GetParam().ok) << error;
+  EXPECT_EQ(cli::parseOptions(GetParam().args, &options, &error), GetParam().ok) << error;
   if (!GetParam().ok) {
     EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
   }

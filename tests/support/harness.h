@@ -1,5 +1,6 @@
-// Drives the module as a host does: _getPlugin, queryInterface, then only
-// calls through the interface pointers, with the project's host objects.
+// Drives the module as a host does, through hostkit's driver: _getPlugin,
+// queryInterface, then only calls through the interface pointers, with the
+// project's accounting host objects.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,21 +11,20 @@
 #include <vector>
 
 #include "framework/flm.h"
-#include "host/objects.h"
+#include "hostkit/driver.h"
+#include "hostkit/ledger.h"
+#include "hostkit/peers.h"
+#include "hostkit/plugin_host.h"
+#include "tests/support/fixtures.h"
 
 extern "C" std::int32_t _getPlugin(FLM::PluginHost* host, FLM::Plugin** out);
 
 namespace testing_support {
 
-// The header of the worked example: styles Default and Note, the ten ASS
-// event columns with Style at 3 and Text at 9.
-extern const char kWorkedHeader[];
-// The markup that style Default of that header puts around a text.
-extern const char kDefaultOpen[];
-extern const char kDefaultClose[];
-
-// "Dialogue: 0,0:00:01.00,0:00:03.50,<style>,,0000,0000,0000,,<text>"
-std::string dialogue(std::string_view style, std::string_view text);
+using fixtures::dialogue;
+using fixtures::kDefaultClose;
+using fixtures::kDefaultOpen;
+using fixtures::kWorkedHeader;
 
 // Counts of the process heap, from a replaced operator new (allocations.cc).
 struct Heap {
@@ -44,16 +44,26 @@ struct Heap {
   };
 };
 
-class Module {
+// The host objects of a Harness. A base of their own, so that they are
+// built before the plug-in and outlive its teardown.
+struct HostSide {
+  hostkit::LoggingPluginHost pluginHost;
+  hostkit::Ledger ledger;
+  hostkit::LedgerAllocator allocator{ledger};
+  hostkit::SinkPort sink;
+  hostkit::SourcePort source;
+};
+
+// One plug-in object, created at construction; the driver's pointers
+// (plugin, component, transform, inputSide, outputSide, in, out) are public.
+class Harness : public HostSide, public hostkit::PluginDriver {
  public:
-  Module();
-  ~Module();
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
+  Harness();
+  ~Harness();
 
   // Opens both ports and wires the peers and the allocator by messages.
   void open(const char* inputFormat = "ASS");
-  // Sends a "SUB " format record with the header; its reference goes to the
+  // Sends a format record with the header; its reference goes to the
   // component, or comes back to the host when the record was forwarded.
   bool sendHeader(std::string_view header, std::string_view identifier = "SUB ");
   // Sends one sample; its reference goes with the message.
@@ -61,28 +71,15 @@ class Module {
   // The markup of every output sample so far, NUL stripped.
   std::vector<std::string> markups() const;
   // Closes the ports and releases the last reference (once).
-  void releasePlugin();
+  void releasePlugin() { shutDown(); }
 
   bool stream(std::uint32_t id, FLM::TypedValue* value) { return in->streamMessage(id, value); }
   bool control(FLM::PortInterface* port, std::uint32_t id, FLM::TypedValue* value) {
     return port->controlMessage(id, value);
   }
-
-  host::PluginHost pluginHost;
-  host::Ledger ledger;
-  host::Allocator allocator{ledger};
-  host::SinkPort sink;
-  host::SourcePort source;
-  FLM::Plugin* plugin = nullptr;
-  FLM::ComponentInterface* component = nullptr;
-  FLM::TransformInterface* transform = nullptr;
-  FLM::InputInterface* inputSide = nullptr;    // opens the output port
-  FLM::OutputInterface* outputSide = nullptr;  // opens the input port
-  FLM::PortInterface* in = nullptr;
-  FLM::PortInterface* out = nullptr;
 };
 
 // The ledger is clean: nothing leaked, released twice or by the wrong party.
-::testing::AssertionResult LedgerClean(const host::Ledger& ledger);
+::testing::AssertionResult LedgerClean(const hostkit::Ledger& ledger);
 
 }  // namespace testing_support

@@ -1,4 +1,4 @@
-#include "host/script_reader.h"
+#include "hostkit/script_source.h"
 
 #include <unistd.h>
 
@@ -7,11 +7,10 @@
 #include <cstring>
 #include <utility>
 
-#include "script/dialogue.h"
 #include "script/header.h"
 #include "script/text.h"
 
-namespace hostcli {
+namespace hostkit {
 namespace {
 
 constexpr std::size_t kWindow = 64 * 1024;
@@ -122,68 +121,11 @@ bool LineReader::next(std::string_view* line) {
   }
 }
 
-bool LineReader::next(std::string* line) {
-  std::string_view view;
-  const bool found = next(&view);
-  line->assign(view);
-  return found;
-}
-
-// --- Fields ---------------------------------------------------------------
-
-EventColumns::EventColumns() { ssa::assignDefaultColumns(columns_); }
-
-EventColumns EventColumns::fromFormatLine(std::string_view line) {
-  EventColumns result;
-  result.columns_.clear();
-  // "Format:" and the one byte after it, whatever it is; runs of commas count
-  // as one.
-  if (line.size() <= 8) return result;
-  std::uint32_t column = 0;
-  for (std::string& name : ssa::tokenize(",", line.substr(8))) {
-    result.columns_.emplace(std::move(name), column++);
-  }
-  return result;
-}
-
-std::optional<std::size_t> EventColumns::find(std::string_view name) const {
-  const auto it = columns_.find(name);
-  if (it == columns_.end()) return std::nullopt;
-  return it->second;
-}
-
-void EventColumns::addMissingText() { columns_.emplace("Text", 0); }
-
-EventReader::EventReader(EventColumns columns)
-    : columns_(std::move(columns)),
-      start_(columns_.find("Start")),
-      end_(columns_.find("End")),
-      style_(columns_.find("Style")) {
-  for (const auto& column : {start_, end_, style_}) {
-    if (column) needed_ = std::max(needed_, *column + 2);
-  }
-}
-
-EventFields EventReader::read(std::string_view line) {
-  // The fields before the last one of a cut end at the same commas whatever
-  // the limit, so cutting fewer gives the three the same bytes.
-  const std::size_t limit = std::min(needed_, columns_.fieldLimit());
-  ssa::splitEventFields(line.substr(kDialoguePrefix.size()), static_cast<std::uint32_t>(limit),
-                        fields_);
-  if (!textAdded_) {
-    columns_.addMissingText();
-    textAdded_ = true;
-  }
-  const auto field = [this](const std::optional<std::size_t>& index) {
-    return index && *index < fields_.size() ? fields_[*index] : std::string_view();
-  };
-  return EventFields{field(start_), field(end_), field(style_)};
-}
-
 // --- Header ---------------------------------------------------------------
 
 bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   *header = ScriptHeader();
+  ssa::assignDefaultColumns(header->columns);
   bool styleSeen = false;
   std::string_view line;
   while (reader.next(&line)) {
@@ -205,7 +147,7 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
     if (trimmed == "[Events]") {
       header->hasEvents = true;
     } else if (header->hasEvents && startsWith(trimmed, "Format:")) {
-      header->columns = EventColumns::fromFormatLine(trimmed);
+      ssa::readEventsFormat(trimmed, header->columns);
       return true;
     }
   }
@@ -220,4 +162,15 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   return true;
 }
 
-}  // namespace hostcli
+bool splitScript(std::string_view bytes, Script* script, std::string* error) {
+  script->events.clear();
+  LineReader reader(bytes);
+  if (!readHeader(reader, &script->header, error)) return false;
+  if (script->header.firstEvent) script->events.push_back(*script->header.firstEvent);
+  for (std::string_view line; reader.next(&line);) {
+    if (!line.empty()) script->events.emplace_back(line);
+  }
+  return true;
+}
+
+}  // namespace hostkit

@@ -1,8 +1,8 @@
-#include "host/session.h"
+#include "cli/session.h"
 
 #include <cstring>
 
-namespace hostcli {
+namespace cli {
 namespace {
 
 // What the host stamps with MsgStreamParams. The values mean nothing to the
@@ -35,8 +35,8 @@ std::string wideToUtf8(const FLM::String<unsigned short>& text) {
   if (text.data == nullptr) return out;
   for (std::int32_t i = 0; i < text.length; ++i) {
     const std::uint32_t unit = text.data[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.length &&
-        text.data[i + 1] >= 0xDC00 && text.data[i + 1] <= 0xDFFF) {
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.length && text.data[i + 1] >= 0xDC00 &&
+        text.data[i + 1] <= 0xDFFF) {
       appendUtf8(&out, 0x10000 + ((unit - 0xD800) << 10) + (text.data[++i] - 0xDC00u));
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
       appendUtf8(&out, 0xFFFD);
@@ -52,83 +52,38 @@ std::string wideToUtf8(const FLM::String<unsigned short>& text) {
 Session::Session() {
   // Cues are written as they come; the sink keeps none of them.
   sink_.keepOutputs = false;
-  sink_.onOutput = [this](const host::Output& output) { received(output); };
+  sink_.onOutput = [this](const hostkit::ReceivedSample& output) { received(output); };
   streamParameters_.words[0] = kStreamWords[0];
   streamParameters_.words[1] = kStreamWords[1];
 }
 
 Session::~Session() { close(); }
 
-bool Session::create(GetPlugin entry, std::string* error) {
-  entry(&pluginHost_, &plugin_);
-  if (plugin_ == nullptr) {
-    *error = "_getPlugin gave no plug-in object";
-    return false;
-  }
-  void* found = nullptr;
-  if (plugin_->queryInterface(&FLM::IdInterfaceComponent, &found) != FLM::Plugin::StatusFound ||
-      found == nullptr) {
-    *error = "the plug-in has no component interface";
-    return false;
-  }
-  component_ = static_cast<FLM::ComponentInterface*>(found);
-  found = nullptr;
-  if (plugin_->queryInterface(&FLM::IdInterfaceTransform, &found) != FLM::Plugin::StatusFound ||
-      found == nullptr) {
-    *error = "the plug-in has no transform interface";
-    return false;
-  }
-  transform_ = static_cast<FLM::TransformInterface*>(found);
-  if (!component_->attach(&context_)) {
+bool Session::start(hostkit::GetPlugin entry, const char* inputFormat, std::string* error) {
+  if (!driver_.create(entry, &pluginHost_, error)) return false;
+  if (!driver_.attach(&context_)) {
     *error = "the plug-in refused to attach";
     return false;
   }
-  attached_ = true;
-  return true;
-}
-
-bool Session::open(const char* inputFormat, std::string* error) {
-  in_ = transform_->connectUpstream(1, inputFormat, 0);
-  if (in_ == nullptr) {
-    *error = std::string("the plug-in refused an input port for ") + inputFormat;
-    return false;
-  }
-  out_ = transform_->connectDownstream(1, "UTF8", 0);
-  if (out_ == nullptr) {
-    *error = "the plug-in refused an output port for UTF8";
-    return false;
-  }
-  FLM::TypedValue upstream = host::objectValue(&source_);
-  FLM::TypedValue downstream = host::objectValue(&sink_);
-  FLM::TypedValue samples = host::objectValue(&allocator_);
-  if (!in_->controlMessage(FLM::MsgConnect, &upstream) ||
-      !out_->controlMessage(FLM::MsgConnect, &downstream) ||
-      !out_->controlMessage(FLM::MsgAllocator, &samples)) {
-    *error = "the plug-in refused its peers or the sample allocator";
-    return false;
-  }
-  // Forwarded to the sink, which takes it.
-  FLM::TypedValue parameters = host::objectValue(&streamParameters_);
-  in_->streamMessage(FLM::MsgStreamParams, &parameters);
-  return true;
+  return driver_.open(inputFormat, {&source_, &sink_, &allocator_, &streamParameters_}, error);
 }
 
 Properties Session::properties() {
   Properties result{"(none)", "(none)", "(none)", "(none)"};
   FLM::TypedValue value{};
-  if (component_->getProperty("Name", &value) && value.type == FLM::TypeWideString &&
+  if (driver_.component->getProperty("Name", &value) && value.type == FLM::TypeWideString &&
       value.payload.wideString != nullptr) {
     result.name = wideToUtf8(*value.payload.wideString);
   }
   value = FLM::TypedValue{};
-  if (component_->getProperty("Type", &value) && value.type == FLM::TypeString &&
+  if (driver_.component->getProperty("Type", &value) && value.type == FLM::TypeString &&
       value.payload.string != nullptr && value.payload.string->data != nullptr) {
     result.type = value.payload.string->data;
   }
   const auto fourCC = [this](const char* name, std::string* text) {
     FLM::TypedValue code{};
     code.type = FLM::TypeFourCC;
-    if (!component_->getProperty(name, &code)) return;
+    if (!driver_.component->getProperty(name, &code)) return;
     // First character in the lowest byte; a short name ends at its NUL.
     char bytes[5] = {};
     std::memcpy(bytes, code.payload.bytes, 4);
@@ -140,14 +95,13 @@ Properties Session::properties() {
 }
 
 bool Session::sendHeader(std::string_view header) {
-  host::Buffer* record = ledger_.formatRecord("SUB ", header, host::Holder::Component);
-  FLM::TypedValue value = host::objectValue(record);
+  hostkit::Buffer* record = ledger_.formatRecord("SUB ", header, hostkit::Holder::Component);
   const std::size_t before = sink_.forwarded.size();
-  const bool answer = in_->streamMessage(FLM::MsgFormat, &value);
+  const bool answer = driver_.sendFormat(record);
   if (sink_.forwarded.size() > before) {
     // Not taken: the reference is the host's again.
-    record->handTo(host::Holder::Host);
-    record->releaseAs(host::Holder::Host);
+    record->handTo(hostkit::Holder::Host);
+    record->releaseAs(hostkit::Holder::Host);
     problem("the script header was forwarded downstream instead of parsed");
   }
   return answer;
@@ -156,18 +110,17 @@ bool Session::sendHeader(std::string_view header) {
 bool Session::sendEvent(std::string_view line, std::uint64_t sequence) {
   current_ = sequence;
   outputsForCurrent_ = 0;
-  host::Buffer* sample = ledger_.sample(line, host::Holder::Component);
+  hostkit::Buffer* sample = ledger_.sample(line, hostkit::Holder::Component);
   sample->passThrough[0] = static_cast<std::uint32_t>(sequence);
   sample->passThrough[1] = static_cast<std::uint32_t>(sequence >> 32);
-  FLM::TypedValue value = host::objectValue(sample);
-  if (!in_->streamMessage(FLM::MsgSample, &value)) {
+  if (!driver_.sendSample(sample)) {
     problem("event " + std::to_string(sequence) + " was refused");
   }
   current_ = 0;
   return outputsForCurrent_ > 0;
 }
 
-void Session::received(const host::Output& output) {
+void Session::received(const hostkit::ReceivedSample& output) {
   const std::uint64_t sequence =
       output.passThrough[0] | (std::uint64_t{output.passThrough[1]} << 32);
   if (current_ == 0 || sequence != current_) {
@@ -187,34 +140,15 @@ void Session::received(const host::Output& output) {
     problem("the output of event " + std::to_string(sequence) + " is not NUL-terminated");
     return;
   }
-  const std::string_view markup(output.payload.data(), output.payload.size() - 1);
-  // A NUL byte inside the script's text is carried through; the sink counts
-  // it as a short string, which it is not.
-  if (markup.find('\0') != std::string_view::npos) ++embeddedNuls_;
-  if (onMarkup) onMarkup(sequence, markup);
+  if (onMarkup) onMarkup(std::string_view(output.payload.data(), output.payload.size() - 1));
 }
 
 void Session::close() {
-  if (plugin_ == nullptr) return;
-  if (in_ != nullptr && !transform_->disconnectUpstream(in_)) {
-    problem("the plug-in refused to close its input port");
-  }
-  if (out_ != nullptr && !transform_->disconnectDownstream(out_)) {
-    problem("the plug-in refused to close its output port");
-  }
-  in_ = out_ = nullptr;
-  if (attached_) component_->detach();
-  attached_ = false;
-  FLM::Plugin* const plugin = plugin_;
-  plugin_ = nullptr;
-  component_ = nullptr;
-  transform_ = nullptr;
-  const std::int32_t left = plugin->release();
-  const auto& events = pluginHost_.events;
-  if (left != 0 || events.size() != 2 || events[0].released || !events[1].released ||
-      events[0].plugin != plugin || events[1].plugin != plugin) {
-    problem("the plug-in object did not end with the host's release (" + std::to_string(left) +
-            " references left)");
+  if (driver_.plugin == nullptr) return;
+  const void* const plugin = driver_.plugin;
+  for (std::string& refused : driver_.shutDown()) problem(std::move(refused));
+  if (!pluginHost_.toldAroundRelease(plugin)) {
+    problem("the host was not told once before and once after the plug-in object's deletion");
   }
 }
 
@@ -227,14 +161,12 @@ std::vector<std::string> Session::problems() const {
   if (problemCount_ > kProblemsKept) {
     all.push_back("... and " + std::to_string(problemCount_ - kProblemsKept) + " more");
   }
-  if (sink_.problems.size() > embeddedNuls_) {
-    for (std::size_t i = 0; i < sink_.problems.size() && i < kProblemsKept; ++i) {
-      all.push_back("downstream: " + sink_.problems[i]);
-    }
+  for (std::size_t i = 0; i < sink_.problems.size() && i < kProblemsKept; ++i) {
+    all.push_back("downstream: " + sink_.problems[i]);
   }
   if (source_.calls != 0) all.push_back("the plug-in called its upstream peer");
   if (!ledger_.clean()) all.push_back("buffer accounting: " + ledger_.summary());
   return all;
 }
 
-}  // namespace hostcli
+}  // namespace cli

@@ -1,11 +1,14 @@
-#include "host/objects.h"
+#include "hostkit/ledger.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
-#include "framework/messages.h"
-
-namespace host {
+namespace hostkit {
 namespace {
 
 // Released buffers kept unreused, so that a late second release is caught.
@@ -25,6 +28,18 @@ const char* holderName(Holder holder) {
       return "nobody (already released)";
   }
   return "?";
+}
+
+// One page that no access may touch, made once: the payload address of a
+// buffer whose payload is empty.
+void* untouchablePage() {
+  static void* const page = [] {
+    void* p = ::mmap(nullptr, static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), PROT_NONE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) std::abort();  // the accounting cannot be trusted without it
+    return p;
+  }();
+  return page;
 }
 
 }  // namespace
@@ -64,7 +79,7 @@ void Buffer::handTo(Holder holder) {
 void* Buffer::lockPayload() {
   ledger_.noteLock(true, *this);
   if (!hasPayload_) return nullptr;
-  return storage_.empty() ? static_cast<void*>(this) : storage_.data();
+  return storage_.empty() ? untouchablePage() : storage_.data();
 }
 
 void Buffer::unlockPayload() { ledger_.noteLock(false, *this); }
@@ -197,90 +212,4 @@ std::string Ledger::summary() const {
   return out.str();
 }
 
-// --- Allocator ----------------------------------------------------------
-
-FLM::MediaBuffer* Allocator::allocate(std::uint32_t payloadBytes, std::uint32_t count,
-                                      std::uint32_t flags) {
-  ++calls;
-  lastCount = count;
-  lastFlags = flags;
-  if (yieldNothing) return nullptr;
-  Buffer* buffer = ledger_.blank(payloadBytes, Holder::Component);
-  if (withoutPayload) buffer->setHasPayload(false);
-  return buffer;
-}
-
-// --- Peers --------------------------------------------------------------
-
-bool SinkPort::acceptMessage(std::uint32_t, FLM::TypedValue*) { return true; }
-
-bool SinkPort::controlMessage(std::uint32_t, FLM::TypedValue*) {
-  problems.push_back("control message sent downstream");
-  return true;
-}
-
-bool SinkPort::queryMessage(std::uint32_t, FLM::TypedValue*) {
-  problems.push_back("query message sent downstream");
-  return false;
-}
-
-bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
-  if (id != FLM::MsgSample) {
-    forwarded.push_back(Message{id, value});
-    return answer;
-  }
-  if (value == nullptr || value->type != FLM::TypeObject || value->payload.object == nullptr) {
-    problems.push_back("output sample message without a sample");
-    return answer;
-  }
-  auto* buffer = static_cast<Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
-  buffer->handTo(Holder::Peer);
-  // One record reused for every sample: a streaming peer allocates nothing.
-  Output& output = latest_;
-  output.payloadSize = buffer->payloadSize;
-  output.payload.assign(buffer->payload());
-  output.passThrough[0] = buffer->passThrough[0];
-  output.passThrough[1] = buffer->passThrough[1];
-  output.streamParams[0] = buffer->streamParams[0];
-  output.streamParams[1] = buffer->streamParams[1];
-  if (buffer->lockDepth() != 0) problems.push_back("output sample arrived locked");
-  // The markup may itself hold NUL bytes (a text field of one NUL is kept),
-  // so only the terminator at payloadSize is checked.
-  if (output.payloadSize == 0 || output.payload.size() != output.payloadSize ||
-      output.payload.back() != '\0') {
-    problems.push_back("output sample not NUL-terminated at payloadSize: size " +
-                       std::to_string(output.payloadSize));
-  }
-  ++outputCount;
-  buffer->releaseAs(Holder::Peer);
-  if (keepOutputs) outputs.push_back(output);
-  if (onOutput) {
-    if (keepOutputs) {
-      const Output copy = output;  // the callback may send a sample back in
-      onOutput(copy);
-    } else {
-      onOutput(output);  // a streaming peer does not call back in
-    }
-  }
-  return answer;
-}
-
-std::int32_t PluginHost::pluginReleasing(FLM::Plugin* plugin) {
-  events.push_back(Event{false, plugin});
-  if (onReleasing) onReleasing();
-  return 0;
-}
-
-std::int32_t PluginHost::pluginReleased(FLM::Plugin* plugin) {
-  events.push_back(Event{true, plugin});
-  return 0;
-}
-
-FLM::TypedValue objectValue(void* object) {
-  FLM::TypedValue value{};
-  value.type = FLM::TypeObject;
-  value.payload.object = object;
-  return value;
-}
-
-}  // namespace host
+}  // namespace hostkit

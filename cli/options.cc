@@ -1,6 +1,6 @@
-#include "host/cli.h"
+#include "cli/options.h"
 
-namespace hostcli {
+namespace cli {
 namespace {
 
 bool parseForm(const std::string& name, OutputForm* form) {
@@ -126,4 +126,4 @@ std::string usage(const std::string& program) {
          program + " --to srt movie.ass -o movie.srt\n";
 }
 
-}  // namespace hostcli
+}  // namespace cli

@@ -1,10 +1,10 @@
-#include "host/writers.h"
+#include "cli/writers.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <iterator>
 
-namespace hostcli {
+namespace cli {
 namespace {
 
 // Cues are gathered and written in pieces of about this size.
@@ -290,4 +290,4 @@ void appendJsonString(std::string* out, std::string_view bytes) {
   out->push_back('"');
 }
 
-}  // namespace hostcli
+}  // namespace cli

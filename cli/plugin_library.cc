@@ -1,4 +1,4 @@
-#include "host/plugin_library.h"
+#include "cli/plugin_library.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-namespace hostcli {
+namespace cli {
 namespace {
 
 constexpr char kModuleName[] = "libsubrite.so";
@@ -58,7 +58,7 @@ bool PluginLibrary::load(const std::string& given, std::string* error) {
     return false;
   }
   // POSIX guarantees that a function's address survives the trip through void*.
-  entry_ = reinterpret_cast<GetPlugin>(reinterpret_cast<std::uintptr_t>(symbol));
+  entry_ = reinterpret_cast<hostkit::GetPlugin>(reinterpret_cast<std::uintptr_t>(symbol));
   return true;
 }
 
@@ -81,4 +81,4 @@ std::string defaultPluginPath(std::string* searched) {
   return std::string();
 }
 
-}  // namespace hostcli
+}  // namespace cli

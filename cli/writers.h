@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace hostcli {
+namespace cli {
 
 enum class OutputForm { Markup, Srt, Jsonl };
 
@@ -52,4 +52,4 @@ std::string srtText(std::string_view markup);
 // malformed UTF-8 sequence becomes one U+FFFD.
 void appendJsonString(std::string* out, std::string_view bytes);
 
-}  // namespace hostcli
+}  // namespace cli

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "host/writers.h"
+#include "cli/writers.h"
 
-namespace hostcli {
+namespace cli {
 
 struct Options {
-  std::string plugin;   // empty: libsubrite.so beside the program
-  std::string output;   // empty: standard output
+  std::string plugin;                 // empty: libsubrite.so beside the program
+  std::string output;                 // empty: standard output
   std::optional<std::string> script;  // "-" is standard input; none: the bundled sample
   OutputForm form = OutputForm::Markup;
   bool info = false;
@@ -27,4 +27,4 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
 // The --help text.
 std::string usage(const std::string& program);
 
-}  // namespace hostcli
+}  // namespace cli

@@ -4,12 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/host_objects.h"
-#include "framework/plugin.h"
+#include "hostkit/driver.h"
 
-namespace hostcli {
-
-using GetPlugin = std::int32_t (*)(FLM::PluginHost* host, FLM::Plugin** out);
+namespace cli {
 
 class PluginLibrary {
  public:
@@ -21,13 +18,13 @@ class PluginLibrary {
   // Loads `path` and resolves _getPlugin; false with *error for a missing
   // file, a library that does not load, or one without the entry point.
   bool load(const std::string& path, std::string* error);
-  GetPlugin entry() const { return entry_; }
+  hostkit::GetPlugin entry() const { return entry_; }
   // Unloads; every object the library made must be gone by then.
   void unload();
 
  private:
   void* handle_ = nullptr;
-  GetPlugin entry_ = nullptr;
+  hostkit::GetPlugin entry_ = nullptr;
 };
 
 // Where the plug-in is looked for when --plugin is not given: beside the
@@ -35,4 +32,4 @@ class PluginLibrary {
 // exists; empty when none does, with *searched naming the places.
 std::string defaultPluginPath(std::string* searched);
 
-}  // namespace hostcli
+}  // namespace cli

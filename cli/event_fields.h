@@ -1,0 +1,44 @@
+// What subrite-host reads of a dialogue line itself, for its writers: Start,
+// End and Style, cut by the module's own rules and functions.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "script/tables.h"
+
+namespace cli {
+
+constexpr std::string_view kDialoguePrefix = "Dialogue:";
+inline bool isDialogue(std::string_view line) {
+  return line.substr(0, kDialoguePrefix.size()) == kDialoguePrefix;
+}
+
+struct EventFields {
+  std::string_view start;
+  std::string_view end;
+  std::string_view style;
+};
+
+// Reads the three fields of each "Dialogue:" line (empty when one is
+// missing) and follows the module's column rule from line to line.
+class EventFieldReader {
+ public:
+  // The columns the header left (hostkit::ScriptHeader::columns).
+  explicit EventFieldReader(ssa::EventColumns columns);
+  // Only for lines that begin with "Dialogue:"; the views point into `line`.
+  EventFields read(std::string_view line);
+
+ private:
+  ssa::EventColumns columns_;
+  std::optional<std::size_t> start_, end_, style_;
+  // Fields enough that the three above end where the full cut ends them: one
+  // past the last of them, which then takes the rest (usually the Text).
+  std::size_t needed_ = 0;
+  bool textAdded_ = false;
+  std::vector<std::string_view> fields_;
+};
+
+}  // namespace cli

@@ -1,0 +1,81 @@
+// One run of the plug-in for subrite-host: the driver with the project's
+// accounting host objects around it, the header and the events sent, and
+// every output sample checked against the rules before its markup is handed
+// on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/flm.h"
+#include "hostkit/driver.h"
+#include "hostkit/ledger.h"
+#include "hostkit/peers.h"
+#include "hostkit/plugin_host.h"
+
+namespace cli {
+
+// The four properties, as text; "(none)" where the plug-in gave nothing.
+struct Properties {
+  std::string name;
+  std::string type;
+  std::string inputFormat;
+  std::string outputFormat;
+};
+
+class Session {
+ public:
+  Session();
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The object, its interfaces, attach, and both ports open and wired for
+  // `inputFormat` (which must outlive the session). False with *error on the
+  // first step the plug-in refuses.
+  bool start(hostkit::GetPlugin entry, const char* inputFormat, std::string* error);
+  Properties properties();
+  // MsgFormat with a "SUB " record holding the header; the plug-in's answer
+  // (false: its columns have no Text).
+  bool sendHeader(std::string_view header);
+
+  // Called with each output sample's markup (NUL stripped) while the event
+  // that caused it is being sent.
+  std::function<void(std::string_view markup)> onMarkup;
+  // One MsgSample; `sequence` travels in the passThrough words and must come
+  // back on the output. Answers whether the event gave output.
+  bool sendEvent(std::string_view line, std::uint64_t sequence);
+
+  // Closes the ports, detaches, releases the object. Idempotent.
+  void close();
+
+  // Everything the plug-in did against the rules, in words; empty when
+  // nothing. Complete only after close().
+  std::vector<std::string> problems() const;
+  hostkit::Ledger::Counts counts() const { return ledger_.counts(); }
+
+ private:
+  void problem(std::string text);
+  void received(const hostkit::ReceivedSample& output);
+
+  // The host objects come first: buffers the plug-in still holds go back at
+  // its teardown, which the driver, declared last, runs first.
+  hostkit::Ledger ledger_;
+  hostkit::LedgerAllocator allocator_{ledger_};
+  hostkit::SinkPort sink_;
+  hostkit::SourcePort source_;
+  hostkit::LoggingPluginHost pluginHost_;
+  hostkit::ConstantAttachContext context_{1};
+  FLM::StreamParameters streamParameters_{};
+  hostkit::PluginDriver driver_;
+
+  std::uint64_t current_ = 0;  // the event being sent
+  int outputsForCurrent_ = 0;
+  std::vector<std::string> problems_;
+  std::uint64_t problemCount_ = 0;
+};
+
+}  // namespace cli

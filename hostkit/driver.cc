@@ -1,0 +1,89 @@
+#include "hostkit/driver.h"
+
+#include "framework/identifiers.h"
+
+namespace hostkit {
+namespace {
+
+bool refuse(std::string* error, const std::string& why) {
+  if (error != nullptr) *error = why;
+  return false;
+}
+
+}  // namespace
+
+bool PluginDriver::create(GetPlugin entry, FLM::PluginHost* host, std::string* error) {
+  entry(host, &plugin);
+  if (plugin == nullptr) return refuse(error, "_getPlugin gave no plug-in object");
+  void* found = nullptr;
+  if (plugin->queryInterface(&FLM::IdInterfaceComponent, &found) != FLM::Plugin::StatusFound ||
+      found == nullptr) {
+    return refuse(error, "the plug-in has no component interface");
+  }
+  component = static_cast<FLM::ComponentInterface*>(found);
+  found = nullptr;
+  if (plugin->queryInterface(&FLM::IdInterfaceTransform, &found) != FLM::Plugin::StatusFound ||
+      found == nullptr) {
+    return refuse(error, "the plug-in has no transform interface");
+  }
+  transform = static_cast<FLM::TransformInterface*>(found);
+  inputSide = transform;
+  outputSide = transform;
+  return true;
+}
+
+bool PluginDriver::attach(FLM::AttachContext* context) {
+  attached_ = component->attach(context);
+  return attached_;
+}
+
+bool PluginDriver::open(const char* inputFormat, const Wiring& wiring, std::string* error) {
+  in = outputSide->connectUpstream(1, inputFormat, 0);
+  if (in == nullptr) {
+    return refuse(error, std::string("the plug-in refused an input port for ") + inputFormat);
+  }
+  out = inputSide->connectDownstream(1, "UTF8", 0);
+  if (out == nullptr) return refuse(error, "the plug-in refused an output port for UTF8");
+  FLM::TypedValue upstream = objectValue(wiring.upstream);
+  FLM::TypedValue downstream = objectValue(wiring.downstream);
+  FLM::TypedValue allocator = objectValue(wiring.allocator);
+  if (!in->controlMessage(FLM::MsgConnect, &upstream) ||
+      !out->controlMessage(FLM::MsgConnect, &downstream) ||
+      !out->controlMessage(FLM::MsgAllocator, &allocator)) {
+    return refuse(error, "the plug-in refused its peers or the sample allocator");
+  }
+  if (wiring.streamParameters != nullptr) {
+    // Forwarded downstream, whose answer is the answer: not the plug-in's to refuse.
+    FLM::TypedValue parameters = objectValue(wiring.streamParameters);
+    in->streamMessage(FLM::MsgStreamParams, &parameters);
+  }
+  return true;
+}
+
+std::vector<std::string> PluginDriver::shutDown() {
+  std::vector<std::string> refused;
+  if (plugin == nullptr) return refused;
+  if (in != nullptr && !outputSide->disconnectUpstream(in)) {
+    refused.push_back("the plug-in refused to close its input port");
+  }
+  if (out != nullptr && !inputSide->disconnectDownstream(out)) {
+    refused.push_back("the plug-in refused to close its output port");
+  }
+  in = out = nullptr;
+  if (attached_) component->detach();
+  attached_ = false;
+  FLM::Plugin* const last = plugin;
+  plugin = nullptr;
+  component = nullptr;
+  transform = nullptr;
+  inputSide = nullptr;
+  outputSide = nullptr;
+  const std::int32_t left = last->release();
+  if (left != 0) {
+    refused.push_back("the plug-in object did not end with the host's release (" +
+                      std::to_string(left) + " references left)");
+  }
+  return refused;
+}
+
+}  // namespace hostkit

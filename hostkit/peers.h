@@ -1,0 +1,88 @@
+// The host objects around the component's ports: the sample allocator it
+// makes output from, the downstream peer that takes the output, and the
+// upstream peer it records. All of them account through a Ledger.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/host_objects.h"
+#include "framework/interfaces.h"
+#include "hostkit/ledger.h"
+
+namespace hostkit {
+
+// Makes output samples for the module, each holding the one reference that
+// the component receives.
+class LedgerAllocator final : public FLM::SampleAllocator {
+ public:
+  explicit LedgerAllocator(Ledger& ledger) : ledger_(ledger) {}
+  FLM::MediaBuffer* allocate(std::uint32_t payloadBytes, std::uint32_t count,
+                             std::uint32_t flags) override;
+
+  int calls = 0;
+  std::uint32_t lastCount = 0;
+  std::uint32_t lastFlags = 0;
+  bool yieldNothing = false;    // answer null
+  bool withoutPayload = false;  // samples whose lockPayload gives null
+
+ private:
+  Ledger& ledger_;
+};
+
+// What the downstream peer saw of one output sample.
+struct ReceivedSample {
+  std::string payload;  // payloadSize bytes, NUL included
+  std::uint32_t payloadSize = 0;
+  std::uint32_t passThrough[2] = {0, 0};
+  std::uint32_t streamParams[2] = {0, 0};
+};
+
+// A stream message other than a sample that reached the peer.
+struct ForwardedMessage {
+  std::uint32_t id;
+  FLM::TypedValue* value;  // the address as it came, null included
+};
+
+// The downstream peer: takes every output sample (its reference), keeps what
+// it saw, and answers as told. Optionally calls back into the component.
+class SinkPort final : public FLM::PortInterface {
+ public:
+  bool acceptMessage(std::uint32_t id, FLM::TypedValue* value) override;
+  bool controlMessage(std::uint32_t id, FLM::TypedValue* value) override;
+  bool queryMessage(std::uint32_t id, FLM::TypedValue* value) override;
+  bool streamMessage(std::uint32_t id, FLM::TypedValue* value) override;
+
+  bool answer = true;                       // the answer to every stream message
+  std::vector<ReceivedSample> outputs;      // every output sample, in order
+  std::vector<ForwardedMessage> forwarded;  // every other stream message
+  std::vector<std::string> problems;        // what a well-behaved module never does
+  bool keepOutputs = true;                  // false: only count and call onOutput
+  std::uint64_t outputCount = 0;
+  // Called with what the peer saw of each output sample, after it dropped
+  // the buffer. May call back into the component when outputs are kept.
+  std::function<void(const ReceivedSample&)> onOutput;
+
+ private:
+  ReceivedSample latest_;  // reused for every sample, so a streaming peer allocates nothing
+};
+
+// The upstream peer: recorded by the component, never called.
+class SourcePort final : public FLM::PortInterface {
+ public:
+  bool acceptMessage(std::uint32_t, FLM::TypedValue*) override { return note(); }
+  bool controlMessage(std::uint32_t, FLM::TypedValue*) override { return note(); }
+  bool queryMessage(std::uint32_t, FLM::TypedValue*) override { return note(); }
+  bool streamMessage(std::uint32_t, FLM::TypedValue*) override { return note(); }
+  int calls = 0;
+
+ private:
+  bool note() {
+    ++calls;
+    return false;
+  }
+};
+
+}  // namespace hostkit
