@@ -5,6 +5,7 @@
 // reordered virtual declaration, a removed slot or a moved field would pass it
 // while the host called the wrong function. Here the two sides are written
 // apart and have to agree.
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 namespace {
@@ -175,18 +177,34 @@ Word entryOf(F* function) {
   return reinterpret_cast<Word>(function);
 }
 
-// Entries 0 and 1 stand for the destructor pair, entry n + 1 is slot n; an
-// entry not set is a trap.
+// A host object's table, laid out as g++ lays one out: the offset to top and
+// the type_info before the entries; entries 0 and 1 stand for the destructor
+// pair, entry n + 1 is slot n, and an entry not set is a trap.
 template <int LastSlot>
 struct HostTable {
+  std::intptr_t offsetToTop;
+  const std::type_info* type;
   Word entry[LastSlot + 2];
-  HostTable() { std::fill(std::begin(entry), std::end(entry), entryOf(&stray)); }
+
+  explicit HostTable(const std::type_info& type) : offsetToTop(0), type(&type) {
+    std::fill(std::begin(entry), std::end(entry), entryOf(&stray));
+  }
   template <typename F>
   HostTable& set(int slot, F* function) {
     entry[slot + 1] = entryOf(function);
     return *this;
   }
 };
+static_assert(offsetof(HostTable<1>, entry) == 2 * sizeof(void*));
+
+// The host's objects are of the framework's classes, and their type_info
+// carries those names. Only a sanitizer build of the module reads them: it
+// checks the dynamic type of every object it calls (-fsanitize=vptr).
+const abi::__class_type_info kPluginHostType("N3FLM10PluginHostE");
+const abi::__class_type_info kAttachContextType("N3FLM13AttachContextE");
+const abi::__class_type_info kMediaBufferType("N3FLM11MediaBufferE");
+const abi::__class_type_info kSampleAllocatorType("N3FLM15SampleAllocatorE");
+const abi::__class_type_info kPortType("N3FLM13PortInterfaceE");
 
 struct PluginHost {
   const Word* table;
@@ -201,7 +219,7 @@ std::int32_t pluginReleased(void* self, void* plugin) {
   return 0;
 }
 const HostTable<9> kPluginHostTable =
-    HostTable<9>().set(8, &pluginReleasing).set(9, &pluginReleased);
+    HostTable<9>(kPluginHostType).set(8, &pluginReleasing).set(9, &pluginReleased);
 
 struct AttachContext {
   const Word* table;
@@ -211,7 +229,7 @@ std::uint32_t attachValue(void* self) {
   ++static_cast<AttachContext*>(self)->calls;
   return 0xA77AC4EDu;
 }
-const HostTable<10> kAttachContextTable = HostTable<10>().set(10, &attachValue);
+const HostTable<10> kAttachContextTable = HostTable<10>(kAttachContextType).set(10, &attachValue);
 
 // A MediaBuffer: the shared record first, the host's accounting after it.
 struct Buffer {
@@ -239,7 +257,7 @@ void bufferUnlock(void* self) {
     --buffer->openLocks;
 }
 const HostTable<4> kBufferTable =
-    HostTable<4>().set(2, &bufferRelease).set(3, &bufferLock).set(4, &bufferUnlock);
+    HostTable<4>(kMediaBufferType).set(2, &bufferRelease).set(3, &bufferLock).set(4, &bufferUnlock);
 
 // Owns the memory of every buffer, so a release that is one too many is
 // counted, not a use after free.
@@ -274,7 +292,8 @@ void* allocateSample(void* self, std::uint32_t payloadBytes, std::uint32_t count
   allocator->requests.insert(allocator->requests.end(), {payloadBytes, count, flags});
   return allocator->buffers->make("", payloadBytes);
 }
-const HostTable<3> kSampleAllocatorTable = HostTable<3>().set(3, &allocateSample);
+const HostTable<3> kSampleAllocatorTable =
+    HostTable<3>(kSampleAllocatorType).set(3, &allocateSample);
 
 // A downstream peer: keeps what reaches its streamMessage and, as the owner
 // of a sample that arrives, releases it.
@@ -293,8 +312,8 @@ bool peerStream(void* self, std::uint32_t id, TypedValue* value) {
       {id, value, value ? value->type : std::uint8_t{0}, value ? value->payload.object : nullptr});
   return true;
 }
-const HostTable<4> kPeerPortTable = HostTable<4>().set(4, &peerStream);
-const HostTable<4> kSilentPortTable;  // the upstream peer is never called
+const HostTable<4> kPeerPortTable = HostTable<4>(kPortType).set(4, &peerStream);
+const HostTable<4> kSilentPortTable(kPortType);  // the upstream peer is never called
 
 TypedValue objectValue(void* object) {
   TypedValue value{};
