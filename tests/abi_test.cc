@@ -295,10 +295,11 @@ void* allocateSample(void* self, std::uint32_t payloadBytes, std::uint32_t count
 const HostTable<3> kSampleAllocatorTable =
     HostTable<3>(kSampleAllocatorType).set(3, &allocateSample);
 
-// A downstream peer: keeps what reaches its streamMessage and, as the owner
-// of a sample that arrives, releases it.
+// A downstream peer: keeps what reaches its streamMessage and answers as
+// told. A sample that arrives is the peer's: the test releases it.
 struct PeerPort {
   const Word* table;
+  bool answer;
   struct Received {
     std::uint32_t id;
     const TypedValue* argument;
@@ -310,7 +311,7 @@ struct PeerPort {
 bool peerStream(void* self, std::uint32_t id, TypedValue* value) {
   static_cast<PeerPort*>(self)->received.push_back(
       {id, value, value ? value->type : std::uint8_t{0}, value ? value->payload.object : nullptr});
-  return true;
+  return static_cast<PeerPort*>(self)->answer;
 }
 const HostTable<4> kPeerPortTable = HostTable<4>(kPortType).set(4, &peerStream);
 const HostTable<4> kSilentPortTable(kPortType);  // the upstream peer is never called
@@ -340,7 +341,10 @@ class ContractTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     library = ::dlopen(SUBRITE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return;
+    if (library == nullptr) {
+      if (const char* why = ::dlerror()) loadError = why;
+      return;
+    }
     const Word entry = reinterpret_cast<Word>(::dlsym(library, "_getPlugin"));
     getPlugin = reinterpret_cast<std::int32_t (*)(void*, void**)>(entry);
   }
@@ -350,7 +354,7 @@ class ContractTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_NE(library, nullptr) << ::dlerror();
+    ASSERT_NE(library, nullptr) << loadError;
     ASSERT_NE(getPlugin, nullptr) << "no _getPlugin in " << SUBRITE_MODULE_PATH;
     strayCalls = 0;
     ASSERT_EQ(getPlugin(&host, &plugin.self), 0);
@@ -370,7 +374,7 @@ class ContractTest : public ::testing::Test {
       EXPECT_EQ(host.events, told);
     }
     for (const auto& buffer : buffers.all) {
-      EXPECT_EQ(buffer->references, 0) << "buffer " << buffer.get() << " released that many less";
+      EXPECT_EQ(buffer->references, 0) << "references the host still holds on " << buffer.get();
       EXPECT_EQ(buffer->openLocks, 0);
       EXPECT_EQ(buffer->unbalancedUnlocks, 0);
     }
@@ -406,13 +410,14 @@ class ContractTest : public ::testing::Test {
   }
 
   static inline void* library = nullptr;
+  static inline std::string loadError;
   static inline std::int32_t (*getPlugin)(void* host, void** out) = nullptr;
 
   PluginHost host{kPluginHostTable.entry, {}};
   Buffers buffers;
   SampleAllocator allocator{kSampleAllocatorTable.entry, &buffers, {}};
-  PeerPort sink{kPeerPortTable.entry, {}};
-  PeerPort source{kSilentPortTable.entry, {}};
+  PeerPort sink{kPeerPortTable.entry, true, {}};
+  PeerPort source{kSilentPortTable.entry, true, {}};
   PluginTable plugin;
   ComponentTable component;
   InputSideTable inputSide;
@@ -538,10 +543,13 @@ TEST_F(ContractTest, PortTablesCarryASampleFromInputToPeer) {
   EXPECT_FALSE(in.streamMessage(0x20000000, nullptr));  // not ours, not forwarded
   EXPECT_TRUE(sink.received.empty());
 
-  // Stream parameters: read at 4 and 8, passed on with the same argument.
+  // Stream parameters: read at 4 and 8, passed on with the same argument,
+  // answered with the peer's answer.
   StreamParameters parameters{0, {7, 9}};
   TypedValue params = objectValue(&parameters);
-  EXPECT_TRUE(in.streamMessage(MsgStreamParams, &params));
+  sink.answer = false;
+  EXPECT_FALSE(in.streamMessage(MsgStreamParams, &params));
+  sink.answer = true;
   ASSERT_EQ(sink.received.size(), 1u);
   EXPECT_EQ(sink.received[0].id, MsgStreamParams);
   EXPECT_EQ(sink.received[0].argument, &params);
