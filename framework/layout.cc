@@ -27,26 +27,37 @@ static_assert(offsetof(String<unsigned short>, allocator) == 2 * kWord);
 static_assert(sizeof(String<char>) == 3 * kWord);
 
 static_assert(offsetof(MediaBuffer, payloadSize) == 4 + kShift);
-static_assert(offsetof(MediaBuffer, passThrough) == 44 + kShift);
-static_assert(offsetof(MediaBuffer, passThrough) + 4 == 48 + kShift);
+static_assert(offsetof(MediaBuffer, passThrough[0]) == 44 + kShift);
+static_assert(offsetof(MediaBuffer, passThrough[1]) == 48 + kShift);
 static_assert(offsetof(MediaBuffer, formatIdentifier) == 44 + kShift);
 static_assert(offsetof(MediaBuffer, formatIdentifierLength) == 56 + kShift);
-static_assert(offsetof(MediaBuffer, streamParams) == 68 + kShift);
-static_assert(offsetof(MediaBuffer, streamParams) + 4 == 72 + kShift);
+static_assert(offsetof(MediaBuffer, streamParams[0]) == 68 + kShift);
+static_assert(offsetof(MediaBuffer, streamParams[1]) == 72 + kShift);
 
-static_assert(offsetof(StreamParameters, words) == 4);
-static_assert(offsetof(StreamParameters, words) + 4 == 8);
+static_assert(offsetof(StreamParameters, words[0]) == 4);
+static_assert(offsetof(StreamParameters, words[1]) == 8);
 
+// Sizes: a field added or widened anywhere shows here even when the
+// offsets before it hold.
 #if defined(__i386__)
-static_assert(sizeof(void*) == 4 && sizeof(String<char>) == 12);
+static_assert(sizeof(void*) == 4);
+static_assert(sizeof(String<char>) == 12 && sizeof(String<unsigned short>) == 12);
+static_assert(sizeof(StandardAllocator<char>) == 4 &&
+              sizeof(StandardAllocator<unsigned short>) == 4);
 static_assert(offsetof(MediaBuffer, payloadSize) == 4);
-static_assert(offsetof(MediaBuffer, streamParams) == 68);
+static_assert(offsetof(MediaBuffer, streamParams[1]) == 72);
+static_assert(sizeof(MediaBuffer) == 76);
 #elif defined(__x86_64__)
+static_assert(sizeof(String<char>) == 24 && sizeof(String<unsigned short>) == 24);
+static_assert(sizeof(StandardAllocator<char>) == 8 &&
+              sizeof(StandardAllocator<unsigned short>) == 8);
 static_assert(offsetof(MediaBuffer, payloadSize) == 8);
-static_assert(offsetof(MediaBuffer, passThrough) == 48);
+static_assert(offsetof(MediaBuffer, passThrough[1]) == 52);
 static_assert(offsetof(MediaBuffer, formatIdentifierLength) == 60);
-static_assert(offsetof(MediaBuffer, streamParams) == 72);
+static_assert(offsetof(MediaBuffer, streamParams[1]) == 76);
+static_assert(sizeof(MediaBuffer) == 80);
 #endif
+static_assert(sizeof(StreamParameters) == 12);
 
 }  // namespace
 }  // namespace FLM
