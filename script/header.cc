@@ -104,7 +104,7 @@ void readStyle(std::string_view line, const StyleColumns& columns, StyleTable& s
     closing.insert(0, "</i>");
   }
   // A style without markup leaves an older entry of its name in place.
-  if (opening.empty() || closing.empty()) return;
+  if (opening.empty()) return;
   styleTable.insert_or_assign(fields[*columns.name], StyleMarkup(opening, closing));
 }
 
