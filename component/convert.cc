@@ -84,9 +84,7 @@ bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
   {
     PayloadAccess payload(*output);
     if (payload.data() != nullptr) {
-      // An empty markup may be a view without an address (a converter
-      // whose buffer never grew); memcpy must not be given it.
-      if (!text.empty()) std::memcpy(payload.data(), text.data(), text.size());
+      std::memcpy(payload.data(), text.data(), text.size());
       payload.data()[text.size()] = '\0';
       written = true;
     }

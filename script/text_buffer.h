@@ -16,7 +16,11 @@ class TextBuffer {
  public:
   void clear() { size_ = 0; }
   std::size_t size() const { return size_; }
-  std::string_view view() const { return std::string_view(data_.get(), size_); }
+  // Never without an address: before the first growth it views a static
+  // empty text, so the view can go to memcpy as it is.
+  std::string_view view() const {
+    return data_ ? std::string_view(data_.get(), size_) : std::string_view("", 0);
+  }
 
   void append(std::string_view text) {
     const std::size_t n = text.size();

@@ -29,6 +29,14 @@ TEST(TextBufferTest, KeepsEveryByteAcrossGrowth) {
   EXPECT_EQ(buffer.view(), "x");
 }
 
+// A view of a buffer that never grew still has an address, so it can be
+// handed to memcpy as it is.
+TEST(TextBufferTest, FreshBufferViewHasAnAddress) {
+  const TextBuffer buffer;
+  EXPECT_NE(buffer.view().data(), nullptr);
+  EXPECT_EQ(buffer.view().size(), 0u);
+}
+
 // Sizes no buffer can hold are refused with bad_alloc before anything is read
 // or allocated: the views claim far more than the few bytes they point at.
 TEST(TextBufferTest, RefusesSizesBeyondTheLimit) {
