@@ -53,6 +53,8 @@ bool Subrite::convertSample() {
   if (isDialogue) {
     std::optional<std::string_view> markup;
     {
+      // Locked again, not kept locked from the prefix test: the host sees
+      // lock, unlock, lock, unlock, and that sequence is part of the contract.
       PayloadAccess payload(*sample);
       if (payload.data() != nullptr) {
         const std::string_view line(payload.data() + kDialogue.size(), size - kDialogue.size());
