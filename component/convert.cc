@@ -53,6 +53,8 @@ bool Subrite::convertSample() {
   if (isDialogue) {
     std::optional<std::string_view> markup;
     {
+      // Locked again, not kept locked from the prefix test: the host sees
+      // lock, unlock, lock, unlock, and that sequence is part of the contract.
       PayloadAccess payload(*sample);
       if (payload.data() != nullptr) {
         const std::string_view line(payload.data() + kDialogue.size(), size - kDialogue.size());
@@ -84,9 +86,7 @@ bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
   {
     PayloadAccess payload(*output);
     if (payload.data() != nullptr) {
-      // An empty markup may be a view without an address (a converter
-      // whose buffer never grew); memcpy must not be given it.
-      if (!text.empty()) std::memcpy(payload.data(), text.data(), text.size());
+      std::memcpy(payload.data(), text.data(), text.size());
       payload.data()[text.size()] = '\0';
       written = true;
     }

@@ -97,7 +97,10 @@ class Subrite : public Plugin, public TransformComponent {
   // The sample and header work (convert.cc). [stream thread, takes lock]
   bool convertSample();
   bool parseScriptHeader();
+  // Sends the markup downstream in a new sample. [caller holds lock]
   bool handOff(const MediaBuffer& input, std::string_view markup);
+  // Releases and clears heldSample. [caller holds lock; teardown calls it
+  // before taking the lock, when no other thread can be inside]
   void dropHeldSample();
 
   // Property strings (subrite.cc).
@@ -111,8 +114,11 @@ class Subrite : public Plugin, public TransformComponent {
   std::uint32_t attachValue;  // from the AttachContext; read by nothing
   // Stored by MsgConnect and MsgAllocator without the lock, possibly while
   // samples flow on another thread: atomic, so store and read never race.
-  std::atomic<PortInterface*> upstreamPeer;       // borrowed; recorded, never called
-  std::atomic<PortInterface*> downstreamPeer;     // borrowed; gets output and forwards
+  std::atomic<PortInterface*> upstreamPeer;    // borrowed; recorded, never called
+  std::atomic<PortInterface*> downstreamPeer;  // borrowed; gets output and forwards
+  // The ports and their formats are written without the lock, by the port
+  // operations and teardown only, and read by getProperty: the host overlaps
+  // none of these with each other or with message delivery.
   Input* inputPort;                               // owned, or null
   Output* outputPort;                             // owned, or null
   const char* inputFormat;                        // the caller's "SSA" or "ASS", by address
@@ -120,10 +126,13 @@ class Subrite : public Plugin, public TransformComponent {
   PropertyTable properties;                       // the table and its strings are owned
   MediaBuffer* heldSample;                        // one owned reference; only under lock
   std::atomic<SampleAllocator*> sampleAllocator;  // borrowed
-  MediaBuffer* heldFormat;                        // one owned reference
-  std::atomic<std::uint32_t> streamParams[2];     // stamped on every output sample
-  ssa::EventColumns eventColumns;                 // under lock
-  ssa::StyleTable styleTable;                     // under lock
+  // One owned reference, written without the lock by MsgFormat's acceptance,
+  // disconnectUpstream and teardown: these never meet, as stream messages
+  // arrive one at a time and the host overlaps no port management with them.
+  MediaBuffer* heldFormat;
+  std::atomic<std::uint32_t> streamParams[2];  // stamped on every output sample
+  ssa::EventColumns eventColumns;              // under lock
+  ssa::StyleTable styleTable;                  // under lock
   // Scratch of the sample path, reused from line to line; under lock.
   ssa::LineConverter converter;
 };

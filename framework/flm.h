@@ -9,7 +9,9 @@
 //                          no lock, and the host does not overlap such calls;
 //   [stream thread]        the thread that delivers the input port's stream
 //                          messages, one at a time;
-//   [takes lock]           takes the component's recursive lock.
+//   [takes lock]           takes the component's recursive lock;
+//   [caller holds lock]    runs under the component's lock, which the calling
+//                          thread has already taken.
 #pragma once
 
 #include "framework/allocator.h"

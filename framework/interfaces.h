@@ -77,13 +77,21 @@ class TransformComponent : public virtual ComponentInterface, public virtual Tra
 class PortInterface {
  public:
   virtual ~PortInterface() = default;
-  // Slot 1.
+  // Slot 1: whether the port takes the message; the value's objects stay the
+  // caller's whatever the answer. [any thread, no lock]
   virtual bool acceptMessage(std::uint32_t id, TypedValue* value) = 0;
-  // Slot 2.
+  // Slot 2: peers, the sample allocator and the flush; the objects a control
+  // message carries are borrowed, never retained or released, whatever the
+  // answer. [any thread, no lock; MsgFlush takes lock]
   virtual bool controlMessage(std::uint32_t id, TypedValue* value) = 0;
-  // Slot 3.
+  // Slot 3: a question to the port; the value's objects stay the caller's
+  // whatever the answer. [any thread, no lock]
   virtual bool queryMessage(std::uint32_t id, TypedValue* value) = 0;
-  // Slot 4.
+  // Slot 4: stream parameters, the format record and samples. A MsgSample's
+  // sample reference passes to the receiver whatever it answers; a MsgFormat
+  // record's reference passes when the record is taken, else it goes on with
+  // the forwarded message; the stream parameters are borrowed.
+  // [stream thread; MsgSample and a taken MsgFormat take lock]
   virtual bool streamMessage(std::uint32_t id, TypedValue* value) = 0;
 };
 

@@ -67,32 +67,6 @@ std::uint32_t findFieldComma(std::string_view text, std::uint32_t start) {
   return kNoPosition;
 }
 
-void replaceAll(std::string_view pattern, std::string* target, std::string_view replacement) {
-  if (target == nullptr || pattern.empty() || replacement.empty()) return;
-  // Restarting every search at the beginning, without rescanning or shifting:
-  // all matches have the same length, so the first match is the first to end.
-  // Bytes move one by one from `pending` (reversed: next byte at the back) to
-  // `done`, which never holds a match; once `done` ends with the pattern, that
-  // is the first match of the whole text. It is cut off and the replacement
-  // becomes the next pending bytes, to be seen again with its neighbours.
-  if (target->find(pattern) == std::string::npos) return;
-  std::string pending(target->rbegin(), target->rend());
-  const std::string reversedReplacement(replacement.rbegin(), replacement.rend());
-  std::string done;
-  done.reserve(target->size());
-  const char patternLast = pattern.back();
-  while (!pending.empty()) {
-    done += pending.back();
-    pending.pop_back();
-    if (done.back() == patternLast && done.size() >= pattern.size() &&
-        std::string_view(done).substr(done.size() - pattern.size()) == pattern) {
-      done.resize(done.size() - pattern.size());
-      pending += reversedReplacement;
-    }
-  }
-  target->swap(done);
-}
-
 std::uint32_t parseLeadingDigits(std::string_view text) {
   std::uint32_t value = 0;
   for (const char c : text) {

@@ -33,12 +33,6 @@ std::vector<std::string> tokenize(std::string_view delimiters, std::string_view 
 // comma that ends the line does not open an empty field).
 std::uint32_t findFieldComma(std::string_view text, std::uint32_t start);
 
-// Replaces every occurrence of pattern in *target, each search starting again
-// at the beginning, so text formed by a replacement and its neighbours is
-// found again. Does nothing for a null target, an empty pattern or an empty
-// replacement. A replacement must not contain its pattern.
-void replaceAll(std::string_view pattern, std::string* target, std::string_view replacement);
-
 // Value of the leading decimal digits, wrapping modulo 2^32; 0 when none.
 std::uint32_t parseLeadingDigits(std::string_view text);
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 namespace ssa {
@@ -14,24 +16,40 @@ class TextBuffer {
  public:
   void clear() { size_ = 0; }
   std::size_t size() const { return size_; }
-  std::string_view view() const { return std::string_view(data_.get(), size_); }
+  // Never without an address: before the first growth it views a static
+  // empty text, so the view can go to memcpy as it is.
+  std::string_view view() const {
+    return data_ ? std::string_view(data_.get(), size_) : std::string_view("", 0);
+  }
 
   void append(std::string_view text) {
     const std::size_t n = text.size();
-    if (size_ + n > capacity_) grow(size_ + n);
+    if (n > capacity_ - size_) grow(n);
     if (n != 0) std::memcpy(data_.get() + size_, text.data(), n);
     size_ += n;
   }
 
   void push(char c) {
-    if (size_ == capacity_) grow(size_ + 1);
+    if (size_ == capacity_) grow(1);
     data_[size_++] = c;
   }
 
  private:
-  void grow(std::size_t needed) {
-    std::size_t capacity = capacity_ < 256 ? 256 : capacity_ * 2;
-    while (capacity < needed) capacity *= 2;
+  // No object may be larger than this, so neither the size nor the
+  // capacity ever goes above it.
+  static constexpr std::size_t kMaxSize = PTRDIFF_MAX;
+
+  static std::size_t doubled(std::size_t capacity) {
+    return capacity > kMaxSize / 2 ? kMaxSize : capacity * 2;
+  }
+
+  // Makes room for `extra` more bytes; a need beyond kMaxSize (where the sum
+  // or the doubling would wrap) fails as every other allocation does.
+  void grow(std::size_t extra) {
+    if (extra > kMaxSize - size_) throw std::bad_alloc();
+    const std::size_t needed = size_ + extra;
+    std::size_t capacity = capacity_ < 256 ? 256 : doubled(capacity_);
+    while (capacity < needed) capacity = doubled(capacity);
     std::unique_ptr<char[]> data(new char[capacity]);
     if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
     data_ = std::move(data);

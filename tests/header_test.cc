@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "script/tables.h"
+#include "tests/support/fixtures.h"
 
 namespace ssa {
 namespace {
@@ -48,8 +49,8 @@ constexpr std::string_view kWorkedExample =
     "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n";
 
 const StyleTable kWorkedExampleStyles = {
-    {"Default", {"<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>", "</b></font>"}},
-    {"Note", {"<font face=\"Tahoma\" size=\"+4\" color=\"#FF0000\"><i>", "</i></font>"}},
+    {"Default", {fixtures::kDefaultOpen, fixtures::kDefaultClose}},
+    {"Note", {fixtures::kNoteOpen, fixtures::kNoteClose}},
 };
 
 // Replaces every "\n" of text by `separator`.
@@ -210,6 +211,9 @@ TEST(ReadScriptHeaderTest, StyleLines) {
       {"no other head ends the style section",
        "Format: Name, Bold\n[Fonts]\nStyle: S,1",
        {{"S", {"<b>", "</b>"}}}},
+      {"a second style head changes nothing",
+       "Format: Name, Bold\n[V4 Styles]\nStyle: S,1",
+       {{"S", {"<b>", "</b>"}}}},
       {"a line of spaces matches nothing",
        "Format: Name, Bold\n   \nStyle: S,1",
        {{"S", {"<b>", "</b>"}}}},
@@ -276,6 +280,10 @@ TEST(ReadScriptHeaderTest, EventsFormatLines) {
        {{"Name", 0}, {"Text", 1}},
        true},
       {"[Events] in another case is not a head", "[events]\nFormat: Start, Text", kDefaultColumns,
+       true},
+      {"a second [Events] changes nothing",
+       "[Events]\nFormat: Start, Text\n[Events]\nStyle: S,1",
+       {{"Start", 0}, {"Text", 1}},
        true},
       // An events Format: line that ends at its colon empties the table.
       {"Format: ending at its colon", "[Events]\nFormat:", {}, false},

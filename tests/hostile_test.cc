@@ -148,7 +148,7 @@ TEST_F(HostileTest, PayloadsAroundThePrefix) {
       {"Dialogue", 8, true, "-"},
       {"Dialogue:", 9, true, "-"},  // one empty field; Text is the tenth
       // No columns: the empty rest is the text. As the first line of a fresh
-      // component its markup is a view without an address.
+      // component its markup views a buffer that never grew.
       {"Dialogue:", 9, false, ""},
       {"Dialogue:x", 10, true, "-"},
       {"Dialogue:x", 10, false, "x"},

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/oracle/random_lines.h"
+#include "tests/support/fixtures.h"
 
 namespace oracle {
 namespace {
@@ -24,12 +27,11 @@ const EventColumns kWorkedColumns = {{"Layer", 0},  {"Start", 1},   {"End", 2}, 
                                      {"Name", 4},   {"MarginL", 5}, {"MarginR", 6}, {"MarginV", 7},
                                      {"Effect", 8}, {"Text", 9}};
 
-const std::string kDefaultOpen = "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\"><b>";
-const std::string kDefaultClose = "</b></font>";
+using fixtures::kDefaultClose;
+using fixtures::kDefaultOpen;
 
-const StyleTable kWorkedStyles = {
-    {"Default", {kDefaultOpen, kDefaultClose}},
-    {"Note", {"<font face=\"Tahoma\" size=\"+4\" color=\"#FF0000\"><i>", "</i></font>"}}};
+const StyleTable kWorkedStyles = {{"Default", {kDefaultOpen, kDefaultClose}},
+                                  {"Note", {fixtures::kNoteOpen, fixtures::kNoteClose}}};
 
 const std::string kWorkedHeader =
     "[Script Info]\r\n"
@@ -99,16 +101,74 @@ TEST(OracleTextTest, ReplaceAll) {
   struct Case {
     std::string pattern, target, replacement, expected;
   };
-  const std::vector<Case> cases = {{"ab", "aab", "b", "b"},
-                                   {"", "abc", "x", "abc"},
-                                   {"b", "abc", "", "abc"},
-                                   {"\\N", "a\\Nb\\N", "\n", "a\nb\n"},
-                                   {"\\h", "\\\\hh", " ", "\\ h"}};
+  const std::vector<Case> cases = {
+      // Text formed by a replacement and its neighbours is found again.
+      {"ab", "aab", "b", "b"},
+      {"ab", "aaaab", "b", "b"},
+      {"ab", "abb", "a", "a"},
+      {"ab", "aab", "ba", "baa"},
+      {"a", "aaa", "b", "bbb"},
+      {"x", "abc", "y", "abc"},
+      {"\\N", "one\\Ntwo\\Nthree", "\n", "one\ntwo\nthree"},
+      {"\\N", "a\\Nb\\N", "\n", "a\nb\n"},
+      {"\\n", "a\\nb", "\n", "a\nb"},
+      {"\\h", "a\\h\\hb", " ", "a  b"},
+      {"\\h", "\\\\hh", " ", "\\ h"},
+      {"\\N", "\\\\N", "\n", "\\\n"},
+      {"abc", "abc", "x", "x"},
+      {"abc", "ab", "x", "ab"},
+      {"ab", "", "x", ""},
+      // Never deletes: an empty pattern or replacement does nothing.
+      {"", "abc", "x", "abc"},
+      {"b", "abc", "", "abc"},
+      {"\0"s, "a\0b\0"s, "-", "a-b-"},
+      {"a", "a\0a"s, "\0"s, "\0\0\0"s},
+  };
   for (Case c : cases) {
+    const std::string target = c.target;
     replaceAll(c.pattern, &c.target, c.replacement);
-    EXPECT_EQ(c.target, c.expected) << c.pattern;
+    EXPECT_EQ(c.target, c.expected) << "pattern " << testing::PrintToString(c.pattern) << " target "
+                                    << testing::PrintToString(target) << " replacement "
+                                    << testing::PrintToString(c.replacement);
   }
   replaceAll("a", nullptr, "b");  // an absent target is no error
+}
+
+// The plain loop that restarts every search at the beginning. Gives up (false)
+// after `maxSteps` replacements, for inputs that would grow without end.
+bool replaceByRestarting(const std::string& pattern, std::string& target,
+                         const std::string& replacement, int maxSteps) {
+  for (int step = 0; step < maxSteps; ++step) {
+    const std::size_t pos = target.find(pattern);
+    if (pos == std::string::npos) return true;
+    target.replace(pos, pattern.size(), replacement);
+  }
+  return false;
+}
+
+TEST(OracleTextTest, ReplaceAllMatchesRestartingLoopOnRandomInputs) {
+  std::mt19937 random(20240601u);
+  const auto randomText = [&random](std::size_t minLength, std::size_t maxLength) {
+    std::uniform_int_distribution<std::size_t> length(minLength, maxLength);
+    std::uniform_int_distribution<int> letter(0, 2);
+    std::string text(length(random), ' ');
+    for (char& c : text) c = static_cast<char>('a' + letter(random));
+    return text;
+  };
+  int compared = 0;
+  while (compared < 500) {
+    const std::string pattern = randomText(1, 3);
+    const std::string replacement = randomText(1, 3);
+    if (replacement.find(pattern) != std::string::npos) continue;
+    const std::string target = randomText(0, 14);
+    std::string expected = target;
+    if (!replaceByRestarting(pattern, expected, replacement, 5000)) continue;
+    std::string actual = target;
+    replaceAll(pattern, &actual, replacement);
+    ASSERT_EQ(actual, expected) << "pattern " << pattern << " target " << target << " replacement "
+                                << replacement;
+    ++compared;
+  }
 }
 
 TEST(OracleTextTest, ParseLeadingDigits) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,81 +126,6 @@ TEST(FindFieldCommaTest, Table) {
   for (const Case& c : cases) {
     EXPECT_EQ(findFieldComma(c.text, c.start), c.expected)
         << "text " << show(c.text) << " from " << c.start;
-  }
-}
-
-TEST(ReplaceAllTest, Table) {
-  struct Case {
-    std::string_view pattern;
-    std::string_view target;
-    std::string_view replacement;
-    std::string_view expected;
-  };
-  const Case cases[] = {
-      // Text formed by a replacement and its neighbours is found again.
-      {"ab", "aab", "b", "b"},
-      {"ab", "aaaab", "b", "b"},
-      {"ab", "abb", "a", "a"},
-      {"ab", "aab", "ba", "baa"},
-      {"a", "aaa", "b", "bbb"},
-      {"x", "abc", "y", "abc"},
-      {"\\N", "one\\Ntwo\\Nthree", "\n", "one\ntwo\nthree"},
-      {"\\n", "a\\nb", "\n", "a\nb"},
-      {"\\h", "a\\h\\hb", " ", "a  b"},
-      {"\\N", "\\\\N", "\n", "\\\n"},
-      {"abc", "abc", "x", "x"},
-      {"abc", "ab", "x", "ab"},
-      {"ab", "", "x", ""},
-      // Never deletes: an empty pattern or replacement does nothing.
-      {"", "abc", "x", "abc"},
-      {"b", "abc", "", "abc"},
-      {"\0"sv, "a\0b\0"sv, "-", "a-b-"},
-      {"a", "a\0a"sv, "\0"sv, "\0\0\0"sv},
-  };
-  for (const Case& c : cases) {
-    std::string target(c.target);
-    replaceAll(c.pattern, &target, c.replacement);
-    EXPECT_EQ(target, c.expected) << "pattern " << show(c.pattern) << " target " << show(c.target)
-                                  << " replacement " << show(c.replacement);
-  }
-}
-
-TEST(ReplaceAllTest, NullTargetIsIgnored) { replaceAll("a", nullptr, "b"); }
-
-// The plain loop that restarts every search at the beginning. Gives up (false)
-// after `maxSteps` replacements, for inputs that would grow without end.
-bool replaceByRestarting(std::string_view pattern, std::string& target,
-                         std::string_view replacement, int maxSteps) {
-  for (int step = 0; step < maxSteps; ++step) {
-    const std::size_t pos = target.find(pattern);
-    if (pos == std::string::npos) return true;
-    target.replace(pos, pattern.size(), replacement);
-  }
-  return false;
-}
-
-TEST(ReplaceAllTest, MatchesRestartingLoopOnRandomInputs) {
-  std::mt19937 random(20240601u);
-  const auto randomText = [&random](std::size_t minLength, std::size_t maxLength) {
-    std::uniform_int_distribution<std::size_t> length(minLength, maxLength);
-    std::uniform_int_distribution<int> letter(0, 2);
-    std::string text(length(random), ' ');
-    for (char& c : text) c = static_cast<char>('a' + letter(random));
-    return text;
-  };
-  int compared = 0;
-  while (compared < 500) {
-    const std::string pattern = randomText(1, 3);
-    const std::string replacement = randomText(1, 3);
-    if (replacement.find(pattern) != std::string::npos) continue;
-    const std::string target = randomText(0, 14);
-    std::string expected = target;
-    if (!replaceByRestarting(pattern, expected, replacement, 5000)) continue;
-    std::string actual = target;
-    replaceAll(pattern, &actual, replacement);
-    ASSERT_EQ(actual, expected) << "pattern " << pattern << " target " << target << " replacement "
-                                << replacement;
-    ++compared;
   }
 }
 
