@@ -238,8 +238,8 @@ TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   ASSERT_TRUE(Succeeded(run));
   for (const char* text :
        {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup", "srt", "jsonl",
-        "-o, --output FILE", "--plugin PATH", "--info", "--stats", "--version", "-h, --help",
-        "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
+        "-o, --output FILE", "--encoding NAME", "--plugin PATH", "--info", "--stats", "--version",
+        "-h, --help", "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }
