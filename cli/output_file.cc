@@ -18,7 +18,7 @@ namespace {
 char gTemporary[PATH_MAX];
 volatile std::sig_atomic_t gArmed = 0;
 
-extern "C" void removeTemporaryAndDie(int signal) {
+void removeTemporaryAndDie(int signal) {
   if (gArmed != 0) ::unlink(gTemporary);
   // The disposition is the default again (SA_RESETHAND): the signal, raised
   // once this handler returns, ends the process as it would have.
