@@ -23,23 +23,21 @@ constexpr std::size_t kPiece = 64 * 1024;
 // descriptor.
 class ScriptInput::ReadAhead final : public hostkit::ByteSource {
  public:
-  ReadAhead(std::string bytes, std::size_t skip, int fd)
-      : bytes_(std::move(bytes)), at_(std::min(skip, bytes_.size())), rest_(fd) {}
+  ReadAhead(std::unique_ptr<char[]> bytes, std::size_t size, std::size_t skip, int fd)
+      : bytes_(std::move(bytes)), size_(size), at_(std::min(skip, size)), rest_(fd) {}
 
   std::ptrdiff_t read(char* into, std::size_t room, std::string* error) override {
-    if (at_ == bytes_.size()) return rest_.read(into, room, error);
-    const std::size_t n = std::min(room, bytes_.size() - at_);
-    std::memcpy(into, bytes_.data() + at_, n);
+    if (at_ == size_) return rest_.read(into, room, error);
+    const std::size_t n = std::min(room, size_ - at_);
+    std::memcpy(into, bytes_.get() + at_, n);
     at_ += n;
-    if (at_ == bytes_.size()) {
-      std::string().swap(bytes_);
-      at_ = 0;
-    }
+    if (at_ == size_) bytes_.reset();
     return static_cast<std::ptrdiff_t>(n);
   }
 
  private:
-  std::string bytes_;
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_;
   std::size_t at_;
   hostkit::FdSource rest_;
 };
@@ -73,27 +71,27 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     encoding_ = Encoding{"UTF-8", "bundled", 0};
     reader_.emplace(bundled_);
   } else {
-    std::string ahead;
+    // Not cleared first: only what is read is looked at.
+    std::unique_ptr<char[]> bytes(new char[kReadAhead]);
+    std::size_t size = 0;
     hostkit::FdSource source(fd_);
     std::string readError;
-    for (std::ptrdiff_t n = 1; n > 0 && ahead.size() < kReadAhead;) {
-      const std::size_t had = ahead.size();
-      ahead.resize(std::min(had + kPiece, kReadAhead));
-      n = source.read(ahead.data() + had, ahead.size() - had, &readError);
-      ahead.resize(had + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
+    for (std::ptrdiff_t n = 1; n > 0 && size < kReadAhead; size += static_cast<std::size_t>(n)) {
+      n = source.read(bytes.get() + size, kReadAhead - size, &readError);
       if (n < 0) {
         *error = name_ + ": cannot read: " + readError;
         return false;
       }
     }
-    bool whole = ahead.size() < kReadAhead;
+    const std::string_view ahead(bytes.get(), size);
+    const bool whole = size < kReadAhead;
     bool asIs = false;
     if (encoding != "auto") {
       encoding_ = Encoding{encoding, "given", 0};
     } else if (!decide(ahead, whole, &asIs, error)) {
       return false;
     }
-    ahead_ = std::make_unique<ReadAhead>(std::move(ahead), encoding_.mark, fd_);
+    ahead_ = std::make_unique<ReadAhead>(std::move(bytes), size, encoding_.mark, fd_);
     if (asIs) {
       reader_.emplace(*ahead_);
     } else {
@@ -130,7 +128,7 @@ bool ScriptInput::readRest(Feed feed, std::uint64_t resume, std::string* error) 
   return true;
 }
 
-bool ScriptInput::decide(const std::string& ahead, bool whole, bool* asIs, std::string* error) {
+bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::string* error) {
   const std::optional<Encoding> mark = encodingFromMark(ahead);
   if (mark && !isUtf8Name(mark->name)) {
     encoding_ = *mark;

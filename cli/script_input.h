@@ -56,7 +56,7 @@ class ScriptInput {
   bool readRest(Feed feed, std::uint64_t resume, std::string* error);
   // Sets encoding_ from the bytes; *asIs when they need no converting (all
   // of them were seen to be valid UTF-8). False with *error on a read error.
-  bool decide(const std::string& ahead, bool whole, bool* asIs, std::string* error);
+  bool decide(std::string_view ahead, bool whole, bool* asIs, std::string* error);
 
   int fd_ = -1;
   std::string name_ = "the bundled sample";
