@@ -70,8 +70,10 @@ std::ptrdiff_t DecodingSource::read(char* into, std::size_t room, std::string* e
     } else {
       inOffset_ += got;
     }
-    if (replaced_ == 0) countLines(std::string_view(into, valid));
-    if (valid > 0) return static_cast<std::ptrdiff_t>(valid);
+    if (valid > 0) {
+      straight_ = true;
+      return static_cast<std::ptrdiff_t>(valid);
+    }
   }
   if (outBegin_ == outEnd_) {
     std::ptrdiff_t status = 0;
@@ -158,7 +160,7 @@ void DecodingSource::convertIconv() {
 void DecodingSource::replace(std::size_t skipped) {
   if (replaced_++ == 0) {
     countOutput();
-    firstLine_ = lines_ + 1;
+    firstLine_ = straight_ ? 0 : lineEnds_.lines + 1;
     firstOffset_ = inOffset_ + inBegin_;
   }
   std::memcpy(output_.data() + outEnd_, kReplacementCharacter.data(), kReplacementCharacter.size());
@@ -166,27 +168,26 @@ void DecodingSource::replace(std::size_t skipped) {
   inBegin_ += skipped;
 }
 
-void DecodingSource::countLines(std::string_view handed) {
-  // As LineReader counts them: an LF, a CR, and a CR LF once. A CR that
-  // ends the bytes counts now; the LF that may follow it does not.
-  if (handed.empty()) return;
-  const char* const end = handed.data() + handed.size();
-  const char* p = handed.data();
-  if (afterCR_ && *p == '\n') ++p;
-  afterCR_ = end[-1] == '\r';
+void DecodingSource::countOutput() {
+  lineEnds_.count(std::string_view(output_.data() + counted_, outEnd_ - counted_));
+  counted_ = outEnd_;
+}
+
+void LineEnds::count(std::string_view bytes) {
+  // A CR that ends the bytes counts now; the LF that may follow it does not.
+  if (bytes.empty()) return;
+  const char* const end = bytes.data() + bytes.size();
+  const char* p = bytes.data();
+  if (afterCR && *p == '\n') ++p;
+  afterCR = end[-1] == '\r';
   for (const char* lf = p; (lf = static_cast<const char*>(std::memchr(lf, '\n', end - lf)));) {
-    ++lines_;
+    ++lines;
     ++lf;
   }
   for (const char* cr = p; (cr = static_cast<const char*>(std::memchr(cr, '\r', end - cr)));) {
     ++cr;
-    if (cr == end || *cr != '\n') ++lines_;
+    if (cr == end || *cr != '\n') ++lines;
   }
-}
-
-void DecodingSource::countOutput() {
-  countLines(std::string_view(output_.data() + counted_, outEnd_ - counted_));
-  counted_ = outEnd_;
 }
 
 }  // namespace cli

@@ -12,6 +12,14 @@
 
 namespace cli {
 
+// Line ends counted as LineReader counts them: an LF, a CR, and a CR LF
+// once, in bytes that come in pieces.
+struct LineEnds {
+  void count(std::string_view bytes);
+  std::uint64_t lines = 0;
+  bool afterCR = false;  // the last piece ended with a CR
+};
+
 class DecodingSource final : public hostkit::ByteSource {
  public:
   // Reads `input` (borrowed) as `encoding`, which canConvertFrom accepts or
@@ -26,7 +34,9 @@ class DecodingSource final : public hostkit::ByteSource {
   std::ptrdiff_t read(char* into, std::size_t room, std::string* error) override;
 
   // Sequences replaced so far, and where the first of them stands: its line
-  // from 1 and its byte offset in the file.
+  // from 1 and its byte offset in the file. The line is 0 when valid UTF-8
+  // passed straight through before it (nothing counts lines there): then
+  // the file's own line ends before the offset tell it.
   std::uint64_t replaced() const { return replaced_; }
   std::uint64_t firstLine() const { return firstLine_; }
   std::uint64_t firstOffset() const { return firstOffset_; }
@@ -42,10 +52,9 @@ class DecodingSource final : public hostkit::ByteSource {
   // Puts one U+FFFD in place of `skipped` input bytes.
   void replace(std::size_t skipped);
   std::size_t outputRoom() const { return output_.size() - outEnd_; }
-  // Counts the line ends in bytes handed on, until the first replacement
-  // has its line.
-  void countLines(std::string_view handed);
-  void countOutput();  // those of output_ from counted_ on
+  // Counts the line ends handed on from output_, until the first
+  // replacement has its line.
+  void countOutput();
 
   hostkit::ByteSource& input_;
   void* converter_ = nullptr;  // iconv's; null for UTF-8 in
@@ -57,8 +66,8 @@ class DecodingSource final : public hostkit::ByteSource {
   std::vector<char> output_;
   std::size_t outBegin_ = 0, outEnd_ = 0;
   std::size_t counted_ = 0;  // output_ bytes whose line ends are counted
-  bool afterCR_ = false;
-  std::uint64_t lines_ = 0;
+  LineEnds lineEnds_;
+  bool straight_ = false;  // bytes were handed on straight, uncounted
   std::uint64_t replaced_ = 0;
   std::uint64_t firstLine_ = 0;
   std::uint64_t firstOffset_ = 0;

@@ -193,11 +193,13 @@ int report(cli::ScriptInput& script, cli::Session& session, const Counts& counts
   }
   if (const cli::DecodingSource* decoding = script.decoding();
       decoding != nullptr && decoding->replaced() > 0) {
+    const std::uint64_t line = script.firstReplacedLine();
+    const std::string where = line != 0 ? "on line " + std::to_string(line) + " (byte " +
+                                              std::to_string(decoding->firstOffset()) + ")"
+                                        : "at byte " + std::to_string(decoding->firstOffset());
     say("warning: " + script.name() + ": " + std::to_string(decoding->replaced()) +
         (decoding->replaced() == 1 ? " sequence" : " sequences") + " could not be read as " +
-        script.encoding().name + " and became U+FFFD; the first is on line " +
-        std::to_string(decoding->firstLine()) + " (byte " +
-        std::to_string(decoding->firstOffset()) + ")");
+        script.encoding().name + " and became U+FFFD; the first is " + where);
   }
   if (counts.events > 0 && counts.cues == 0) {
     say("warning: " + script.name() + ": none of its " + std::to_string(counts.events) +

@@ -183,6 +183,25 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   return true;
 }
 
+std::uint64_t ScriptInput::firstReplacedLine() const {
+  if (decoding_ == nullptr || decoding_->replaced() == 0) return 0;
+  if (decoding_->firstLine() != 0) return decoding_->firstLine();
+  // UTF-8 passed straight through up to it: the file's own line ends count.
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  std::vector<char> piece(kPiece);
+  LineEnds ends;
+  for (std::uint64_t at = 0; at < decoding_->firstOffset();) {
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(piece.size(), decoding_->firstOffset() - at));
+    const ssize_t n = ::pread(fd_, piece.data(), want, static_cast<off_t>(at));
+    if (n <= 0) return 0;
+    ends.count(std::string_view(piece.data(), static_cast<std::size_t>(n)));
+    at += static_cast<std::uint64_t>(n);
+  }
+  return ends.lines + 1;
+}
+
 std::string ScriptInput::notice() const {
   if (!worthTelling_) return std::string();
   return name_ + ": read as " + encoding_.name + " (" + encoding_.how +

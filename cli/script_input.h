@@ -44,6 +44,9 @@ class ScriptInput {
   std::string notice() const;
   // The converter, when the bytes are not read as they are.
   const DecodingSource* decoding() const { return decoding_.get(); }
+  // The line of the first sequence replaced, from 1; 0 when none was, or
+  // when it cannot be told (standard input, past valid UTF-8).
+  std::uint64_t firstReplacedLine() const;
 
   hostkit::ScriptHeader& header() { return header_; }
   hostkit::LineReader& reader() { return *reader_; }

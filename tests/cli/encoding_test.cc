@@ -186,7 +186,12 @@ TEST_P(CliDecodingTest, GivesUtf8AndLocatesTheFirstReplacement) {
       EXPECT_EQ(out, row.utf8);
       EXPECT_EQ(decoding.replaced(), row.replaced);
       if (row.replaced > 0) {
-        EXPECT_EQ(decoding.firstLine(), row.firstLine);
+        // Valid UTF-8 handed on straight is not counted: then the line is
+        // left to the file. Through the copying path it is always known.
+        const bool mayBeUnknown = room >= 4 && cli::isUtf8Name(row.encoding);
+        if (!mayBeUnknown || decoding.firstLine() != 0) {
+          EXPECT_EQ(decoding.firstLine(), row.firstLine);
+        }
         EXPECT_EQ(decoding.firstOffset(), 100 + row.firstOffset);
       }
     }
