@@ -12,11 +12,16 @@ constexpr std::string_view kClosings[] = {"</b>", "</i>", "</u>", "</s>", "</fon
 // Within a line.
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Whether `text` holds `prefix` at `at`. With a literal the comparison is
-// compiled inline: it runs for every tag of every cue.
+// Whether `text` holds `prefix` at `at`. A loop of known length over a few
+// bytes, which the compiler unrolls: a library call costs more, and this
+// runs for every tag of every cue.
 template <std::size_t N>
 bool holds(std::string_view text, std::size_t at, const char (&prefix)[N]) {
-  return text.size() >= at + (N - 1) && std::memcmp(text.data() + at, prefix, N - 1) == 0;
+  if (text.size() < at + (N - 1)) return false;
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (text[at + i] != prefix[i]) return false;
+  }
+  return true;
 }
 
 // <b>, <i>, <u> and <s> by their letter; -1 for any other.
@@ -91,7 +96,10 @@ bool CueTextMaker::append(std::string* out, std::string_view markup, BalanceCoun
   if (rebuilt_.capacity() < markup.size()) rebuilt_.reserve(markup.size());
   anyText_ = false;
   lineBreaks_ = markup.find('\n') != std::string_view::npos;
-  if (holds(markup, 0, "<font")) markup.remove_prefix(openKnown(markup));
+  if (holds(markup, 0, "<font")) {
+    markup.remove_prefix(openKnown(markup));
+    if (!open_.empty() && !lineBreaks_ && styledLine(markup)) return true;
+  }
   while (!markup.empty()) {
     const std::size_t tag = markup.find('<');
     text(markup.substr(0, tag));
@@ -116,33 +124,83 @@ bool CueTextMaker::append(std::string* out, std::string_view markup, BalanceCoun
   return true;
 }
 
+bool CueTextMaker::styledLine(std::string_view rest) {
+  // Most cues are one line in their style's <font>, in one more style or
+  // none: "TEXT</font>" or "<i>TEXT</i></font>", TEXT without tags and not
+  // starting or ending with a blank. Those are balanced as they are.
+  constexpr std::string_view kFontClosing = "</font>";
+  if (rest.size() <= kFontClosing.size() ||
+      !holds(rest, rest.size() - kFontClosing.size(), "</font>")) {
+    return false;
+  }
+  rest.remove_suffix(kFontClosing.size());
+  std::string_view inner;
+  if (rest.size() > 7 && rest[0] == '<' && rest[2] == '>' && simpleKind(rest[1]) >= 0 &&
+      holds(rest, rest.size() - 4, "</") && rest[rest.size() - 2] == rest[1] &&
+      rest.back() == '>') {
+    inner = rest.substr(0, 3);
+    rest = rest.substr(3, rest.size() - 7);
+  }
+  if (rest.empty() || isBlank(rest.front()) || isBlank(rest.back()) ||
+      rest.find('<') != std::string_view::npos) {
+    return false;
+  }
+  const std::string_view opening = open_.back().opening;
+  put(opening);
+  put(inner);
+  put(rest);
+  if (!inner.empty()) {
+    const char closing[] = {'<', '/', inner[1], '>'};
+    put(std::string_view(closing, sizeof closing));
+  }
+  if (!opening.empty()) put(kFontClosing);
+  return true;
+}
+
 std::size_t CueTextMaker::openKnown(std::string_view markup) {
-  const std::size_t close = markup.find('>');
-  if (close == std::string_view::npos) return 0;
-  const std::string_view tag = markup.substr(0, close + 1);
-  for (const Known& known : known_) {
-    if (known.tag.size() != tag.size() ||
-        std::memcmp(known.tag.data(), tag.data(), tag.size()) != 0) {
+  // A known tag holds one ">", its last byte: the same bytes at the start of
+  // the markup are the same tag.
+  for (auto it = known_.begin(); it != known_.end(); ++it) {
+    // Tags of one form share their first bytes: their last ones tell them
+    // apart sooner.
+    const std::size_t size = it->tag.size();
+    if (markup.size() < size || markup[size - 1] != '>' || markup[size - 2] != it->tag[size - 2] ||
+        std::memcmp(it->tag.data(), markup.data(), size - 2) != 0) {
       continue;
     }
+    // The last one used is looked at first: most cues have the main style.
+    std::rotate(known_.begin(), it, it + 1);
+    const Known& known = known_.front();
     counts_->emptyAttributes += static_cast<std::uint64_t>(known.emptyAttributes);
     if (known.opening.empty()) ++counts_->emptyFonts;
     open_.push_back(Element{Kind::Font, known.opening, false});
     ++fonts_;
-    return tag.size();
+    return known.tag.size();
   }
   const std::size_t length = readTag(markup);
-  if (length != tag.size()) return length;  // not a <font> tag, or one with a ">" in a value
-  if (known_.size() == kKnown) known_.erase(known_.begin());
-  known_.push_back(
-      Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes});
-  open_.back().opening = known_.back().opening;
+  const std::string_view tag = markup.substr(0, length);
+  if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
+  if (known_.size() == kKnown) known_.pop_back();
+  known_.insert(known_.begin(),
+                Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes});
+  open_.back().opening = known_.front().opening;
   return length;
 }
 
 std::size_t CueTextMaker::readTag(std::string_view text) {
-  // <b>, <i>, <u>, <s> and their closing tags, told apart by position.
-  if (text.size() >= 3 && text[2] == '>' && simpleKind(text[1]) >= 0) {
+  // Told apart by position: <b>, <i>, <u>, <s>, their closing tags, </font>
+  // and <font ...>.
+  if (text.size() < 3) return 0;
+  if (text[1] == '/') {
+    if (text.size() >= 4 && text[3] == '>' && simpleKind(text[2]) >= 0) {
+      closeKind(static_cast<Kind>(simpleKind(text[2])));
+      return 4;
+    }
+    if (!holds(text, 0, "</font>")) return 0;
+    closeKind(Kind::Font);
+    return 7;
+  }
+  if (text[2] == '>' && simpleKind(text[1]) >= 0) {
     const int kind = simpleKind(text[1]);
     if (kindOpen_[kind]) {
       ++counts_->repeatedOpenings;
@@ -152,14 +210,7 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
     }
     return 3;
   }
-  if (text.size() >= 4 && text[1] == '/' && text[3] == '>' && simpleKind(text[2]) >= 0) {
-    closeKind(static_cast<Kind>(simpleKind(text[2])));
-    return 4;
-  }
-  if (holds(text, 0, "</font>")) {
-    closeKind(Kind::Font);
-    return 7;
-  }
+  if (text[1] != 'f') return 0;
   readFont(text, &font_);
   const FontTag& font = font_;
   if (font.length == 0) return 0;
@@ -195,7 +246,11 @@ void CueTextMaker::closeKind(Kind kind) {
     }
   }
   if (open_[i - 1].shown) close(open_[i - 1]);
-  open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i - 1));
+  if (i == open_.size()) {
+    open_.pop_back();
+  } else {
+    open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i - 1));
+  }
   firstPending_ = std::min(firstPending_, i - 1);
   if (kind == Kind::Font) {
     --fonts_;

@@ -72,6 +72,9 @@ class CueTextMaker {
   // style's opening, which begins cue after cue. Answers its length; 0 when
   // there is none (then nothing was done).
   std::size_t openKnown(std::string_view markup);
+  // The rest of a one-line cue after its <font> (the one element open) when
+  // it needs no change: then it is written and the answer is true.
+  bool styledLine(std::string_view rest);
   std::size_t readTag(std::string_view text);
   void closeKind(Kind kind);
   void close(Element& element);
@@ -96,7 +99,7 @@ class CueTextMaker {
     int emptyAttributes;
   };
   static constexpr std::size_t kKnown = 8;
-  std::vector<Known> known_;  // the last openings read at the start of a cue
+  std::vector<Known> known_;  // openings read at the start of a cue, the last used first
   std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
   bool anyText_ = false;
   bool lineBreaks_ = false;  // the markup has line breaks
