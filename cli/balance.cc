@@ -145,45 +145,54 @@ bool CueTextMaker::styledLine(std::string_view rest) {
       rest.find('<') != std::string_view::npos) {
     return false;
   }
+  // Written in one piece: this is the path of most cues.
   const std::string_view opening = open_.back().opening;
-  put(opening);
-  put(inner);
-  put(rest);
+  const std::size_t closings =
+      (inner.empty() ? 0 : 4) + (opening.empty() ? 0 : kFontClosing.size());
+  const std::size_t at = out_->size();
+  out_->resize(at + opening.size() + inner.size() + rest.size() + closings);
+  char* p = &(*out_)[at];
+  const auto copy = [&p](std::string_view bytes) {
+    if (bytes.empty()) return;
+    std::memcpy(p, bytes.data(), bytes.size());
+    p += bytes.size();
+  };
+  copy(opening);
+  copy(inner);
+  copy(rest);
   if (!inner.empty()) {
     const char closing[] = {'<', '/', inner[1], '>'};
-    put(std::string_view(closing, sizeof closing));
+    copy(std::string_view(closing, sizeof closing));
   }
-  if (!opening.empty()) put(kFontClosing);
+  if (!opening.empty()) copy(kFontClosing);
   return true;
 }
 
 std::size_t CueTextMaker::openKnown(std::string_view markup) {
   // A known tag holds one ">", its last byte: the same bytes at the start of
   // the markup are the same tag.
-  for (auto it = known_.begin(); it != known_.end(); ++it) {
+  for (const Known& known : known_) {
     // Tags of one form share their first bytes: their last ones tell them
     // apart sooner.
-    const std::size_t size = it->tag.size();
-    if (markup.size() < size || markup[size - 1] != '>' || markup[size - 2] != it->tag[size - 2] ||
-        std::memcmp(it->tag.data(), markup.data(), size - 2) != 0) {
+    const std::size_t size = known.tag.size();
+    if (markup.size() < size || markup[size - 1] != '>' ||
+        markup[size - 2] != known.tag[size - 2] ||
+        std::memcmp(known.tag.data(), markup.data(), size - 2) != 0) {
       continue;
     }
-    // The last one used is looked at first: most cues have the main style.
-    std::rotate(known_.begin(), it, it + 1);
-    const Known& known = known_.front();
     counts_->emptyAttributes += static_cast<std::uint64_t>(known.emptyAttributes);
     if (known.opening.empty()) ++counts_->emptyFonts;
     open_.push_back(Element{Kind::Font, known.opening, false});
     ++fonts_;
-    return known.tag.size();
+    return size;
   }
   const std::size_t length = readTag(markup);
   const std::string_view tag = markup.substr(0, length);
   if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
-  if (known_.size() == kKnown) known_.pop_back();
-  known_.insert(known_.begin(),
-                Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes});
-  open_.back().opening = known_.front().opening;
+  if (known_.size() == kKnown) known_.erase(known_.begin());
+  known_.push_back(
+      Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes});
+  open_.back().opening = known_.back().opening;
   return length;
 }
 

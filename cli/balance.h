@@ -99,7 +99,7 @@ class CueTextMaker {
     int emptyAttributes;
   };
   static constexpr std::size_t kKnown = 8;
-  std::vector<Known> known_;  // openings read at the start of a cue, the last used first
+  std::vector<Known> known_;  // the last openings read at the start of a cue
   std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
   bool anyText_ = false;
   bool lineBreaks_ = false;  // the markup has line breaks
