@@ -1,6 +1,5 @@
 // subrite-host: the reference host program. Loads the plug-in as the media
 // host does, streams a script through it line by line, and writes the cues.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,13 +9,15 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/encoding.h"
 #include "cli/event_fields.h"
 #include "cli/options.h"
+#include "cli/output_file.h"
 #include "cli/plugin_library.h"
+#include "cli/script_input.h"
 #include "cli/session.h"
 #include "cli/writers.h"
 #include "hostkit/script_source.h"
@@ -37,7 +38,8 @@ void say(const std::string& message) {
 struct Counts {
   std::uint64_t events = 0;    // lines sent to the plug-in
   std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
-  std::uint64_t cues = 0;
+  std::uint64_t cues = 0;      // output samples
+  std::uint64_t firstEventLine = 0;
 };
 
 // Peak resident set in KiB: this program's own (VmHWM starts afresh at exec),
@@ -77,48 +79,6 @@ bool load(const cli::Options& options, cli::PluginLibrary* library, std::string*
   return true;
 }
 
-// The script being read: a file, standard input, or the bundled sample.
-class Script {
- public:
-  ~Script() {
-    if (fd_ > STDIN_FILENO) ::close(fd_);
-  }
-  // Opens the script and reads its header; false when it cannot be read or
-  // is not a script (said on standard error).
-  bool open(const std::optional<std::string>& name) {
-    if (name && *name == "-") {
-      fd_ = STDIN_FILENO;
-      name_ = "standard input";
-    } else if (name) {
-      name_ = *name;
-      fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd_ < 0) {
-        say("cannot open " + name_ + ": " + std::strerror(errno));
-        return false;
-      }
-    }
-    reader_.emplace(fd_ >= 0
-                        ? hostkit::LineReader(fd_)
-                        : hostkit::LineReader(std::string_view(kSampleScript, kSampleScriptSize)));
-    std::string error;
-    if (!hostkit::readHeader(*reader_, &header_, &error)) {
-      say(name_ + ": " + error);
-      return false;
-    }
-    return true;
-  }
-
-  const std::string& name() const { return name_; }
-  hostkit::ScriptHeader& header() { return header_; }
-  hostkit::LineReader& reader() { return *reader_; }
-
- private:
-  int fd_ = -1;
-  std::string name_ = "the bundled sample";
-  std::optional<hostkit::LineReader> reader_;
-  hostkit::ScriptHeader header_;
-};
-
 void printInfo(const std::string& pluginPath, const cli::Properties& properties) {
   std::printf(
       "Plug-in:      %s\n"
@@ -132,7 +92,7 @@ void printInfo(const std::string& pluginPath, const cli::Properties& properties)
 
 // Sends the header and every event line after it, writing a cue for each
 // output sample.
-Counts stream(Script& script, cli::Session& session, cli::OutputForm form, std::FILE* out) {
+Counts stream(cli::ScriptInput& script, cli::Session& session, cli::CueWriter& writer) {
   Counts counts;
   if (!session.sendHeader(script.header().text)) {
     say("warning: " + script.name() +
@@ -141,17 +101,16 @@ Counts stream(Script& script, cli::Session& session, cli::OutputForm form, std::
   }
   // The plug-in has its own copy now; a header with embedded fonts can be large.
   std::string().swap(script.header().text);
-  const std::unique_ptr<cli::CueWriter> writer = cli::makeWriter(form, out);
   cli::EventFieldReader events(script.header().columns);
   cli::EventFields fields;
   std::uint64_t lineNumber = 0;
   session.onMarkup = [&](std::string_view markup) {
-    writer->write(
+    writer.write(
         cli::Cue{++counts.cues, lineNumber, fields.start, fields.end, fields.style, markup});
   };
   const auto send = [&](std::string_view text, std::uint64_t number) {
-    if (text.empty()) return;
     lineNumber = number;
+    if (counts.events == 0) counts.firstEventLine = number;
     fields = cli::EventFields{};
     if (cli::isDialogue(text)) {
       ++counts.dialogue;
@@ -161,24 +120,56 @@ Counts stream(Script& script, cli::Session& session, cli::OutputForm form, std::
   };
   hostkit::LineReader& reader = script.reader();
   if (script.header().firstEvent) send(*script.header().firstEvent, reader.linesRead());
-  for (std::string_view line; reader.next(&line);) send(line, reader.linesRead());
-  writer->flush();
+  for (std::string_view event; hostkit::nextEvent(reader, &event);) {
+    send(event, reader.linesRead());
+  }
+  writer.flush();
   session.onMarkup = nullptr;
   return counts;
 }
 
-void printStats(const Counts& counts, std::uint64_t linesRead, const cli::Session& session,
-                double seconds) {
-  const hostkit::Ledger::Counts buffers = session.counts();
+void printStats(const Counts& counts, const cli::ScriptInput& script, const cli::CueWriter* writer,
+                bool srt, const cli::Session& session, double seconds, std::uint64_t linesRead) {
+  const cli::DecodingSource* decoding = script.decoding();
+  const cli::WriterCounts written = writer != nullptr ? writer->counts() : cli::WriterCounts{};
   std::fprintf(stderr,
                "lines read:           %" PRIu64
+               "\n"
+               "encoding:             %s (%s)\n"
+               "replaced by U+FFFD:   %" PRIu64
                "\n"
                "dialogue lines:       %" PRIu64
                "\n"
                "cues written:         %" PRIu64
                "\n"
-               "lines without output: %" PRIu64
-               "\n"
+               "lines without output: %" PRIu64 "\n",
+               linesRead, script.encoding().name.c_str(), script.encoding().how.c_str(),
+               decoding != nullptr ? decoding->replaced() : 0, counts.dialogue, written.written,
+               counts.events - counts.cues);
+  if (srt) {
+    const cli::BalanceCounts& balance = written.balance;
+    std::fprintf(stderr,
+                 "cues without text:    %" PRIu64
+                 " (not written)\n"
+                 "ends before starts:   %" PRIu64
+                 " (ended at their start)\n"
+                 "tags closed at end:   %" PRIu64
+                 "\n"
+                 "tags crossed:         %" PRIu64
+                 " (closed and reopened)\n"
+                 "stray closings:       %" PRIu64
+                 " (dropped)\n"
+                 "repeated openings:    %" PRIu64
+                 " (dropped)\n"
+                 "empty attributes:     %" PRIu64
+                 " (dropped)\n"
+                 "empty fonts:          %" PRIu64 " (dropped)\n",
+                 written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
+                 balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
+                 balance.emptyFonts);
+  }
+  const hostkit::Ledger::Counts buffers = session.counts();
+  std::fprintf(stderr,
                "buffers allocated:    %" PRIu64
                "\n"
                "buffers released:     %" PRIu64
@@ -186,23 +177,34 @@ void printStats(const Counts& counts, std::uint64_t linesRead, const cli::Sessio
                "elapsed:              %.3f s\n"
                "lines per second:     %.0f\n"
                "peak memory:          %.1f MiB\n",
-               linesRead, counts.dialogue, counts.cues, counts.events - counts.cues, buffers.made,
-               buffers.released, seconds,
+               buffers.made, buffers.released, seconds,
                seconds > 0 ? static_cast<double>(linesRead) / seconds : 0.0,
                static_cast<double>(peakKiB()) / 1024.0);
 }
 
-// Closes the session and says what went wrong: the exit status.
-int report(Script& script, cli::Session& session, const std::string& outputName, std::FILE* out) {
+// Closes the session and says what went wrong, and what the user should
+// know: the exit status.
+int report(cli::ScriptInput& script, cli::Session& session, const Counts& counts) {
   session.close();
   int status = 0;
   if (!script.reader().error().empty()) {
     say("cannot read " + script.name() + ": " + script.reader().error());
     status = kExitUsage;
   }
-  if (std::fflush(out) != 0 || std::ferror(out) || (out != stdout && std::fclose(out) != 0)) {
-    say("cannot write " + outputName + ": " + std::strerror(errno));
-    status = kExitUsage;
+  if (const cli::DecodingSource* decoding = script.decoding();
+      decoding != nullptr && decoding->replaced() > 0) {
+    const std::uint64_t line = script.firstReplacedLine();
+    const std::string where = line != 0 ? "on line " + std::to_string(line) + " (byte " +
+                                              std::to_string(decoding->firstOffset()) + ")"
+                                        : "at byte " + std::to_string(decoding->firstOffset());
+    say("warning: " + script.name() + ": " + std::to_string(decoding->replaced()) +
+        (decoding->replaced() == 1 ? " sequence" : " sequences") + " could not be read as " +
+        script.encoding().name + " and became U+FFFD; the first is " + where);
+  }
+  if (counts.events > 0 && counts.cues == 0) {
+    say("warning: " + script.name() + ": none of its " + std::to_string(counts.events) +
+        " event lines gave a cue (the first is line " + std::to_string(counts.firstEventLine) +
+        ")");
   }
   const std::vector<std::string> problems = session.problems();
   for (const std::string& problem : problems) say("plug-in fault: " + problem);
@@ -215,37 +217,57 @@ int run(const cli::Options& options) {
   cli::PluginLibrary library;
   std::string pluginPath;
   if (!load(options, &library, &pluginPath)) return kExitUsage;
-  Script script;
-  if (!script.open(options.script)) return kExitUsage;
+  cli::ScriptInput script;
+  std::string error;
+  if (!script.open(options.script, std::string_view(kSampleScript, kSampleScriptSize), &error)) {
+    say(error);
+    return kExitUsage;
+  }
+  const bool toFile = !options.info && !options.output.empty() && options.output != "-";
+  if (toFile && script.fd() >= 0 && cli::isSameFile(script.fd(), options.output)) {
+    say("refusing to write " + options.output + ": it is the script being read (" + script.name() +
+        "); choose another output");
+    return kExitUsage;
+  }
+  if (!script.start(options.encoding, &error)) {
+    say(error);
+    return kExitUsage;
+  }
+  if (const std::string notice = script.notice(); !notice.empty()) say(notice);
 
   cli::Session session;
-  std::string error;
   if (!session.start(library.entry(), script.header().inputFormat, &error)) {
     say(pluginPath + ": " + error);
     return kExitUsage;
   }
   Counts counts;
-  std::FILE* out = stdout;
-  std::string outputName = "standard output";
+  cli::OutputFile output;
+  std::unique_ptr<cli::CueWriter> writer;
   if (options.info) {
     printInfo(pluginPath, session.properties());
   } else {
-    if (!options.output.empty()) {
-      outputName = options.output;
-      out = std::fopen(outputName.c_str(), "wb");
-      if (out == nullptr) {
-        say("cannot write " + outputName + ": " + std::strerror(errno));
-        return kExitUsage;
-      }
+    if (!output.open(options.output, &error)) {
+      say(error);
+      return kExitUsage;
     }
     // The writers gather cues into large writes themselves.
-    std::setvbuf(out, nullptr, _IONBF, 0);
-    counts = stream(script, session, options.form, out);
+    std::setvbuf(output.stream(), nullptr, _IONBF, 0);
+    writer = cli::makeWriter(options.form, output.stream());
+    counts = stream(script, session, *writer);
   }
-  const int status = report(script, session, outputName, out);
+  int status = report(script, session, counts);
+  if (writer != nullptr) {
+    if (status == 0 && !output.commit(writer->writeError(), &error)) {
+      say(error);
+      status = kExitUsage;
+    } else if (status != 0 && output.discard()) {
+      say(output.name() + " not written; a file there is left as it was");
+    }
+  }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   if (options.stats) {
-    printStats(counts, script.reader().linesRead(), session, elapsed.count());
+    printStats(counts, script, writer.get(), options.form == cli::OutputForm::Srt, session,
+               elapsed.count(), script.reader().linesRead());
   }
   return status;
 }

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "cli/encoding.h"
+
 namespace cli {
 namespace {
 
@@ -44,7 +46,8 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
         arg.resize(equals);
       }
     }
-    const bool takesValue = arg == "--plugin" || arg == "--to" || arg == "-o" || arg == "--output";
+    const bool takesValue = arg == "--plugin" || arg == "--to" || arg == "-o" ||
+                            arg == "--output" || arg == "--encoding";
     if (!takesValue && attached) {
       *error = "option " + arg + " takes no value";
       return false;
@@ -70,6 +73,12 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       }
     } else if (arg == "-o" || arg == "--output") {
       options->output = value;
+    } else if (arg == "--encoding") {
+      if (value != "auto" && !canConvertFrom(value)) {
+        *error = "unknown encoding '" + value + "' (auto, or a name iconv knows: cp1252, gbk, ...)";
+        return false;
+      }
+      options->encoding = value;
     } else if (arg == "--info") {
       options->info = true;
     } else if (arg == "--stats") {
@@ -94,32 +103,45 @@ std::string usage(const std::string& program) {
          "one cue for every dialogue line that gives output.\n"
          "\n"
          "SCRIPT is a file, or - for standard input. Without it the sample script\n"
-         "bundled with the program is converted. Bytes pass through unchanged: no\n"
-         "character set is converted. A UTF-8 byte-order mark at the start is\n"
-         "dropped; CRLF, LF and CR line ends are all accepted.\n"
+         "bundled with the program is converted. CRLF, LF and CR line ends are all\n"
+         "accepted, and event lines may be indented.\n"
          "\n"
          "Options:\n"
          "  --to FORM       output form: markup (default), srt or jsonl\n"
          "                    markup  one block a cue: number, script line, start and\n"
          "                            end as the script writes them, style, then the\n"
          "                            markup exactly as the plug-in made it\n"
-         "                    srt     a SubRip file; blank lines inside a cue are\n"
-         "                            dropped, unreadable times become 00:00:00,000\n"
+         "                    srt     a SubRip file: tags balanced and well nested,\n"
+         "                            empty attributes dropped, cues without text left\n"
+         "                            out, blank lines inside a cue dropped; unreadable\n"
+         "                            times become 00:00:00,000, an end before its\n"
+         "                            start becomes the start\n"
          "                    jsonl   one JSON object a line: index, line, start, end,\n"
          "                            style, markup; malformed UTF-8 becomes U+FFFD\n"
          "  -o, --output FILE\n"
-         "                  write to FILE instead of standard output\n"
+         "                  write to FILE instead of standard output (- is standard\n"
+         "                  output). FILE is written under a temporary name beside it\n"
+         "                  and takes its place only when the run succeeds; it may not\n"
+         "                  be SCRIPT itself, under any name\n"
+         "  --encoding NAME\n"
+         "                  the character set of SCRIPT: auto (default) or any name\n"
+         "                  iconv knows (cp1252, gbk, shift_jis, utf-16, ...). auto\n"
+         "                  goes by a byte-order mark, then UTF-16's zero bytes, then\n"
+         "                  UTF-8 if the bytes are valid, else a detector; the output\n"
+         "                  is UTF-8, with U+FFFD for what cannot be read\n"
          "  --plugin PATH   the plug-in to load (default: libsubrite.so beside the\n"
          "                  program, or in ../lib from it)\n"
          "  --info          print the plug-in's properties once its ports are open\n"
          "                  for SCRIPT, and convert nothing\n"
-         "  --stats         print counts, buffer accounting and speed to standard error\n"
+         "  --stats         print counts, the encoding, what balancing changed, buffer\n"
+         "                  accounting and speed to standard error\n"
          "  --version       print the version\n"
          "  -h, --help      print this help\n"
          "\n"
          "Exit status: 0 done; 1 the plug-in broke the buffer or sample rules;\n"
-         "2 bad usage, an unreadable file, a plug-in that cannot be loaded, or an\n"
-         "input that is not a script.\n"
+         "2 bad usage, an unreadable file, an output that cannot be written or is\n"
+         "the script, a plug-in that cannot be loaded, or an input that is not a\n"
+         "script. Unless it is 0, FILE is left as it was.\n"
          "\n"
          "Example:\n"
          "  " +

@@ -11,7 +11,8 @@ namespace cli {
 
 struct Options {
   std::string plugin;                 // empty: libsubrite.so beside the program
-  std::string output;                 // empty: standard output
+  std::string output;                 // empty or "-": standard output
+  std::string encoding = "auto";      // the script's character set; auto: detected
   std::optional<std::string> script;  // "-" is standard input; none: the bundled sample
   OutputForm form = OutputForm::Markup;
   bool info = false;
@@ -20,8 +21,8 @@ struct Options {
   bool version = false;
 };
 
-// False with *error set for an unknown option, a missing or bad value, or
-// more than one script.
+// False with *error set for an unknown option, a missing or bad value (an
+// encoding iconv does not know among them), or more than one script.
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
 // The --help text.

@@ -1,8 +1,11 @@
 #include "cli/writers.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <iterator>
+
+#include "cli/utf8.h"
 
 namespace cli {
 namespace {
@@ -53,24 +56,6 @@ char* putSrtTime(char* p, std::uint64_t milliseconds) {
   return putDigits(p, rest % 1000, 3);
 }
 
-// Appends what srtText gives; false when that is empty.
-bool appendSrtText(std::string* out, std::string_view markup) {
-  bool any = false;
-  for (;;) {
-    const std::size_t stop = markup.find('\n');
-    const std::string_view line = markup.substr(0, stop);
-    std::size_t blank = 0;
-    while (blank < line.size() && (line[blank] == ' ' || line[blank] == '\t')) ++blank;
-    if (blank < line.size()) {
-      if (any) out->push_back('\n');
-      out->append(line);
-      any = true;
-    }
-    if (stop == std::string_view::npos) return any;
-    markup.remove_prefix(stop + 1);
-  }
-}
-
 // Gathers the writing of cues into large writes; the rest is at flush().
 class GatheringWriter : public CueWriter {
  public:
@@ -83,15 +68,26 @@ class GatheringWriter : public CueWriter {
   }
 
   void flush() final {
-    if (!pending_.empty()) std::fwrite(pending_.data(), 1, pending_.size(), out_);
+    if (!pending_.empty() && error_ == 0 &&
+        std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) {
+      error_ = errno != 0 ? errno : EIO;
+    }
     pending_.clear();
   }
 
+  const WriterCounts& counts() const final { return counts_; }
+  int writeError() const final { return error_; }
+
+ protected:
+  WriterCounts counts_;
+
  private:
+  // Appends the cue's form to *out; counts it when it is written.
   virtual void append(const Cue& cue, std::string* out) = 0;
 
   std::FILE* out_;
   std::string pending_;
+  int error_ = 0;
 };
 
 // One block a cue: a heading line, the markup byte for byte, a blank line.
@@ -101,6 +97,7 @@ class MarkupWriter final : public GatheringWriter {
 
  private:
   void append(const Cue& cue, std::string* out) override {
+    ++counts_.written;
     out->push_back('#');
     appendNumber(out, cue.number);
     out->append(" line ");
@@ -123,17 +120,31 @@ class SrtWriter final : public GatheringWriter {
 
  private:
   void append(const Cue& cue, std::string* out) override {
-    char head[96];  // the number, the two times, the arrow and two line ends
-    char* p = putNumber(head, cue.number);
-    *p++ = '\n';
     // A time that cannot be read stands at 0 rather than dropping the cue.
-    p = putSrtTime(p, parseScriptTime(cue.start).value_or(0));
-    p = std::copy(kArrow.begin(), kArrow.end(), p);
-    p = putSrtTime(p, parseScriptTime(cue.end).value_or(0));
+    const std::uint64_t start = parseScriptTime(cue.start).value_or(0);
+    std::uint64_t end = parseScriptTime(cue.end).value_or(0);
+    const bool endRaised = end < start;
+    if (endRaised) end = start;
+    char head[96];  // the number, the two times, the arrow and two line ends
+    char* p = putNumber(head, counts_.written + 1);
     *p++ = '\n';
+    p = putSrtTime(p, start);
+    p = std::copy(kArrow.begin(), kArrow.end(), p);
+    p = putSrtTime(p, end);
+    *p++ = '\n';
+    const std::size_t before = out->size();
     out->append(head, p);
-    out->append(appendSrtText(out, cue.markup) ? "\n\n" : "\n");
+    if (!cueText_.append(out, cue.markup, &counts_.balance)) {
+      out->resize(before);
+      ++counts_.withoutText;
+      return;
+    }
+    out->append("\n\n");
+    ++counts_.written;
+    if (endRaised) ++counts_.endsRaised;
   }
+
+  CueTextMaker cueText_;
 };
 
 class JsonlWriter final : public GatheringWriter {
@@ -142,6 +153,7 @@ class JsonlWriter final : public GatheringWriter {
 
  private:
   void append(const Cue& cue, std::string* out) override {
+    ++counts_.written;
     out->append("{\"index\":");
     appendNumber(out, cue.number);
     out->append(",\"line\":");
@@ -159,39 +171,6 @@ class JsonlWriter final : public GatheringWriter {
 };
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Length of the valid UTF-8 sequence at the start of `s`, or of its longest
-// valid prefix negated (-1 for a byte that starts nothing), so that each
-// malformed sequence is replaced once.
-int utf8Sequence(std::string_view s) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  int length;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return -1;
-  }
-  for (int i = 1; i < length; ++i) {
-    if (static_cast<std::size_t>(i) >= s.size()) return -i;
-    const unsigned char c = byte(static_cast<std::size_t>(i));
-    if (c < low || c > high) return -i;
-    low = 0x80;
-    high = 0xBF;
-  }
-  return length;
-}
 
 }  // namespace
 
@@ -237,12 +216,6 @@ std::string srtTime(std::uint64_t milliseconds) {
   return std::string(text, putSrtTime(text, milliseconds));
 }
 
-std::string srtText(std::string_view markup) {
-  std::string text;
-  appendSrtText(&text, markup);
-  return text;
-}
-
 void appendJsonString(std::string* out, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
   out->push_back('"');
@@ -258,9 +231,9 @@ void appendJsonString(std::string* out, std::string_view bytes) {
     if (bytes.empty()) break;
     const unsigned char c = static_cast<unsigned char>(bytes.front());
     const int length = utf8Sequence(bytes);
-    if (length < 0) {
+    if (length <= 0) {
       out->append("\\ufffd");
-      bytes.remove_prefix(static_cast<std::size_t>(-length));
+      bytes.remove_prefix(length == 0 ? bytes.size() : static_cast<std::size_t>(-length));
       continue;
     }
     const std::string_view sequence = bytes.substr(0, static_cast<std::size_t>(length));

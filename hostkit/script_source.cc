@@ -30,20 +30,39 @@ bool isEventLine(std::string_view trimmed) {
   return false;
 }
 
+std::string_view eventLine(std::string_view line) {
+  std::size_t indent = 0;
+  while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t')) ++indent;
+  return line.substr(indent);
+}
+
 }  // namespace
 
-// --- LineReader ---------------------------------------------------------
+// --- Sources and lines ----------------------------------------------------
 
-LineReader::LineReader(int fd) : fd_(fd), window_(kWindow) {}
+std::ptrdiff_t FdSource::read(char* into, std::size_t room, std::string* error) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, into, room);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    *error = std::strerror(errno);
+    return -1;
+  }
+}
+
+LineReader::LineReader(int fd)
+    : owned_(std::make_unique<FdSource>(fd)), source_(owned_.get()), window_(kWindow) {}
 
 LineReader::LineReader(std::string_view bytes) : memory_(bytes), window_(kWindow) {}
+
+LineReader::LineReader(ByteSource& source) : source_(&source), window_(kWindow) {}
 
 bool LineReader::fill() {
   if (exhausted_) return false;
   nextLF_ = nextCR_ = kUnknown;
   if (begin_ == end_) begin_ = end_ = 0;
   const std::size_t room = window_.size() - end_;
-  if (fd_ < 0) {
+  if (source_ == nullptr) {
     const std::size_t n = std::min(room, memory_.size());
     std::memcpy(window_.data() + end_, memory_.data(), n);
     memory_.remove_prefix(n);
@@ -51,17 +70,13 @@ bool LineReader::fill() {
     if (n == 0) exhausted_ = true;
     return n != 0;
   }
-  for (;;) {
-    const ssize_t n = ::read(fd_, window_.data() + end_, room);
-    if (n > 0) {
-      end_ += static_cast<std::size_t>(n);
-      return true;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) error_ = std::strerror(errno);
-    exhausted_ = true;
-    return false;
+  const std::ptrdiff_t n = source_->read(window_.data() + end_, room, &error_);
+  if (n > 0) {
+    end_ += static_cast<std::size_t>(n);
+    return true;
   }
+  exhausted_ = true;
+  return false;
 }
 
 std::size_t LineReader::nextByte(char c, std::size_t* cached) {
@@ -131,7 +146,7 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   while (reader.next(&line)) {
     const std::string_view trimmed = ssa::trim(line);
     if (header->hasEvents && isEventLine(trimmed)) {
-      header->firstEvent = std::string(line);
+      header->firstEvent = std::string(eventLine(line));
       return true;
     }
     if (!header->text.empty()) header->text += '\n';
@@ -162,14 +177,20 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   return true;
 }
 
+bool nextEvent(LineReader& reader, std::string_view* event) {
+  for (std::string_view line; reader.next(&line);) {
+    *event = eventLine(line);
+    if (!event->empty()) return true;
+  }
+  return false;
+}
+
 bool splitScript(std::string_view bytes, Script* script, std::string* error) {
   script->events.clear();
   LineReader reader(bytes);
   if (!readHeader(reader, &script->header, error)) return false;
   if (script->header.firstEvent) script->events.push_back(*script->header.firstEvent);
-  for (std::string_view line; reader.next(&line);) {
-    if (!line.empty()) script->events.emplace_back(line);
-  }
+  for (std::string_view event; nextEvent(reader, &event);) script->events.emplace_back(event);
   return true;
 }
 

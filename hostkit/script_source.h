@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,25 @@
 #include "script/tables.h"
 
 namespace hostkit {
+
+// Where a LineReader's bytes come from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to `room` bytes (room > 0) into `into`: how many, 0 at the end of the
+  // input; negative on a read error, with *error saying which.
+  virtual std::ptrdiff_t read(char* into, std::size_t room, std::string* error) = 0;
+};
+
+// A descriptor read as it is; it stays open.
+class FdSource final : public ByteSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  std::ptrdiff_t read(char* into, std::size_t room, std::string* error) override;
+
+ private:
+  int fd_;
+};
 
 // Lines without their terminators. CRLF, LF and a lone CR each end a line; a
 // UTF-8 byte-order mark at the very start is dropped; a last line without a
@@ -24,6 +44,8 @@ class LineReader {
   explicit LineReader(int fd);
   // Reads bytes that outlive the reader.
   explicit LineReader(std::string_view bytes);
+  // Reads the source, borrowed: it must outlive the reader.
+  explicit LineReader(ByteSource& source);
 
   // The next line, valid until the next call (it mostly points into the read
   // window); false at the end of the input or on a read error (then error()
@@ -38,7 +60,8 @@ class LineReader {
   // Position of the first `c` from begin_, end_ when none; kept in *cached.
   std::size_t nextByte(char c, std::size_t* cached);
 
-  int fd_ = -1;
+  std::unique_ptr<ByteSource> owned_;  // the descriptor's source
+  ByteSource* source_ = nullptr;       // null: the bytes are memory_
   std::string_view memory_;
   std::vector<char> window_;
   std::size_t begin_ = 0;
@@ -70,7 +93,7 @@ struct ScriptHeader {
   bool hasEvents = false;
   // An event line that came before any events "Format:" line: it ends the
   // header (the module then cuts lines by its default columns) and is the
-  // first event.
+  // first event, as nextEvent gives it.
   std::optional<std::string> firstEvent;
 };
 
@@ -83,8 +106,14 @@ inline constexpr std::size_t kMaxHeaderBytes = 64u << 20;
 // which. On false, header->text holds what was read.
 bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error);
 
-// A whole script in memory, cut as above: the header, then every non-empty
-// line after it as one event.
+// The next event line after the header, without the spaces and tabs it may
+// be indented by (the module reads an event from its first byte; the header
+// it trims itself). Lines left empty are passed over. False at the end of
+// the input or on a read error.
+bool nextEvent(LineReader& reader, std::string_view* event);
+
+// A whole script in memory, cut as above: the header, then each event line
+// as nextEvent gives it.
 struct Script {
   ScriptHeader header;
   std::vector<std::string> events;

@@ -1,12 +1,19 @@
 // Every real-world script of the shared corpus through subrite-host: no crash,
-// clean accounting, valid SubRip with one cue for each dialogue line that has
-// a Text field, and JSON lines that are valid UTF-8. The cues are counted
-// here from the script bytes, by their own reading of the format.
+// clean accounting, valid UTF-8 SubRip with balanced tags and one cue for
+// each dialogue line that has a Text field (less those left without text),
+// and JSON lines that are valid UTF-8. The cues are counted here from the
+// script, by this test's own reading of the format, after converting the
+// scripts that are not UTF-8 with iconv from the encoding they are known to
+// be in.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,6 +27,45 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kCorpus = fs::path(SUBRITE_SHARED_DIR) / "corpus" / "real";
+
+// The scripts that are not UTF-8, and what they are (the corpus manifest).
+// Shift-JIS as Windows writes it: there 0x5C is the backslash of every code.
+const std::map<std::string, std::string> kKnownEncodings = {
+    {"Cyberbeing__xy-VSFilter__test_3.ass", "UTF-16"},
+    {"AlexPoint__SubtitlesParser__Test_Content_SubtitlesFiles_HP2.ssa", "WINDOWS-1252"},
+    {"AlexPoint__SubtitlesParser__Test_Content_SubtitlesFiles_Lost_and_Delirious_fr.ssa",
+     "WINDOWS-1252"},
+    {"Cyberbeing__xy-VSFilter__test_34.ass", "GBK"},
+    {"Cyberbeing__xy-VSFilter__src_subtitles_libssf_demo_demo.ssa", "CP932"},
+};
+
+// `bytes` in `encoding` as UTF-8, by iconv; fails the test on any byte it
+// cannot convert.
+std::string toUtf8(const std::string& bytes, const std::string& encoding) {
+  const iconv_t converter = ::iconv_open("UTF-8", encoding.c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "iconv does not know " << encoding;
+    return bytes;
+  }
+  std::string out(bytes.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  char* to = out.data();
+  std::size_t outLeft = out.size();
+  if (::iconv(converter, &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1)) {
+    ADD_FAILURE() << "iconv stopped converting from " << encoding << ": " << std::strerror(errno);
+  }
+  ::iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+// The script as UTF-8: converted when it is known to be in another encoding.
+std::string scriptText(const fs::path& script) {
+  const std::string bytes = cli_test::readFile(script);
+  const auto known = kKnownEncodings.find(script.filename().string());
+  return known == kKnownEncodings.end() ? bytes : toUtf8(bytes, known->second);
+}
 
 std::vector<fs::path> corpusScripts() {
   std::vector<fs::path> scripts;
@@ -96,8 +142,10 @@ Expected expectedCues(const std::string& bytes) {
       if (trimmed.rfind("Dialogue:", 0) != 0 && trimmed.rfind("Comment:", 0) != 0) continue;
       inHeader = false;
     }
-    if (line.rfind("Dialogue:", 0) != 0) continue;
-    const std::string text = line.substr(9);
+    // Event lines may be indented.
+    const std::string event = line.substr(std::min(line.find_first_not_of(" \t"), line.size()));
+    if (event.rfind("Dialogue:", 0) != 0) continue;
+    const std::string text = event.substr(9);
     std::size_t commas = 0;
     bool inBlock = false;
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
@@ -163,7 +211,7 @@ TEST_F(CliCorpusTest, EveryScriptGivesValidSubRipWithACueForEachDialogueWithText
   std::size_t converted = 0;
   for (const fs::path& script : scripts) {
     SCOPED_TRACE(script.filename().string());
-    const Expected expected = expectedCues(cli_test::readFile(script));
+    const Expected expected = expectedCues(scriptText(script));
     const cli_test::Outcome run = cli_test::runHost({"--to", "srt", "--stats", script.string()});
     ASSERT_EQ(run.signal, 0);
     if (!expected.isScript) {
@@ -175,10 +223,11 @@ TEST_F(CliCorpusTest, EveryScriptGivesValidSubRipWithACueForEachDialogueWithText
     EXPECT_EQ(run.err.find("fault"), std::string::npos) << run.err;
     const std::map<std::string, std::string> stats = statsOf(run.err);
     EXPECT_EQ(stats.at("buffers allocated"), stats.at("buffers released"));
+    // Valid UTF-8 with balanced tags: checkSrt holds it to both.
     const cli_test::SrtVerdict verdict = cli_test::checkSrt(run.out);
     EXPECT_TRUE(verdict.valid) << verdict.error;
-    EXPECT_EQ(verdict.cues, expected.cues);
-    EXPECT_EQ(stats.at("cues written"), std::to_string(expected.cues));
+    EXPECT_EQ(stats.at("cues written"), std::to_string(verdict.cues));
+    EXPECT_EQ(verdict.cues + std::stoul(stats.at("cues without text")), expected.cues);
     ++converted;
   }
   EXPECT_GT(converted, scripts.size() / 2);
@@ -187,7 +236,7 @@ TEST_F(CliCorpusTest, EveryScriptGivesValidSubRipWithACueForEachDialogueWithText
 TEST_F(CliCorpusTest, EveryScriptGivesOneValidJsonLineACue) {
   for (const fs::path& script : corpusScripts()) {
     SCOPED_TRACE(script.filename().string());
-    const Expected expected = expectedCues(cli_test::readFile(script));
+    const Expected expected = expectedCues(scriptText(script));
     if (!expected.isScript) continue;
     const cli_test::Outcome run = cli_test::runHost({"--to", "jsonl", script.string()});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -197,6 +246,74 @@ TEST_F(CliCorpusTest, EveryScriptGivesOneValidJsonLineACue) {
       ASSERT_TRUE(validJsonLine(line)) << line;
     }
     EXPECT_EQ(count, expected.cues);
+  }
+}
+
+struct EncodedRow {
+  const char* file;
+  std::size_t cues;
+  const char* detected;  // what the encoding line of --stats says
+};
+
+void PrintTo(const EncodedRow& row, std::ostream* out) { *out << row.file; }
+
+class CliCorpusEncodingTest : public ::testing::TestWithParam<EncodedRow> {
+ protected:
+  void SetUp() override {
+    if (!fs::is_directory(kCorpus)) {
+      GTEST_SKIP() << "no corpus at " << kCorpus.string() << "; the real-world scripts are not "
+                   << "beside this checkout";
+    }
+  }
+};
+
+// Read by whatever the program finds out, the script gives the cues that a
+// UTF-8 copy of it does, and says what it was read as.
+TEST_P(CliCorpusEncodingTest, GivesTheCuesOfAUtf8Copy) {
+  const EncodedRow& row = GetParam();
+  const fs::path script = kCorpus / row.file;
+  const cli_test::ScratchDir dir;
+  const fs::path copy = dir.write("copy.ass", scriptText(script));
+  const cli_test::Outcome original = cli_test::runHost({"--to", "srt", "--stats", script.string()});
+  const cli_test::Outcome converted = cli_test::runHost({"--to", "srt", copy.string()});
+  ASSERT_EQ(original.status, 0) << original.err;
+  ASSERT_EQ(converted.status, 0) << converted.err;
+  EXPECT_EQ(original.out, converted.out);
+  const cli_test::SrtVerdict verdict = cli_test::checkSrt(original.out);
+  EXPECT_TRUE(verdict.valid) << verdict.error;
+  EXPECT_EQ(verdict.cues, row.cues);
+  EXPECT_EQ(statsOf(original.err).at("encoding"), row.detected);
+  EXPECT_EQ(statsOf(original.err).at("replaced by U+FFFD"), "0");
+  // One line tells the user, with the way to choose otherwise.
+  EXPECT_NE(original.err.find("give --encoding NAME"), std::string::npos) << original.err;
+  EXPECT_EQ(converted.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliCorpusEncodingTest,
+    ::testing::Values(
+        EncodedRow{"Cyberbeing__xy-VSFilter__test_3.ass", 2658, "UTF-16LE (byte-order mark)"},
+        EncodedRow{"AlexPoint__SubtitlesParser__Test_Content_SubtitlesFiles_HP2.ssa", 622,
+                   "WINDOWS-1252 (detected)"},
+        EncodedRow{
+            "AlexPoint__SubtitlesParser__Test_Content_SubtitlesFiles_Lost_and_Delirious_fr.ssa",
+            933, "WINDOWS-1252 (detected)"},
+        EncodedRow{"Cyberbeing__xy-VSFilter__test_34.ass", 1, "GB18030 (detected)"},
+        EncodedRow{"Cyberbeing__xy-VSFilter__src_subtitles_libssf_demo_demo.ssa", 59,
+                   "CP932 (detected as SHIFT_JIS)"}),
+    [](const auto& info) { return "Row" + std::to_string(info.index); });
+
+// Every line of these is indented by a space; each has one dialogue line.
+TEST_F(CliCorpusTest, IndentedScriptsGiveTheirCue) {
+  for (const char* file : {"papnkukn__subsrt__test_fixtures_sample.ass",
+                           "papnkukn__subsrt__test_fixtures_sample.ssa"}) {
+    SCOPED_TRACE(file);
+    const cli_test::Outcome run = cli_test::runHost({"--to", "srt", (kCorpus / file).string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const cli_test::SrtVerdict verdict = cli_test::checkSrt(run.out);
+    EXPECT_TRUE(verdict.valid) << verdict.error;
+    EXPECT_EQ(verdict.cues, 1u) << run.out;
   }
 }
 

@@ -1,6 +1,7 @@
 // subrite-host as a user runs it: the built program, the built module, files
 // on disk, exit statuses and messages.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <filesystem>
 #include <fstream>
@@ -200,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "_getPlugin gave no plug-in object"},
         ErrorRow{"unknown option", {"--frobnicate"}, 2, "unknown option --frobnicate"},
         ErrorRow{"unknown form", {"--to", "vtt"}, 2, "unknown output form 'vtt'"},
+        ErrorRow{"unknown encoding", {"--encoding", "klingon"}, 2, "unknown encoding 'klingon'"},
         ErrorRow{"two scripts", {"a.ass", "b.ass"}, 2, "only one script"},
         ErrorRow{"unwritable output",
                  {"-o", "/nonexistent/dir/out.srt"},
@@ -236,8 +238,8 @@ TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   ASSERT_TRUE(Succeeded(run));
   for (const char* text :
        {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup", "srt", "jsonl",
-        "-o, --output FILE", "--plugin PATH", "--info", "--stats", "--version", "-h, --help",
-        "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
+        "-o, --output FILE", "--encoding NAME", "--plugin PATH", "--info", "--stats", "--version",
+        "-h, --help", "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }
@@ -397,10 +399,11 @@ INSTANTIATE_TEST_SUITE_P(
         OddRow{"no Format line", "[Events]\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,a\n", 1},
         OddRow{"short lines", kEvents + "Dialogue:\nDialogue: 0,1\nDialogue: 0,a,b,c,d,e,f,g,h,\n",
                0},
-        OddRow{"empty text after a space", kEvents + "Dialogue: 0,a,b,c,d,e,f,g,h, \n", 1},
+        // A cue with no text is not written to SubRip.
+        OddRow{"empty text after a space", kEvents + "Dialogue: 0,a,b,c,d,e,f,g,h, \n", 0},
         OddRow{"blank lines in the markup",
                kEvents + "Dialogue: 0,a,b,S,,0,0,0,,\\N\\N\\Nx\\N \\N\n", 1},
-        OddRow{"only codes", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\pos(1,2)}\n", 1},
+        OddRow{"only codes", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\pos(1,2)}\n", 0},
         OddRow{"open brace", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\b1 never closed\n", 1},
         OddRow{"NUL bytes in the text",
                kEvents + std::string("Dialogue: 0,a,b,S,,0,0,0,,x\0y\n", 30), 1},
@@ -408,6 +411,8 @@ INSTANTIATE_TEST_SUITE_P(
                1},
         OddRow{"a long line",
                kEvents + "Dialogue: 0,a,b,S,,0,0,0,," + std::string(1 << 20, 'w') + "\n", 1},
+        OddRow{"indented lines",
+               " [Events]\n " + kEvents.substr(9) + "\t Dialogue: 0,a,b,S,,0,0,0,,x\n", 1},
         OddRow{"dialogue in the header is not an event",
                "Dialogue: 0,a,b,S,,0,0,0,,early\n" + kEvents + "Comment: 0,a,b,S,,0,0,0,,c\n", 0}),
     rowName);
@@ -422,6 +427,16 @@ TEST(CliOddScriptOutputTest, WarnsWhenTheEventsHaveNoTextColumn) {
   EXPECT_NE(run.out.find("\n0:00:01.00\n\n"), std::string::npos) << run.out;
 }
 
+TEST(CliOddScriptOutputTest, SaysSoWhenNoEventGivesACue) {
+  const ScratchDir dir;
+  const Outcome run =
+      runHost({dir.write("s.ass", kEvents + "\n0,a,b,S,,0,0,0,,no key\n; a note\n").string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_NE(run.err.find("none of its 2 event lines gave a cue (the first is line 4)"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
   const ScratchDir dir;
   const Outcome run = runHost(
@@ -430,5 +445,142 @@ TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
   ASSERT_TRUE(Succeeded(run));
   EXPECT_NE(run.out.find("\"markup\":\"x\\u0000y\""), std::string::npos) << run.out;
 }
+
+// --- Character sets -------------------------------------------------------------------------
+
+// `utf8` in `encoding`, by iconv.
+std::string fromUtf8(const std::string& utf8, const std::string& encoding) {
+  const iconv_t converter = ::iconv_open(encoding.c_str(), "UTF-8");
+  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1)) << encoding;
+  std::string out(utf8.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+  char* to = out.data();
+  std::size_t outLeft = out.size();
+  EXPECT_NE(::iconv(converter, &in, &inLeft, &to, &outLeft), static_cast<std::size_t>(-1));
+  ::iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+const std::string kFrench =
+    kEvents +
+    "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,Caf\xC3\xA9 cr\xC3\xA8me\r\n"
+    "Dialogue: 0,0:00:03.00,0:00:04.00,S,,0,0,0,,{\\i1}s'il vous pla\xC3\xAEt\r\n";
+
+struct EncodedRow {
+  const char* what;
+  std::string bytes;
+  std::vector<std::string> args;
+  bool onStdin;
+  std::string says;  // in standard error; "" for nothing at all
+};
+
+void PrintTo(const EncodedRow& row, std::ostream* out) { *out << row.what; }
+
+class CliEncodingTest : public ::testing::TestWithParam<EncodedRow> {};
+
+TEST_P(CliEncodingTest, GivesTheCuesOfTheUtf8Script) {
+  const EncodedRow& row = GetParam();
+  const ScratchDir dir;
+  const fs::path reference = dir.write("reference.ass", kFrench);
+  const fs::path script = dir.write("script.ass", row.bytes);
+  std::vector<std::string> args = row.args;
+  args.push_back(row.onStdin ? "-" : script.string());
+  const Outcome run = runHost(args, row.onStdin ? script : fs::path("/dev/null"));
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_EQ(run.out, runHost({reference.string()}).out);
+  if (row.says.empty()) {
+    EXPECT_EQ(run.err, "");
+  } else {
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliEncodingTest,
+    ::testing::Values(EncodedRow{"UTF-8", kFrench, {}, false, ""},
+                      EncodedRow{"UTF-8 with a mark", "\xEF\xBB\xBF" + kFrench, {}, false, ""},
+                      EncodedRow{"UTF-16LE with a mark",
+                                 "\xFF\xFE" + fromUtf8(kFrench, "UTF-16LE"),
+                                 {},
+                                 false,
+                                 "read as UTF-16LE (byte-order mark); give --encoding NAME"},
+                      EncodedRow{"UTF-16BE with a mark",
+                                 "\xFE\xFF" + fromUtf8(kFrench, "UTF-16BE"),
+                                 {},
+                                 false,
+                                 "read as UTF-16BE (byte-order mark)"},
+                      EncodedRow{"UTF-16LE without a mark",
+                                 fromUtf8(kFrench, "UTF-16LE"),
+                                 {},
+                                 false,
+                                 "read as UTF-16LE (no byte-order mark; every other byte is zero)"},
+                      EncodedRow{"UTF-32LE with a mark",
+                                 std::string("\xFF\xFE\0\0", 4) + fromUtf8(kFrench, "UTF-32LE"),
+                                 {},
+                                 false,
+                                 "read as UTF-32LE (byte-order mark)"},
+                      EncodedRow{"UTF-16LE on standard input",
+                                 "\xFF\xFE" + fromUtf8(kFrench, "UTF-16LE"),
+                                 {},
+                                 true,
+                                 "standard input: read as UTF-16LE"},
+                      EncodedRow{"UTF-8 on standard input", kFrench, {}, true, ""},
+                      EncodedRow{"Windows-1252, given",
+                                 fromUtf8(kFrench, "WINDOWS-1252"),
+                                 {"--encoding", "cp1252"},
+                                 false,
+                                 ""},
+                      EncodedRow{"UTF-16 with its mark, given",
+                                 fromUtf8(kFrench, "UTF-16"),
+                                 {"--encoding", "UTF-16"},
+                                 false,
+                                 ""}),
+    rowName);
+
+struct MalformedRow {
+  const char* what;
+  std::vector<std::string> args;
+  bool onStdin;
+};
+
+void PrintTo(const MalformedRow& row, std::ostream* out) { *out << row.what; }
+
+class CliMalformedTest : public ::testing::TestWithParam<MalformedRow> {};
+
+// Bytes that cannot be read become U+FFFD, and one warning says how many
+// and where the first is.
+TEST_P(CliMalformedTest, ReplacesWhatCannotBeReadAndSaysWhere) {
+  const ScratchDir dir;
+  std::string bytes = kFrench;
+  bytes.insert(bytes.find("crème") + 2, "\xFF\xFE");  // on line 3
+  bytes += "Dialogue: 0,0:00:05.00,0:00:06.00,S,,0,0,0,,\x80\n";
+  const fs::path script = dir.write("bad.ass", bytes);
+  std::vector<std::string> args = GetParam().args;
+  args.push_back(GetParam().onStdin ? "-" : script.string());
+  args.insert(args.end(), {"--to", "jsonl", "--stats"});
+  const Outcome run = runHost(args, GetParam().onStdin ? script : fs::path("/dev/null"));
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_NE(run.out.find("\"markup\":\"Caf\xC3\xA9 cr\xEF\xBF\xBD\xEF\xBF\xBD\xC3\xA8me\""),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\"markup\":\"\xEF\xBF\xBD\""), std::string::npos) << run.out;
+  const std::size_t at = kFrench.find("crème") + 2;
+  EXPECT_NE(run.err.find("warning: "), std::string::npos);
+  EXPECT_NE(run.err.find("3 sequences could not be read as " + GetParam().args[1] +
+                         " and became U+FFFD; the first is "
+                         "on line 3 (byte " +
+                         std::to_string(at) + ")"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(statsOf(run.err).at("replaced by U+FFFD"), "3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliMalformedTest,
+    ::testing::Values(MalformedRow{"given as UTF-8", {"--encoding", "utf-8"}, false},
+                      MalformedRow{"from standard input", {"--encoding", "UTF8"}, true}),
+    rowName);
 
 }  // namespace

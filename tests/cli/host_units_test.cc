@@ -2,6 +2,7 @@
 // event fields it takes for its writers, the output forms, the command line.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -152,6 +153,53 @@ INSTANTIATE_TEST_SUITE_P(
                   std::string("\xFF\xFE[\0E\0v\0e\0n\0t\0s\0]\0\n\0", 20), false, "", "", ""}),
     rowName);
 
+// --- Event lines ----------------------------------------------------------------
+
+struct EventsRow {
+  const char* what;
+  std::string script;
+  std::vector<std::string> events;  // the first event of the header, then nextEvent's
+};
+
+void PrintTo(const EventsRow& row, std::ostream* out) { *out << row.what; }
+
+class CliEventLinesTest : public ::testing::TestWithParam<EventsRow> {};
+
+TEST_P(CliEventLinesTest, DropsTheIndentOfEventLinesAndPassesEmptyOnesOver) {
+  const EventsRow& row = GetParam();
+  hostkit::Script script;
+  std::string error;
+  ASSERT_TRUE(hostkit::splitScript(row.script, &script, &error)) << error;
+  EXPECT_EQ(script.events, row.events);
+  // The reader gives the same, line by line.
+  LineReader reader{std::string_view(row.script)};
+  hostkit::ScriptHeader header;
+  ASSERT_TRUE(hostkit::readHeader(reader, &header, &error));
+  std::vector<std::string> events;
+  if (header.firstEvent) events.push_back(*header.firstEvent);
+  for (std::string_view event; hostkit::nextEvent(reader, &event);) events.emplace_back(event);
+  EXPECT_EQ(events, row.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliEventLinesTest,
+    ::testing::Values(EventsRow{"as written",
+                                "[Events]\nFormat: Text\nDialogue: a\nComment: b\n",
+                                {"Dialogue: a", "Comment: b"}},
+                      EventsRow{"indented by spaces and tabs",
+                                " [Events]\n Format: Text\n Dialogue: a\n\t \tDialogue: b\n",
+                                {"Dialogue: a", "Dialogue: b"}},
+                      EventsRow{"blank lines are passed over",
+                                "[Events]\nFormat: Text\n\n   \n\t\nDialogue: a",
+                                {"Dialogue: a"}},
+                      EventsRow{"an indented event before any Format line",
+                                "[Events]\n  Dialogue: 0,a\n Dialogue: 0,b\n",
+                                {"Dialogue: 0,a", "Dialogue: 0,b"}},
+                      EventsRow{"other blanks stay",
+                                std::string("[Events]\nFormat: Text\n\0Dialogue: a\n", 35),
+                                {std::string("\0Dialogue: a", 12)}}),
+    rowName);
+
 // --- Event fields -------------------------------------------------------------
 
 struct FieldsRow {
@@ -248,28 +296,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TimeRow{"0:00:01.00 ", ""}, TimeRow{"9999999999:00:00.00", ""}),
     rowName);
 
-struct SrtTextRow {
-  const char* markup;
-  const char* text;
-};
-
-void PrintTo(const SrtTextRow& row, std::ostream* out) { *out << printable(row.markup); }
-
-class CliSrtTextTest : public ::testing::TestWithParam<SrtTextRow> {};
-
-TEST_P(CliSrtTextTest, BlankLinesAreDroppedAndTheRestKept) {
-  EXPECT_EQ(cli::srtText(GetParam().markup), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, CliSrtTextTest,
-                         ::testing::Values(SrtTextRow{"one", "one"}, SrtTextRow{"a\nb", "a\nb"},
-                                           SrtTextRow{"a\n\nb", "a\nb"},
-                                           SrtTextRow{"a\n \t\nb\n", "a\nb"},
-                                           SrtTextRow{"\n\na", "a"}, SrtTextRow{" a ", " a "},
-                                           SrtTextRow{"<i>\n</i>", "<i>\n</i>"}, SrtTextRow{"", ""},
-                                           SrtTextRow{"\n \n", ""}),
-                         rowName);
-
 struct JsonRow {
   std::string bytes;
   std::string json;
@@ -307,26 +333,47 @@ INSTANTIATE_TEST_SUITE_P(
                       JsonRow{"\xFF", "\"\\ufffd\""}),
     rowName);
 
-TEST(CliSrtWriterTest, WritesEveryCueEvenWithoutText) {
+// Cues without text are left out and the numbers run on; an end before its
+// start becomes the start; the counts say what happened.
+TEST(CliSrtWriterTest, NumbersOnlyTheCuesWithText) {
   char* bytes = nullptr;
   std::size_t size = 0;
   std::FILE* out = ::open_memstream(&bytes, &size);
+  cli::WriterCounts counts;
   {
     const auto writer = cli::makeWriter(cli::OutputForm::Srt, out);
     writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "a\n\nb"});
-    writer->write(cli::Cue{2, 6, "bad", "0:00:03.00", "S", ""});
-    writer->write(cli::Cue{3, 7, "0:00:04.00", "0:00:05.00", "S", "c"});
+    writer->write(cli::Cue{2, 6, "0:00:02.00", "0:00:03.00", "S", "<i>\n</i>"});
+    writer->write(cli::Cue{3, 7, "bad", "0:00:03.00", "S", "<b>c"});
+    writer->write(cli::Cue{4, 8, "0:00:09.00", "0:00:05.00", "S", "d"});
+    counts = writer->counts();
+    EXPECT_EQ(writer->writeError(), 0);
   }
   std::fclose(out);
   const std::string text(bytes, size);
   std::free(bytes);
   EXPECT_EQ(text,
             "1\n00:00:01,000 --> 00:00:02,500\na\nb\n\n"
-            "2\n00:00:00,000 --> 00:00:03,000\n\n"
-            "3\n00:00:04,000 --> 00:00:05,000\nc\n\n");
+            "2\n00:00:00,000 --> 00:00:03,000\n<b>c</b>\n\n"
+            "3\n00:00:09,000 --> 00:00:09,000\nd\n\n");
   const cli_test::SrtVerdict verdict = cli_test::checkSrt(text);
   EXPECT_TRUE(verdict.valid) << verdict.error;
   EXPECT_EQ(verdict.cues, 3u);
+  EXPECT_EQ(counts.written, 3u);
+  EXPECT_EQ(counts.withoutText, 1u);
+  EXPECT_EQ(counts.endsRaised, 1u);
+  EXPECT_EQ(counts.balance.closedAtEnd, 1u);
+}
+
+TEST(CliWriterTest, RemembersAFailedWriteAndWritesNoMore) {
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  std::setvbuf(full, nullptr, _IONBF, 0);
+  const auto writer = cli::makeWriter(cli::OutputForm::Markup, full);
+  writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "a"});
+  writer->flush();
+  EXPECT_EQ(writer->writeError(), ENOSPC);
+  std::fclose(full);
 }
 
 // --- The SubRip checker itself ---------------------------------------------------
@@ -410,7 +457,12 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionsRow{{"--stats=yes"}, false, "takes no value"},
                       OptionsRow{{"--frobnicate"}, false, "unknown option --frobnicate"},
                       OptionsRow{{"-x"}, false, "unknown option -x"},
-                      OptionsRow{{"a.ass", "b.ass"}, false, "only one script"}),
+                      OptionsRow{{"a.ass", "b.ass"}, false, "only one script"},
+                      OptionsRow{{"--encoding", "cp1252", "-o", "-"}, true, ""},
+                      OptionsRow{{"--encoding=auto"}, true, ""},
+                      OptionsRow{
+                          {"--encoding", "no-such-set"}, false, "unknown encoding 'no-such-set'"},
+                      OptionsRow{{"--encoding"}, false, "needs a value"}),
     rowName);
 
 }  // namespace

@@ -26,19 +26,29 @@ std::vector<std::string> emulator() {
 
 }  // namespace
 
+std::vector<std::string> commandFor(const std::filesystem::path& program,
+                                    const std::vector<std::string>& args) {
+  std::vector<std::string> command = emulator();
+  command.push_back(program.string());
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+std::vector<std::string> hostCommand(const std::vector<std::string>& args) {
+  return commandFor(SUBRITE_HOST_PROGRAM, args);
+}
+
 Outcome runHost(const std::vector<std::string>& args, const std::filesystem::path& input) {
   return runProgram(SUBRITE_HOST_PROGRAM, args, input);
 }
 
 Outcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
-               const std::filesystem::path& input) {
+                   const std::filesystem::path& input) {
   const ScratchDir capture;
   const std::filesystem::path outPath = capture.path() / "out";
   const std::filesystem::path errPath = capture.path() / "err";
 
-  std::vector<std::string> command = emulator();
-  command.push_back(program.string());
-  command.insert(command.end(), args.begin(), args.end());
+  std::vector<std::string> command = commandFor(program, args);
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);

@@ -9,19 +9,26 @@
 namespace cli_test {
 
 struct Outcome {
-  int status = -1;       // exit status; -1 when it did not exit normally
-  int signal = 0;        // the signal that ended it, if one did
-  std::string out;       // standard output
-  std::string err;       // standard error
-  long peakKiB = 0;      // its peak resident set (the emulator's, under one)
+  int status = -1;   // exit status; -1 when it did not exit normally
+  int signal = 0;    // the signal that ended it, if one did
+  std::string out;   // standard output
+  std::string err;   // standard error
+  long peakKiB = 0;  // its peak resident set (the emulator's, under one)
 };
+
+// The command line that runs `program` with `args`: through the build's
+// emulator when there is one.
+std::vector<std::string> commandFor(const std::filesystem::path& program,
+                                    const std::vector<std::string>& args);
+// The same for the subrite-host of this build.
+std::vector<std::string> hostCommand(const std::vector<std::string>& args);
 
 // Runs `program` with `args`; standard input comes from `input`.
 Outcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
-               const std::filesystem::path& input = "/dev/null");
+                   const std::filesystem::path& input = "/dev/null");
 // The same for the subrite-host of this build.
 Outcome runHost(const std::vector<std::string>& args,
-            const std::filesystem::path& input = "/dev/null");
+                const std::filesystem::path& input = "/dev/null");
 
 // True when the program runs under an emulator or a sanitizer, whose memory
 // and speed say nothing about the program's own.

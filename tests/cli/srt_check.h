@@ -5,6 +5,7 @@
 //   timing   = time " --> " time, time = hh[h...]:mm:ss,mmm (mm, ss below 60)
 //   text     = a line with something other than spaces and tabs, no CR
 // A cue may have no text line; nothing may follow the last cue's blank line.
+// The file is valid UTF-8, and the tags of each cue are balanced (tagProblem).
 #pragma once
 
 #include <cstddef>
@@ -20,5 +21,16 @@ struct SrtVerdict {
 };
 
 SrtVerdict checkSrt(std::string_view text);
+
+// What is wrong with the tags of one cue's text, "" when nothing: the forms
+// <b> <i> <u> <s>, <font> with face, size and color attributes (each at
+// most once, none empty: not "" nor "#"), and their closing tags are tags
+// (anything else is text); each closing tag must close the last tag opened,
+// and every tag must be closed by the end.
+std::string tagProblem(std::string_view text);
+
+// Whether `bytes` are valid UTF-8 (no overlong forms, surrogates or code
+// points past U+10FFFF).
+bool isValidUtf8(std::string_view bytes);
 
 }  // namespace cli_test

@@ -1,0 +1,329 @@
+#include "cli/balance.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace cli {
+namespace {
+
+constexpr std::string_view kClosings[] = {"</b>", "</i>", "</u>", "</s>", "</font>"};
+
+// Within a line.
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Whether `text` holds `prefix` at `at`. A loop of known length over a few
+// bytes, which the compiler unrolls: a library call costs more, and this
+// runs for every tag of every cue.
+template <std::size_t N>
+bool holds(std::string_view text, std::size_t at, const char (&prefix)[N]) {
+  if (text.size() < at + (N - 1)) return false;
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (text[at + i] != prefix[i]) return false;
+  }
+  return true;
+}
+
+// <b>, <i>, <u> and <s> by their letter; -1 for any other.
+int simpleKind(char letter) {
+  switch (letter) {
+    case 'b':
+      return 0;
+    case 'i':
+      return 1;
+    case 'u':
+      return 2;
+    case 's':
+      return 3;
+    default:
+      return -1;
+  }
+}
+
+void readFont(std::string_view text, FontTag* tag) {
+  tag->length = 0;
+  tag->attributes = tag->emptyAttributes = 0;
+  if (!holds(text, 0, "<font")) return;
+  std::size_t at = 5;
+  unsigned seen = 0;
+  for (;;) {
+    if (at < text.size() && text[at] == '>' && tag->attributes > 0) {
+      tag->length = at + 1;
+      return;
+    }
+    std::size_t value;
+    unsigned which;
+    if (holds(text, at, " face=\"")) {
+      which = 1, value = at + 7;
+    } else if (holds(text, at, " size=\"")) {
+      which = 2, value = at + 7;
+    } else if (holds(text, at, " color=\"")) {
+      which = 4, value = at + 8;
+    } else {
+      return;
+    }
+    if ((seen & which) != 0) return;
+    seen |= which;
+    std::size_t end = value;  // values are a few bytes long: no library call
+    while (end < text.size() && text[end] != '"') ++end;
+    if (end == text.size()) return;
+    if (end == value || (end == value + 1 && text[value] == '#')) {
+      ++tag->emptyAttributes;
+    } else {
+      tag->kept[tag->attributes - tag->emptyAttributes] = text.substr(at, end + 1 - at);
+    }
+    ++tag->attributes;
+    at = end + 1;
+  }
+}
+
+}  // namespace
+
+bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* counts) {
+  return CueTextMaker().append(out, markup, counts);
+}
+
+bool CueTextMaker::append(std::string* out, std::string_view markup, BalanceCounts* counts) {
+  counts_ = counts;
+  open_.clear();
+  firstPending_ = 0;
+  std::fill(std::begin(kindOpen_), std::end(kindOpen_), false);
+  fonts_ = 0;
+  blanks_.clear();
+  out_ = out;
+  rebuilt_.clear();
+  // Rebuilt tags are never longer than the markup: views into them hold.
+  if (rebuilt_.capacity() < markup.size()) rebuilt_.reserve(markup.size());
+  anyText_ = false;
+  lineBreaks_ = markup.find('\n') != std::string_view::npos;
+  if (holds(markup, 0, "<font")) {
+    markup.remove_prefix(openKnown(markup));
+    if (!open_.empty() && !lineBreaks_ && styledLine(markup)) return true;
+  }
+  while (!markup.empty()) {
+    const std::size_t tag = markup.find('<');
+    text(markup.substr(0, tag));
+    if (tag == std::string_view::npos) break;
+    markup.remove_prefix(tag);
+    const std::size_t length = readTag(markup);
+    if (length == 0) {
+      text(markup.substr(0, 1));  // a "<" that starts no tag is text
+      markup.remove_prefix(1);
+    } else {
+      markup.remove_prefix(length);
+    }
+  }
+  if (!anyText_) return false;
+  for (std::size_t i = open_.size(); i-- > 0;) {
+    if (open_[i].shown) {
+      close(open_[i]);
+      ++counts_->closedAtEnd;
+    }
+  }
+  if (!blanks_.empty()) putBlanks(true);
+  return true;
+}
+
+bool CueTextMaker::styledLine(std::string_view rest) {
+  // Most cues are one line in their style's <font>, in one more style or
+  // none: "TEXT</font>" or "<i>TEXT</i></font>", TEXT without tags and not
+  // starting or ending with a blank. Those are balanced as they are.
+  constexpr std::string_view kFontClosing = "</font>";
+  if (rest.size() <= kFontClosing.size() ||
+      !holds(rest, rest.size() - kFontClosing.size(), "</font>")) {
+    return false;
+  }
+  rest.remove_suffix(kFontClosing.size());
+  std::string_view inner;
+  if (rest.size() > 7 && rest[0] == '<' && rest[2] == '>' && simpleKind(rest[1]) >= 0 &&
+      holds(rest, rest.size() - 4, "</") && rest[rest.size() - 2] == rest[1] &&
+      rest.back() == '>') {
+    inner = rest.substr(0, 3);
+    rest = rest.substr(3, rest.size() - 7);
+  }
+  if (rest.empty() || isBlank(rest.front()) || isBlank(rest.back()) ||
+      rest.find('<') != std::string_view::npos) {
+    return false;
+  }
+  // Written in one piece: this is the path of most cues.
+  const std::string_view opening = open_.back().opening;
+  const std::size_t closings =
+      (inner.empty() ? 0 : 4) + (opening.empty() ? 0 : kFontClosing.size());
+  const std::size_t at = out_->size();
+  out_->resize(at + opening.size() + inner.size() + rest.size() + closings);
+  char* p = &(*out_)[at];
+  const auto copy = [&p](std::string_view bytes) {
+    if (bytes.empty()) return;
+    std::memcpy(p, bytes.data(), bytes.size());
+    p += bytes.size();
+  };
+  copy(opening);
+  copy(inner);
+  copy(rest);
+  if (!inner.empty()) {
+    const char closing[] = {'<', '/', inner[1], '>'};
+    copy(std::string_view(closing, sizeof closing));
+  }
+  if (!opening.empty()) copy(kFontClosing);
+  return true;
+}
+
+std::size_t CueTextMaker::openKnown(std::string_view markup) {
+  // A known tag holds one ">", its last byte: the same bytes at the start of
+  // the markup are the same tag.
+  for (const Known& known : known_) {
+    // Tags of one form share their first bytes: their last ones tell them
+    // apart sooner.
+    const std::size_t size = known.tag.size();
+    if (markup.size() < size || markup[size - 1] != '>' ||
+        markup[size - 2] != known.tag[size - 2] ||
+        std::memcmp(known.tag.data(), markup.data(), size - 2) != 0) {
+      continue;
+    }
+    counts_->emptyAttributes += static_cast<std::uint64_t>(known.emptyAttributes);
+    if (known.opening.empty()) ++counts_->emptyFonts;
+    open_.push_back(Element{Kind::Font, known.opening, false});
+    ++fonts_;
+    return size;
+  }
+  const std::size_t length = readTag(markup);
+  const std::string_view tag = markup.substr(0, length);
+  if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
+  if (known_.size() == kKnown) known_.erase(known_.begin());
+  known_.push_back(
+      Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes});
+  open_.back().opening = known_.back().opening;
+  return length;
+}
+
+std::size_t CueTextMaker::readTag(std::string_view text) {
+  // Told apart by position: <b>, <i>, <u>, <s>, their closing tags, </font>
+  // and <font ...>.
+  if (text.size() < 3) return 0;
+  if (text[1] == '/') {
+    if (text.size() >= 4 && text[3] == '>' && simpleKind(text[2]) >= 0) {
+      closeKind(static_cast<Kind>(simpleKind(text[2])));
+      return 4;
+    }
+    if (!holds(text, 0, "</font>")) return 0;
+    closeKind(Kind::Font);
+    return 7;
+  }
+  if (text[2] == '>' && simpleKind(text[1]) >= 0) {
+    const int kind = simpleKind(text[1]);
+    if (kindOpen_[kind]) {
+      ++counts_->repeatedOpenings;
+    } else {
+      kindOpen_[kind] = true;
+      open_.push_back(Element{static_cast<Kind>(kind), text.substr(0, 3), false});
+    }
+    return 3;
+  }
+  if (text[1] != 'f') return 0;
+  readFont(text, &font_);
+  const FontTag& font = font_;
+  if (font.length == 0) return 0;
+  std::string_view opening = text.substr(0, font.length);
+  counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
+  if (font.emptyAttributes == font.attributes) {
+    ++counts_->emptyFonts;
+    opening = {};
+  } else if (font.emptyAttributes > 0) {
+    const std::size_t start = rebuilt_.size();
+    rebuilt_ += "<font";
+    for (int i = 0; i < font.attributes - font.emptyAttributes; ++i) rebuilt_ += font.kept[i];
+    rebuilt_ += '>';
+    opening = std::string_view(rebuilt_).substr(start);
+  }
+  open_.push_back(Element{Kind::Font, opening, false});
+  ++fonts_;
+  return font.length;
+}
+
+void CueTextMaker::closeKind(Kind kind) {
+  if (kind == Kind::Font ? fonts_ == 0 : !kindOpen_[static_cast<int>(kind)]) {
+    ++counts_->strayClosings;
+    return;
+  }
+  std::size_t i = open_.size();
+  while (open_[i - 1].kind != kind) --i;
+  // Those opened later close first, and open again at the next text.
+  for (std::size_t above = open_.size(); above-- > i;) {
+    if (open_[above].shown) {
+      close(open_[above]);
+      ++counts_->reopened;
+    }
+  }
+  if (open_[i - 1].shown) close(open_[i - 1]);
+  if (i == open_.size()) {
+    open_.pop_back();
+  } else {
+    open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(i - 1));
+  }
+  firstPending_ = std::min(firstPending_, i - 1);
+  if (kind == Kind::Font) {
+    --fonts_;
+  } else {
+    kindOpen_[static_cast<int>(kind)] = false;
+  }
+}
+
+void CueTextMaker::close(Element& element) {
+  put(kClosings[static_cast<int>(element.kind)]);
+  element.shown = false;
+}
+
+// Text between tags. Blanks wait until text that is not blank follows, so
+// that tags stay next to what they mark and blank lines can be dropped.
+void CueTextMaker::text(std::string_view run) {
+  if (!lineBreaks_) return textOnLine(run);
+  for (;;) {
+    const std::size_t lineBreak = run.find('\n');
+    textOnLine(run.substr(0, lineBreak));
+    if (lineBreak == std::string_view::npos) return;
+    blanks_ += '\n';
+    run.remove_prefix(lineBreak + 1);
+  }
+}
+
+void CueTextMaker::textOnLine(std::string_view run) {
+  std::size_t first = 0;
+  while (first < run.size() && isBlank(run[first])) ++first;
+  if (first == run.size()) {
+    blanks_.append(run);
+    return;
+  }
+  std::size_t last = run.size();
+  while (isBlank(run[last - 1])) --last;
+  if (first > 0) blanks_.append(run.substr(0, first));
+  if (!blanks_.empty()) putBlanks(false);
+  for (; firstPending_ < open_.size(); ++firstPending_) {
+    Element& element = open_[firstPending_];
+    if (element.shown || element.opening.empty()) continue;
+    put(element.opening);
+    element.shown = true;
+  }
+  put(run.substr(first, last - first));
+  if (last < run.size()) blanks_.append(run.substr(last));
+  anyText_ = true;
+}
+
+void CueTextMaker::putBlanks(bool atEnd) {
+  const std::string_view blanks = blanks_;
+  const std::size_t firstBreak = blanks.find('\n');
+  if (firstBreak == std::string_view::npos) {
+    put(blanks);
+  } else {
+    // What ends the line written so far, one line break, and what begins
+    // the next line; the lines between hold nothing. Before the first text
+    // there is no line to end.
+    if (anyText_) put(blanks.substr(0, firstBreak));
+    if (anyText_ && !atEnd) put("\n");
+    if (!atEnd) put(blanks.substr(blanks.rfind('\n') + 1));
+  }
+  blanks_.clear();
+}
+
+void CueTextMaker::put(std::string_view bytes) { out_->append(bytes); }
+
+}  // namespace cli

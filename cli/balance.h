@@ -1,0 +1,108 @@
+// Cue text for readers that expect balanced tags and no blank lines (SubRip,
+// WebVTT), made from the module's markup: the markup leaves tags open by
+// design, may hold attributes with empty values, and may hold blank lines,
+// which end a cue in those forms.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+// A "<font" tag of the module's form: a face, a size and a color
+// attribute, each at most once, each value in quotes.
+struct FontTag {
+  std::size_t length = 0;  // 0: not such a tag
+  int attributes = 0;
+  int emptyAttributes = 0;
+  std::string_view kept[3];  // those with a value, with their leading space
+};
+
+// What balancing changed, added up over cues.
+struct BalanceCounts {
+  std::uint64_t closedAtEnd = 0;       // tags left open, closed at the end of the cue
+  std::uint64_t strayClosings = 0;     // closing tags with nothing of their kind open: dropped
+  std::uint64_t repeatedOpenings = 0;  // <b>, <i>, <u> or <s> while one is open: dropped
+  std::uint64_t reopened = 0;          // tags closed for a crossing closing tag, opened again
+  std::uint64_t emptyAttributes = 0;   // face="", size="" and color="#": dropped
+  std::uint64_t emptyFonts = 0;  // <font> left without attributes: dropped with its closing tag
+};
+
+// Appends the cue text of `markup`. Tags are only the forms the module
+// writes: <b> <i> <u> <s>, their closing tags, <font> with face, size and
+// color attributes (each at most once), and </font>; anything else is text
+// and stays as it is.
+//  - A closing tag closes the last open tag of its kind; the tags opened
+//    after that one are closed before it and opened again after it.
+//  - A closing tag with nothing of its kind open is dropped.
+//  - <b>, <i>, <u> or <s> while one of its kind is open is dropped: it
+//    changes nothing, and the closing tag after it ends the style, as the
+//    override code it came from did. (It also keeps the work linear: else
+//    each of many nested <b> could close and reopen every <font> after it.)
+//  - An attribute with an empty value is dropped; a <font> left with none
+//    is dropped, and the closing tag that belongs to it too.
+//  - Tags left open are closed at the end, the last opened first.
+//  - Tags stand next to the text they mark: an opening tag is written just
+//    before the next text that is not blank (space, tab, line break), a
+//    closing one just after the last; tags around no such text are dropped.
+//  - Lines that would hold nothing but spaces and tabs are dropped.
+// Answers whether there was text other than blanks; when there was not,
+// nothing is appended.
+bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* counts);
+
+// The same, keeping its working memory from one cue to the next: what a
+// writer of many cues uses.
+class CueTextMaker {
+ public:
+  bool append(std::string* out, std::string_view markup, BalanceCounts* counts);
+
+ private:
+  enum class Kind { Bold, Italic, Underline, Strike, Font };
+  struct Element {
+    Kind kind;
+    // Static text, the markup's own bytes, or rebuilt_'s; empty for a
+    // <font> left without attributes, which is never written.
+    std::string_view opening;
+    bool shown;  // its opening tag is written and not closed since
+  };
+
+  // The <font> tag that begins `markup` when it has been read before: the
+  // style's opening, which begins cue after cue. Answers its length; 0 when
+  // there is none (then nothing was done).
+  std::size_t openKnown(std::string_view markup);
+  // The rest of a one-line cue after its <font> (the one element open) when
+  // it needs no change: then it is written and the answer is true.
+  bool styledLine(std::string_view rest);
+  std::size_t readTag(std::string_view text);
+  void closeKind(Kind kind);
+  void close(Element& element);
+  void text(std::string_view run);
+  void textOnLine(std::string_view run);  // a run without line breaks
+  // The blanks waiting before text that is not blank, less the blank lines.
+  void putBlanks(bool atEnd);
+  void put(std::string_view bytes);
+
+  // Nothing is appended before the first text that is not blank.
+  std::string* out_ = nullptr;
+  BalanceCounts* counts_ = nullptr;
+  std::vector<Element> open_;
+  std::size_t firstPending_ = 0;  // below it every element is shown, or never is
+  bool kindOpen_[4] = {};         // b, i, u, s: in open_
+  std::size_t fonts_ = 0;         // <font> elements in open_
+  std::string blanks_;            // blanks not yet written
+  FontTag font_;                  // the last <font> tag read
+  struct Known {
+    std::string tag;      // as the markup has it
+    std::string opening;  // what it becomes; empty when it is dropped
+    int emptyAttributes;
+  };
+  static constexpr std::size_t kKnown = 8;
+  std::vector<Known> known_;  // the last openings read at the start of a cue
+  std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
+  bool anyText_ = false;
+  bool lineBreaks_ = false;  // the markup has line breaks
+};
+
+}  // namespace cli

@@ -1,0 +1,70 @@
+// Which character set a script is written in. A byte-order mark decides
+// first, then the zero bytes of UTF-16 without one, then whether the bytes
+// are valid UTF-8; anything else goes to the detector subtitle players use.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cli {
+
+struct Encoding {
+  std::string name = "UTF-8";  // as iconv knows it
+  std::string how;             // why: "byte-order mark", "detected", ...
+  std::size_t mark = 0;        // bytes of byte-order mark before the text
+};
+
+// "UTF-8" however it is spelt ("utf8", "Utf_8", ...).
+bool isUtf8Name(std::string_view name);
+
+// True when iconv converts from `name` to UTF-8.
+bool canConvertFrom(const std::string& name);
+
+// A byte-order mark at the start of `head`: UTF-8, UTF-16 or UTF-32, either
+// byte order.
+std::optional<Encoding> encodingFromMark(std::string_view head);
+
+// UTF-16 without a mark: a script is mostly ASCII, so in its first bytes
+// nearly every other byte is zero, and the others nearly never are.
+std::optional<Encoding> encodingFromZeros(std::string_view head);
+
+// Whether an input is valid UTF-8, fed to it in pieces that may cut a
+// sequence anywhere.
+class Utf8Check {
+ public:
+  // False from the first malformed sequence on.
+  bool feed(std::string_view piece);
+  // The answer once the input has ended: false also when it ended inside a
+  // sequence.
+  bool valid() const { return valid_ && pending_.empty(); }
+  // True once a malformed sequence has been fed.
+  bool malformed() const { return !valid_; }
+
+ private:
+  bool valid_ = true;
+  std::string pending_;  // a sequence cut by the end of the last piece
+};
+
+// The set to read a detected one as: the Windows superset where scripts use
+// one (CP932 for SHIFT_JIS, ...), else the same.
+std::string inUse(const std::string& detected);
+
+// The character set of bytes that are not UTF-8, fed to it in pieces.
+class CharsetDetector {
+ public:
+  CharsetDetector();
+  ~CharsetDetector();
+  CharsetDetector(const CharsetDetector&) = delete;
+  CharsetDetector& operator=(const CharsetDetector&) = delete;
+
+  void feed(std::string_view piece);
+  // An iconv name; empty when nothing was recognised.
+  std::string finish();
+
+ private:
+  void* detector_;
+};
+
+}  // namespace cli

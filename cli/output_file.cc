@@ -1,0 +1,182 @@
+#include "cli/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+namespace cli {
+namespace {
+
+// The temporary file a signal removes. Prepared before it is armed, so the
+// handler only calls what is safe in one.
+char gTemporary[PATH_MAX];
+volatile std::sig_atomic_t gArmed = 0;
+
+void removeTemporaryAndDie(int signal) {
+  if (gArmed != 0) ::unlink(gTemporary);
+  // The disposition is the default again (SA_RESETHAND): the signal, raised
+  // once this handler returns, ends the process as it would have.
+  ::raise(signal);
+}
+
+void armSignals() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    // A signal the caller ignores (nohup) stays ignored.
+    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = removeTemporaryAndDie;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+std::string cannotWrite(const std::string& name, int error) {
+  return "cannot write " + name + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+bool isSameFile(int fd, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::open(const std::string& path, std::string* error) {
+  if (path.empty() || path == "-") {
+    stream_ = stdout;
+    return true;
+  }
+  name_ = path;
+  destination_ = path;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      *error = cannotWrite(name_, EISDIR);
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      // A device or a pipe has no place for a temporary file beside it.
+      destination_.clear();
+      stream_ = std::fopen(path.c_str(), "wb");
+      if (stream_ == nullptr) *error = cannotWrite(name_, errno);
+      return stream_ != nullptr;
+    }
+    // The file is replaced, not written to; still, one the user may not
+    // write stays as it is.
+    if (::access(path.c_str(), W_OK) != 0) {
+      *error = cannotWrite(name_, errno);
+      return false;
+    }
+    replaces_ = true;
+    mode_ = info.st_mode & 07777;
+    owner_ = info.st_uid;
+    group_ = info.st_gid;
+    // A symbolic link keeps pointing at the file it names.
+    if (char* target = ::realpath(path.c_str(), nullptr)) {
+      destination_ = target;
+      std::free(target);
+    }
+  } else if (errno == ENOENT) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode_ = 0666 & ~mask;
+  } else {
+    *error = cannotWrite(name_, errno);
+    return false;
+  }
+
+  const std::size_t slash = destination_.rfind('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  temporary_ = destination_.substr(0, base) + "." + destination_.substr(base) + ".XXXXXX";
+  if (temporary_.size() >= sizeof gTemporary) {
+    *error = cannotWrite(name_, ENAMETOOLONG);
+    return false;
+  }
+  gArmed = 0;
+  std::memcpy(gTemporary, temporary_.c_str(), temporary_.size() + 1);
+  armSignals();
+  // The name is complete in gTemporary before the file exists.
+  const int fd = ::mkostemp(gTemporary, O_CLOEXEC);
+  if (fd < 0) {
+    *error = cannotWrite(name_, errno);
+    temporary_.clear();
+    return false;
+  }
+  gArmed = 1;
+  temporary_ = gTemporary;
+  stream_ = ::fdopen(fd, "wb");
+  if (stream_ == nullptr) {
+    *error = cannotWrite(name_, errno);
+    ::close(fd);
+    discard();
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::commit(int writeError, std::string* error) {
+  if (stream_ == nullptr) return false;
+  int failure = writeError;
+  if (std::fflush(stream_) != 0 && failure == 0) failure = errno;
+  if (std::ferror(stream_) && failure == 0) failure = EIO;
+  if (stream_ == stdout) {
+    stream_ = nullptr;
+    if (failure != 0) *error = cannotWrite(name_, failure);
+    return failure == 0;
+  }
+  if (failure == 0 && !temporary_.empty()) {
+    const int fd = ::fileno(stream_);
+    // Best effort: only a privileged run can give the file to another
+    // owner; it stays the runner's otherwise. Before fchmod, which a change
+    // of owner would undo in part.
+    if (replaces_ && (owner_ != ::geteuid() || group_ != ::getegid()) &&
+        ::fchown(fd, owner_, group_) != 0) {
+      errno = 0;
+    }
+    if (::fchmod(fd, mode_) != 0) failure = errno;
+    // The old contents are at stake only when a file is replaced: the new
+    // ones must be on disk before the name moves to them.
+    if (failure == 0 && replaces_ && ::fsync(fd) != 0) failure = errno;
+  }
+  if (std::fclose(stream_) != 0 && failure == 0) failure = errno;
+  stream_ = nullptr;
+  if (failure == 0 && !temporary_.empty() &&
+      ::rename(temporary_.c_str(), destination_.c_str()) != 0) {
+    failure = errno;
+  }
+  if (failure != 0) {
+    *error = cannotWrite(name_, failure);
+    discard();
+    return false;
+  }
+  gArmed = 0;
+  temporary_.clear();
+  return true;
+}
+
+bool OutputFile::discard() {
+  if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
+  stream_ = nullptr;
+  if (temporary_.empty()) return false;
+  ::unlink(temporary_.c_str());
+  gArmed = 0;
+  temporary_.clear();
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,59 @@
+// Where a run's output goes without putting the user's files at risk:
+// standard output, or a file written under a temporary name beside its
+// destination and renamed into place only once the run has succeeded, so
+// that a failed or interrupted run leaves the destination as it was.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <string>
+
+namespace cli {
+
+// True when `path` names the file open as `fd` (the same device and inode,
+// whatever the path: hard and symbolic links included).
+bool isSameFile(int fd, const std::string& path);
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  // Discards what was not committed.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // "" or "-": standard output. A path to a device, a pipe or a socket is
+  // written directly; any other path gets a temporary file beside it (beside
+  // its target for a symbolic link). False with *error when it cannot be
+  // created. One temporary file at a time in the process: SIGINT, SIGTERM
+  // and SIGHUP remove it before the process dies of them.
+  bool open(const std::string& path, std::string* error);
+  // Valid from open() until commit() or discard().
+  std::FILE* stream() const { return stream_; }
+  // What messages call it.
+  const std::string& name() const { return name_; }
+
+  // Hands everything over: standard output and devices are flushed; a
+  // temporary file gets the destination's mode (a new one's: 0666 less the
+  // umask), is synced to disk when it replaces an existing file, closed and
+  // renamed over the destination. `writeError` is the errno of a write that
+  // failed before, 0 for none. False with *error when anything failed; the
+  // destination is then as it was.
+  bool commit(int writeError, std::string* error);
+  // Removes the temporary file: the destination is left as it was. Answers
+  // whether there was one (a file destination that was not touched).
+  bool discard();
+
+ private:
+  std::FILE* stream_ = nullptr;
+  std::string name_ = "standard output";
+  std::string destination_;  // where the temporary file goes; "" when there is none
+  std::string temporary_;
+  bool replaces_ = false;  // the destination exists
+  mode_t mode_ = 0;        // the destination's permissions
+  uid_t owner_ = 0;
+  gid_t group_ = 0;
+};
+
+}  // namespace cli

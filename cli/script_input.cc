@@ -1,0 +1,211 @@
+#include "cli/script_input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "cli/utf8.h"
+
+namespace cli {
+namespace {
+
+constexpr std::size_t kPiece = 64 * 1024;
+
+}  // namespace
+
+// The bytes read ahead, less the byte-order mark, then the rest of the
+// descriptor.
+class ScriptInput::ReadAhead final : public hostkit::ByteSource {
+ public:
+  ReadAhead(std::unique_ptr<char[]> bytes, std::size_t size, std::size_t skip, int fd)
+      : bytes_(std::move(bytes)), size_(size), at_(std::min(skip, size)), rest_(fd) {}
+
+  std::ptrdiff_t read(char* into, std::size_t room, std::string* error) override {
+    if (at_ == size_) return rest_.read(into, room, error);
+    const std::size_t n = std::min(room, size_ - at_);
+    std::memcpy(into, bytes_.get() + at_, n);
+    at_ += n;
+    if (at_ == size_) bytes_.reset();
+    return static_cast<std::ptrdiff_t>(n);
+  }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_;
+  std::size_t at_;
+  hostkit::FdSource rest_;
+};
+
+ScriptInput::ScriptInput() = default;
+
+ScriptInput::~ScriptInput() {
+  if (fd_ > STDIN_FILENO) ::close(fd_);
+}
+
+bool ScriptInput::open(const std::optional<std::string>& name, std::string_view bundled,
+                       std::string* error) {
+  bundled_ = bundled;
+  if (!name) return true;
+  if (*name == "-") {
+    fd_ = STDIN_FILENO;
+    name_ = "standard input";
+    return true;
+  }
+  name_ = *name;
+  fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    *error = "cannot open " + name_ + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool ScriptInput::start(const std::string& encoding, std::string* error) {
+  if (fd_ < 0) {
+    encoding_ = Encoding{"UTF-8", "bundled", 0};
+    reader_.emplace(bundled_);
+  } else {
+    // Not cleared first: only what is read is looked at.
+    std::unique_ptr<char[]> bytes(new char[kReadAhead]);
+    std::size_t size = 0;
+    hostkit::FdSource source(fd_);
+    std::string readError;
+    for (std::ptrdiff_t n = 1; n > 0 && size < kReadAhead; size += static_cast<std::size_t>(n)) {
+      n = source.read(bytes.get() + size, kReadAhead - size, &readError);
+      if (n < 0) {
+        *error = name_ + ": cannot read: " + readError;
+        return false;
+      }
+    }
+    const std::string_view ahead(bytes.get(), size);
+    const bool whole = size < kReadAhead;
+    bool asIs = false;
+    if (encoding != "auto") {
+      encoding_ = Encoding{encoding, "given", 0};
+    } else if (!decide(ahead, whole, &asIs, error)) {
+      return false;
+    }
+    ahead_ = std::make_unique<ReadAhead>(std::move(bytes), size, encoding_.mark, fd_);
+    if (asIs) {
+      reader_.emplace(*ahead_);
+    } else {
+      decoding_ = std::make_unique<DecodingSource>(*ahead_, encoding_.name, encoding_.mark);
+      reader_.emplace(*decoding_);
+    }
+  }
+  std::string headerError;
+  if (!hostkit::readHeader(*reader_, &header_, &headerError)) {
+    *error = name_ + ": " + headerError;
+    return false;
+  }
+  return true;
+}
+
+template <typename Feed>
+bool ScriptInput::readRest(Feed feed, std::uint64_t resume, std::string* error) {
+  std::vector<char> piece(kPiece);
+  hostkit::FdSource source(fd_);
+  std::string readError;
+  for (;;) {
+    const std::ptrdiff_t n = source.read(piece.data(), piece.size(), &readError);
+    if (n < 0) {
+      *error = name_ + ": cannot read: " + readError;
+      return false;
+    }
+    if (n == 0) break;
+    feed(std::string_view(piece.data(), static_cast<std::size_t>(n)));
+  }
+  if (::lseek(fd_, static_cast<off_t>(resume), SEEK_SET) < 0) {
+    *error = name_ + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::string* error) {
+  const std::optional<Encoding> mark = encodingFromMark(ahead);
+  if (mark && !isUtf8Name(mark->name)) {
+    encoding_ = *mark;
+    worthTelling_ = true;
+    return true;
+  }
+  if (!mark) {
+    if (const std::optional<Encoding> zeros = encodingFromZeros(ahead)) {
+      encoding_ = *zeros;
+      worthTelling_ = true;
+      return true;
+    }
+  }
+  Utf8Check check;
+  check.feed(ahead);
+  // Valid multi-byte sequences in the first MiB are UTF-8 beyond doubt: the
+  // bytes above 0x7F of other encodings almost never form them. The rest is
+  // then checked as it is read. Plain ASCII says nothing: a regular file is
+  // read to its end first (and back), anything else cannot be.
+  struct stat info {};
+  const bool readOn = !whole && !check.malformed() && isAscii(ahead) && ::fstat(fd_, &info) == 0 &&
+                      S_ISREG(info.st_mode);
+  if (readOn &&
+      !readRest([&check](std::string_view piece) { check.feed(piece); }, ahead.size(), error)) {
+    return false;
+  }
+  // The read-ahead may end inside a sequence; the input may not.
+  if (whole || readOn ? check.valid() : !check.malformed()) {
+    encoding_ = mark ? *mark : Encoding{"UTF-8", "valid UTF-8", 0};
+    *asIs = whole || readOn;
+    return true;
+  }
+  if (mark) {
+    encoding_ = *mark;  // the mark says UTF-8: malformed bytes are replaced
+    return true;
+  }
+  CharsetDetector detector;
+  detector.feed(ahead);
+  const bool rereadable = !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  if (rereadable && !readRest([&detector](std::string_view piece) { detector.feed(piece); },
+                              ahead.size(), error)) {
+    return false;
+  }
+  const std::string detected = detector.finish();
+  const std::string used = inUse(detected);
+  worthTelling_ = true;
+  if (detected.empty() || !canConvertFrom(used)) {
+    encoding_ = Encoding{"UTF-8", "not valid UTF-8, and no other encoding recognised", 0};
+  } else {
+    encoding_ = Encoding{used, used == detected ? "detected" : "detected as " + detected, 0};
+  }
+  return true;
+}
+
+std::uint64_t ScriptInput::firstReplacedLine() const {
+  if (decoding_ == nullptr || decoding_->replaced() == 0) return 0;
+  if (decoding_->firstLine() != 0) return decoding_->firstLine();
+  // UTF-8 passed straight through up to it: the file's own line ends count.
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  std::vector<char> piece(kPiece);
+  LineEnds ends;
+  for (std::uint64_t at = 0; at < decoding_->firstOffset();) {
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(piece.size(), decoding_->firstOffset() - at));
+    const ssize_t n = ::pread(fd_, piece.data(), want, static_cast<off_t>(at));
+    if (n <= 0) return 0;
+    ends.count(std::string_view(piece.data(), static_cast<std::size_t>(n)));
+    at += static_cast<std::uint64_t>(n);
+  }
+  return ends.lines + 1;
+}
+
+std::string ScriptInput::notice() const {
+  if (!worthTelling_) return std::string();
+  return name_ + ": read as " + encoding_.name + " (" + encoding_.how +
+         "); give --encoding NAME to read it otherwise";
+}
+
+}  // namespace cli

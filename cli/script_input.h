@@ -1,0 +1,75 @@
+// The script subrite-host converts: a file, standard input or the bundled
+// sample, its character set decided, read line by line as UTF-8. Only a
+// read-ahead of its first MiB and the reader's window are held.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/decoding_source.h"
+#include "cli/encoding.h"
+#include "hostkit/script_source.h"
+
+namespace cli {
+
+// How much of an input that cannot be read twice (standard input, a pipe)
+// decides its character set.
+inline constexpr std::size_t kReadAhead = 1u << 20;
+
+class ScriptInput {
+ public:
+  ScriptInput();
+  ~ScriptInput();
+  ScriptInput(const ScriptInput&) = delete;
+  ScriptInput& operator=(const ScriptInput&) = delete;
+
+  // Opens the file named, or standard input for "-", or, without a name,
+  // takes `bundled` (which must outlive this). False with *error.
+  bool open(const std::optional<std::string>& name, std::string_view bundled, std::string* error);
+  // The open descriptor; -1 for the bundled script.
+  int fd() const { return fd_; }
+  const std::string& name() const { return name_; }
+
+  // Decides the character set, from `encoding` when it is not "auto" (then
+  // one that canConvertFrom accepts), and reads the header. A regular file
+  // is looked at whole, anything else by its first kReadAhead bytes. False
+  // with *error on a read error or for what is not a script.
+  bool start(const std::string& encoding, std::string* error);
+  const Encoding& encoding() const { return encoding_; }
+  // The line that tells the user a script was not read as plain UTF-8 and
+  // how to choose otherwise; empty when there is nothing to tell.
+  std::string notice() const;
+  // The converter, when the bytes are not read as they are.
+  const DecodingSource* decoding() const { return decoding_.get(); }
+  // The line of the first sequence replaced, from 1; 0 when none was, or
+  // when it cannot be told (standard input, past valid UTF-8).
+  std::uint64_t firstReplacedLine() const;
+
+  hostkit::ScriptHeader& header() { return header_; }
+  hostkit::LineReader& reader() { return *reader_; }
+
+ private:
+  class ReadAhead;
+  // Reads the descriptor from where it stands to its end, in pieces, then
+  // goes back to `resume`.
+  template <typename Feed>
+  bool readRest(Feed feed, std::uint64_t resume, std::string* error);
+  // Sets encoding_ from the bytes; *asIs when they need no converting (all
+  // of them were seen to be valid UTF-8). False with *error on a read error.
+  bool decide(std::string_view ahead, bool whole, bool* asIs, std::string* error);
+
+  int fd_ = -1;
+  std::string name_ = "the bundled sample";
+  std::string_view bundled_;
+  Encoding encoding_;
+  bool worthTelling_ = false;  // not read as the UTF-8 it was seen or said to be
+  std::unique_ptr<ReadAhead> ahead_;
+  std::unique_ptr<DecodingSource> decoding_;
+  std::optional<hostkit::LineReader> reader_;
+  hostkit::ScriptHeader header_;
+};
+
+}  // namespace cli

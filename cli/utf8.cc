@@ -1,0 +1,83 @@
+#include "cli/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace cli {
+
+int utf8Sequence(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  int length;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return -1;
+  }
+  for (int i = 1; i < length; ++i) {
+    if (static_cast<std::size_t>(i) >= bytes.size()) return 0;
+    const unsigned char c = byte(static_cast<std::size_t>(i));
+    if (c < low || c > high) return -i;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return length;
+}
+
+namespace {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+std::uint64_t word(const char* p) {
+  std::uint64_t bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  return bytes;
+}
+
+// The first byte from `p` that is not ASCII, or one of the last 7 before
+// `end`: whole words are looked at, 32 bytes at a time while they are ASCII.
+const char* skipAscii(const char* p, const char* end) {
+  while (end - p >= 32 &&
+         ((word(p) | word(p + 8) | word(p + 16) | word(p + 24)) & kHighBits) == 0) {
+    p += 32;
+  }
+  while (end - p >= 8 && (word(p) & kHighBits) == 0) p += 8;
+  return p;
+}
+
+}  // namespace
+
+bool isAscii(std::string_view bytes) {
+  const char* const end = bytes.data() + bytes.size();
+  for (const char* p = skipAscii(bytes.data(), end); p != end; ++p) {
+    if (static_cast<unsigned char>(*p) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::size_t validUtf8Prefix(std::string_view bytes) {
+  const char* const begin = bytes.data();
+  const char* const end = begin + bytes.size();
+  const char* p = begin;
+  for (;;) {
+    p = skipAscii(p, end);
+    while (p != end && static_cast<unsigned char>(*p) < 0x80) ++p;
+    if (p == end) return bytes.size();
+    const int length = utf8Sequence(std::string_view(p, static_cast<std::size_t>(end - p)));
+    if (length <= 0) return static_cast<std::size_t>(p - begin);
+    p += length;
+  }
+}
+
+}  // namespace cli

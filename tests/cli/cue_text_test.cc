@@ -1,0 +1,166 @@
+// Cue text from the module's markup: balanced tags, no empty attributes, no
+// blank lines. Every row's result is also held to the SubRip checker's own
+// reading of balanced tags.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "cli/balance.h"
+#include "tests/cli/srt_check.h"
+
+namespace {
+
+const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
+
+struct CueTextRow {
+  const char* what;
+  std::string markup;
+  std::string text;  // "" when the cue has no text
+  cli::BalanceCounts counts;
+};
+
+void PrintTo(const CueTextRow& row, std::ostream* out) { *out << row.what; }
+
+class CliCueTextTest : public ::testing::TestWithParam<CueTextRow> {};
+
+cli::BalanceCounts counted(std::uint64_t closedAtEnd, std::uint64_t strayClosings,
+                           std::uint64_t repeatedOpenings, std::uint64_t reopened,
+                           std::uint64_t emptyAttributes, std::uint64_t emptyFonts) {
+  return cli::BalanceCounts{closedAtEnd, strayClosings,   repeatedOpenings,
+                            reopened,    emptyAttributes, emptyFonts};
+}
+
+TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
+  const CueTextRow& row = GetParam();
+  // Appended after what is there; a reused maker gives the same.
+  std::string out = "head|";
+  cli::BalanceCounts counts;
+  const bool hasText = cli::appendCueText(&out, row.markup, &counts);
+  EXPECT_EQ(hasText, !row.text.empty());
+  EXPECT_EQ(out, "head|" + row.text);
+  EXPECT_EQ(cli_test::tagProblem(out), "") << out;
+  EXPECT_EQ(counts.closedAtEnd, row.counts.closedAtEnd);
+  EXPECT_EQ(counts.strayClosings, row.counts.strayClosings);
+  EXPECT_EQ(counts.repeatedOpenings, row.counts.repeatedOpenings);
+  EXPECT_EQ(counts.reopened, row.counts.reopened);
+  EXPECT_EQ(counts.emptyAttributes, row.counts.emptyAttributes);
+  EXPECT_EQ(counts.emptyFonts, row.counts.emptyFonts);
+
+  cli::CueTextMaker maker;
+  for (int round = 0; round < 2; ++round) {
+    std::string again;
+    cli::BalanceCounts ignored;
+    EXPECT_EQ(maker.append(&again, row.markup, &ignored), hasText);
+    EXPECT_EQ(again, row.text) << "round " << round;
+  }
+}
+
+const std::string kStyle = "<font face=\"Arial\" size=\"-1\" color=\"#FFFFFF\">";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliCueTextTest,
+    ::testing::Values(
+        // Nothing to change.
+        CueTextRow{"plain text", "one", "one", {}},
+        CueTextRow{"balanced already",
+                   kStyle + "<b>a</b> <i>b</i></font>",
+                   kStyle + "<b>a</b> <i>b</i></font>",
+                   {}},
+        CueTextRow{"lines", "a\nb", "a\nb", {}},
+        // Left open: closed at the end, the last opened first.
+        CueTextRow{"an open style", kStyle + "<b>Bold", kStyle + "<b>Bold</b></font>",
+                   counted(2, 0, 0, 0, 0, 0)},
+        CueTextRow{"open override colours", "a <font color=\"#FF0000\">b <font color=\"#00FF00\">c",
+                   "a <font color=\"#FF0000\">b <font color=\"#00FF00\">c</font></font>",
+                   counted(2, 0, 0, 0, 0, 0)},
+        // Stray closings.
+        CueTextRow{"a lone closing tag", "</b>x", "x", counted(0, 1, 0, 0, 0, 0)},
+        CueTextRow{"a closing font with none open", "x</font>", "x", counted(0, 1, 0, 0, 0, 0)},
+        // Crossing: the later tag closes first and opens again.
+        CueTextRow{"crossed", "<b>a<i>b</b>c</i>", "<b>a<i>b</i></b><i>c</i>",
+                   counted(0, 0, 0, 1, 0, 0)},
+        CueTextRow{"a style closing that crosses an override",
+                   "<font size=\"+2\"><b>big <font color=\"#FF0000\">red</b></font>",
+                   "<font size=\"+2\"><b>big <font color=\"#FF0000\">red</font></b></font>",
+                   counted(1, 0, 0, 1, 0, 0)},
+        CueTextRow{"crossed with no text after", "<b>a<i>b</b></i>", "<b>a<i>b</i></b>",
+                   counted(0, 0, 0, 1, 0, 0)},
+        // The same style twice is one, and one closing ends it.
+        CueTextRow{"repeated opening", "<b>a<b>b</b>c</b>", "<b>ab</b>c",
+                   counted(0, 1, 1, 0, 0, 0)},
+        // Empty attribute values.
+        CueTextRow{"an eight-digit colour", "<font face=\"Arial\" size=\"+4\" color=\"#\">x</font>",
+                   "<font face=\"Arial\" size=\"+4\">x</font>", counted(0, 0, 0, 0, 1, 0)},
+        CueTextRow{"an empty size", "<font size=\"\">x</font>y", "xy", counted(0, 0, 0, 0, 1, 1)},
+        CueTextRow{"a font left without attributes drops its own closing tag",
+                   "<font color=\"#00FF00\">a<font color=\"#\">b</font>c</font>",
+                   "<font color=\"#00FF00\">abc</font>", counted(0, 0, 0, 0, 1, 1)},
+        CueTextRow{"an empty face", "<font face=\"\" size=\"+1\">x", "<font size=\"+1\">x</font>",
+                   counted(1, 0, 0, 0, 1, 0)},
+        // Tags stay next to their text.
+        CueTextRow{"blanks move out of tags", "a<i> b </i>c", "a <i>b</i> c", {}},
+        CueTextRow{"a tag around nothing", "a<i></i>b<u> </u>", "ab ", {}},
+        CueTextRow{
+            "a closing tag on a line of its own", "<i>line one\n</i>", "<i>line one</i>", {}},
+        CueTextRow{"an opening tag at a line end", "one<b>\ntwo</b>", "one\n<b>two</b>", {}},
+        // Blank lines.
+        CueTextRow{"a blank line", "a\n\nb", "a\nb", {}},
+        CueTextRow{"spaces and tabs only", "a\n \t\nb\n", "a\nb", {}},
+        CueTextRow{"leading blank lines", "\n\na", "a", {}},
+        CueTextRow{"spaces kept inside a line", " a ", " a ", {}},
+        CueTextRow{"tags across a blank line", "<i>\n\n</i>x", "x", {}},
+        // No text.
+        CueTextRow{"empty", "", "", {}}, CueTextRow{"blanks only", "\n \n", "", {}},
+        CueTextRow{"tags only", kStyle + "</font>", "", {}},
+        CueTextRow{"tags around a line break", "<i>\n</i>", "", {}},
+        // Not the module's forms: text, left as it is.
+        CueTextRow{"a less-than sign", "1 < 2 <3", "1 < 2 <3", {}},
+        CueTextRow{"another tag", "<p>x</p> <B>y</B>", "<p>x</p> <B>y</B>", {}},
+        CueTextRow{"an unknown attribute", "<font style=\"x\">y", "<font style=\"x\">y", {}},
+        CueTextRow{"an unterminated value", "<font face=\"Arial>y", "<font face=\"Arial>y", {}}),
+    rowName);
+
+// A long line of open tags and crossings stays linear: every nested <b>
+// after the first is dropped, so no closing crosses all the colours again.
+TEST(CliCueTextLimitTest, ManyOpenTagsAndCrossingsStayLinear) {
+  std::string markup;
+  for (int i = 0; i < 20000; ++i) markup += "<b>";
+  for (int i = 0; i < 20000; ++i) markup += "<font color=\"#00FF00\">x";
+  for (int i = 0; i < 20000; ++i) markup += "</b>y";
+  std::string out;
+  cli::BalanceCounts counts;
+  ASSERT_TRUE(cli::appendCueText(&out, markup, &counts));
+  EXPECT_LT(out.size(), 4 * markup.size());
+  EXPECT_EQ(counts.repeatedOpenings, 19999u);
+  EXPECT_EQ(counts.strayClosings, 19999u);
+  EXPECT_EQ(counts.reopened, 20000u);
+  EXPECT_EQ(cli_test::tagProblem(out), "");
+}
+
+// The checker the corpus test relies on finds what it must.
+struct TagCheckRow {
+  const char* text;
+  bool balanced;
+};
+
+void PrintTo(const TagCheckRow& row, std::ostream* out) { *out << row.text; }
+
+class CliTagCheckTest : public ::testing::TestWithParam<TagCheckRow> {};
+
+TEST_P(CliTagCheckTest, FindsUnbalancedTags) {
+  EXPECT_EQ(cli_test::tagProblem(GetParam().text).empty(), GetParam().balanced);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliTagCheckTest,
+    ::testing::Values(TagCheckRow{"<b>a</b>", true}, TagCheckRow{"<b>a", false},
+                      TagCheckRow{"a</i>", false}, TagCheckRow{"<b><i>a</b></i>", false},
+                      TagCheckRow{"<font color=\"#\">a</font>", false},
+                      TagCheckRow{"<font size=\"\">a</font>", false},
+                      TagCheckRow{"<font size=\"+1\" size=\"+2\">a</font>", false},
+                      TagCheckRow{"<font face=\"A\" color=\"#FF0000\">a</font>", true},
+                      TagCheckRow{"a < b", true}),
+    rowName);
+
+}  // namespace

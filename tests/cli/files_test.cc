@@ -1,0 +1,240 @@
+// subrite-host and the user's files: it never writes over the script it
+// reads, and a run that fails or is interrupted leaves an existing output
+// file as it was, with nothing half-written beside it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/cli/run_host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using cli_test::Outcome;
+using cli_test::readFile;
+using cli_test::runHost;
+using cli_test::ScratchDir;
+
+const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
+
+const std::string kScript =
+    "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+    "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,Hello\n";
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// --- The output is the script --------------------------------------------------------------
+
+struct SameRow {
+  const char* what;
+  // The -o argument for a script at `script`, made in `dir`.
+  std::function<std::string(const fs::path& dir, const fs::path& script)> output;
+  bool scriptOnStdin;
+};
+
+void PrintTo(const SameRow& row, std::ostream* out) { *out << row.what; }
+
+class CliSameFileRefusalTest : public ::testing::TestWithParam<SameRow> {};
+
+TEST_P(CliSameFileRefusalTest, RefusesAndLeavesTheScriptAlone) {
+  const ScratchDir dir;
+  const fs::path script = dir.write("movie.ass", kScript);
+  fs::create_directory(dir.path() / "sub");
+  const std::string output = GetParam().output(dir.path(), script);
+  const Outcome run = GetParam().scriptOnStdin
+                          ? runHost({"--to", "srt", "-", "-o", output}, script)
+                          : runHost({"--to", "srt", script.string(), "-o", output});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("refusing to write " + output + ": it is the script being read"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(readFile(script), kScript);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliSameFileRefusalTest,
+    ::testing::Values(SameRow{"the same path",
+                              [](const fs::path&, const fs::path& s) { return s.string(); }, false},
+                      SameRow{"another path to it",
+                              [](const fs::path& d, const fs::path&) {
+                                return (d / "sub/../movie.ass").string();
+                              },
+                              false},
+                      SameRow{"a hard link",
+                              [](const fs::path& d, const fs::path& s) {
+                                fs::create_hard_link(s, d / "movie.srt");
+                                return (d / "movie.srt").string();
+                              },
+                              false},
+                      SameRow{"a symbolic link",
+                              [](const fs::path& d, const fs::path& s) {
+                                fs::create_symlink(s, d / "sub" / "movie.srt");
+                                return (d / "sub" / "movie.srt").string();
+                              },
+                              false},
+                      SameRow{"standard input read from it",
+                              [](const fs::path&, const fs::path& s) { return s.string(); }, true}),
+    rowName);
+
+// --- A run that fails --------------------------------------------------------------------
+
+TEST(CliOutputDeviceTest, AFullDeviceFailsWithAMessage) {
+  const Outcome run = runHost({"--to", "srt", "-o", "/dev/full"});
+  EXPECT_NE(run.status, 0);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_NE(run.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
+      << run.err;
+}
+
+struct FailedRow {
+  const char* what;
+  std::vector<std::string> args;  // "@SCRIPT", "@TEXT", "@DIR" stand for files made here
+  int status;
+  std::string message;
+};
+
+void PrintTo(const FailedRow& row, std::ostream* out) { *out << row.what; }
+
+class CliFailedRunTest : public ::testing::TestWithParam<FailedRow> {};
+
+TEST_P(CliFailedRunTest, LeavesAnExistingOutputAsItWas) {
+  const ScratchDir dir;
+  const fs::path output = dir.write("out.srt", "the user's own file\n");
+  ::chmod(output.c_str(), 0640);
+  std::vector<std::string> args;
+  fs::create_directory(dir.path() / "in");
+  for (const std::string& arg : GetParam().args) {
+    if (arg == "@SCRIPT") {
+      args.push_back(dir.write("in/movie.ass", kScript).string());
+    } else if (arg == "@TEXT") {
+      args.push_back(dir.write("in/notes.txt", "Shopping list\n").string());
+    } else if (arg == "@DIR") {
+      args.push_back((dir.path() / "in").string());
+    } else {
+      args.push_back(arg);
+    }
+  }
+  args.insert(args.end(), {"--to", "srt", "-o", output.string()});
+  const Outcome run = runHost(args);
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+  EXPECT_EQ(readFile(output), "the user's own file\n");
+  struct stat info {};
+  ::stat(output.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"in", "out.srt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliFailedRunTest,
+    ::testing::Values(FailedRow{"a plug-in fault after every cue was written",
+                                {"--plugin", SUBRITE_LEAKY_PLUGIN, "@SCRIPT"},
+                                1,
+                                "out.srt not written; a file there is left as it was"},
+                      FailedRow{"an unreadable script", {"@DIR"}, 2, "cannot read: Is a directory"},
+                      FailedRow{"not a script", {"@TEXT"}, 2, "not an SSA/ASS script"},
+                      FailedRow{"a plug-in that cannot be loaded",
+                                {"--plugin", "/nonexistent.so", "@SCRIPT"},
+                                2,
+                                "plug-in not found"}),
+    rowName);
+
+TEST(CliOutputFileTest, ANewFileGetsAPlainFilesModeAndReplacesAnOldOneWhole) {
+  const ScratchDir dir;
+  const fs::path fresh = dir.path() / "fresh.srt";
+  const fs::path old = dir.write("old.srt", std::string(100000, 'x'));
+  ::chmod(old.c_str(), 0604);
+  ASSERT_EQ(runHost({"--to", "srt", "-o", fresh.string()}).status, 0);
+  ASSERT_EQ(runHost({"--to", "srt", "-o", old.string()}).status, 0);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat info {};
+  ::stat(fresh.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+  ::stat(old.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
+  EXPECT_EQ(readFile(old), readFile(fresh));
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"fresh.srt", "old.srt"}));
+}
+
+TEST(CliOutputFileTest, ADashIsStandardOutput) {
+  const Outcome run = runHost({"--to", "srt", "-o", "-"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, cli_test::readFile(fs::path(SUBRITE_CLI_DIR) / "sample.srt.golden"));
+}
+
+// --- A run that is interrupted -------------------------------------------------------------
+
+// The program reads a script from a pipe that stays open, so that it is
+// still writing when the signal comes.
+TEST(CliInterruptTest, ASignalLeavesTheOutputAsItWasAndNoTemporaryFile) {
+  const ScratchDir dir;
+  const fs::path output = dir.write("out.srt", "the user's own file\n");
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  std::vector<std::string> command =
+      cli_test::hostCommand({"--to", "srt", "-", "-o", output.string()});
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(pipeEnds[0], STDIN_FILENO);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeEnds[0]);
+  // More than the first MiB the program looks at before it starts.
+  ::signal(SIGPIPE, SIG_IGN);
+  std::string script = kScript;
+  while (script.size() < (3u << 19)) script += "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,More\n";
+  for (std::size_t at = 0; at < script.size();) {
+    const ssize_t n = ::write(pipeEnds[1], script.data() + at, script.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    ASSERT_GT(n, 0) << "the program stopped reading";
+    at += static_cast<std::size_t>(n);
+  }
+  // The temporary file beside the output shows the program is writing.
+  bool writing = false;
+  for (int wait = 0; wait < 600 && !writing; ++wait) {
+    writing = namesIn(dir.path()).size() == 2;
+    if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(writing) << "no temporary file beside the output";
+  ::kill(child, SIGTERM);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  ::close(pipeEnds[1]);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  EXPECT_EQ(readFile(output), "the user's own file\n");
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.srt"});
+}
+
+}  // namespace
