@@ -1,6 +1,7 @@
 #include "cli/balance.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -8,6 +9,8 @@ namespace cli {
 namespace {
 
 constexpr std::string_view kClosings[] = {"</b>", "</i>", "</u>", "</s>", "</font>"};
+// WebVTT has no <s> and no <font>: both are class spans.
+constexpr std::string_view kVttClosings[] = {"</b>", "</i>", "</u>", "</c>", "</c>"};
 
 // Within a line.
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -98,7 +101,7 @@ bool CueTextMaker::append(std::string* out, std::string_view markup, BalanceCoun
   lineBreaks_ = markup.find('\n') != std::string_view::npos;
   if (holds(markup, 0, "<font")) {
     markup.remove_prefix(openKnown(markup));
-    if (!open_.empty() && !lineBreaks_ && styledLine(markup)) return true;
+    if (!open_.empty() && !lineBreaks_ && classes_ == nullptr && styledLine(markup)) return true;
   }
   while (!markup.empty()) {
     const std::size_t tag = markup.find('<');
@@ -215,7 +218,12 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
       ++counts_->repeatedOpenings;
     } else {
       kindOpen_[kind] = true;
-      open_.push_back(Element{static_cast<Kind>(kind), text.substr(0, 3), false});
+      std::string_view opening = text.substr(0, 3);
+      if (classes_ != nullptr && static_cast<Kind>(kind) == Kind::Strike) {
+        classes_->strike();
+        opening = "<c.s>";
+      }
+      open_.push_back(Element{static_cast<Kind>(kind), opening, false});
     }
     return 3;
   }
@@ -225,7 +233,20 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
   if (font.length == 0) return 0;
   std::string_view opening = text.substr(0, font.length);
   counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
-  if (font.emptyAttributes == font.attributes) {
+  if (classes_ != nullptr && font.emptyAttributes < font.attributes) {
+    // No longer than the tag it stands for, as rebuilt_ requires.
+    const std::size_t start = rebuilt_.size();
+    rebuilt_ += "<c";
+    classes_->appendFont(font, &rebuilt_);
+    if (rebuilt_.size() == start + 2) {
+      rebuilt_.resize(start);
+      ++counts_->emptyFonts;
+      opening = {};
+    } else {
+      rebuilt_ += '>';
+      opening = std::string_view(rebuilt_).substr(start);
+    }
+  } else if (font.emptyAttributes == font.attributes) {
     ++counts_->emptyFonts;
     opening = {};
   } else if (font.emptyAttributes > 0) {
@@ -269,7 +290,7 @@ void CueTextMaker::closeKind(Kind kind) {
 }
 
 void CueTextMaker::close(Element& element) {
-  put(kClosings[static_cast<int>(element.kind)]);
+  put((classes_ != nullptr ? kVttClosings : kClosings)[static_cast<int>(element.kind)]);
   element.shown = false;
 }
 
@@ -303,7 +324,7 @@ void CueTextMaker::textOnLine(std::string_view run) {
     put(element.opening);
     element.shown = true;
   }
-  put(run.substr(first, last - first));
+  putText(run.substr(first, last - first));
   if (last < run.size()) blanks_.append(run.substr(last));
   anyText_ = true;
 }
@@ -325,5 +346,89 @@ void CueTextMaker::putBlanks(bool atEnd) {
 }
 
 void CueTextMaker::put(std::string_view bytes) { out_->append(bytes); }
+
+void CueTextMaker::putText(std::string_view run) {
+  if (classes_ == nullptr) return put(run);
+  for (;;) {
+    const std::size_t special = run.find_first_of("&<>");
+    put(run.substr(0, special));
+    if (special == std::string_view::npos) return;
+    put(run[special] == '&' ? "&amp;" : run[special] == '<' ? "&lt;" : "&gt;");
+    run.remove_prefix(special + 1);
+  }
+}
+
+// --- WebVTT classes -----------------------------------------------------------
+
+void VttClasses::appendFont(const FontTag& font, std::string* out) {
+  for (int i = 0; i < font.attributes - font.emptyAttributes; ++i) {
+    const std::string_view attribute = font.kept[i];  // ` name="value"`
+    const std::size_t quote = attribute.find('"');
+    const std::string_view name = attribute.substr(1, quote - 2);
+    const std::string_view value = attribute.substr(quote + 1, attribute.size() - quote - 2);
+    if (name == "face") {
+      const auto known = faces_.find(value);
+      const int number =
+          known != faces_.end()
+              ? known->second
+              : faces_.emplace(value, static_cast<int>(faces_.size()) + 1).first->second;
+      // A CSS string: a ">" is escaped too, so that no "-->" reaches the block.
+      std::string family = "font-family: \"";
+      for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\' || c == '>' || byte < 0x20 || byte == 0x7F) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\%X ", byte);
+          family += escape;
+        } else {
+          family += c;
+        }
+      }
+      family += "\";";
+      const std::string id = "f" + std::to_string(number);
+      define(id, family);
+      *out += "." + id;
+    } else if (name == "size") {
+      // A size of the module's form: a sign and up to six digits, steps of
+      // two points around 22.
+      if (value.size() < 2 || value.size() > 7 || (value[0] != '+' && value[0] != '-') ||
+          value.find_first_not_of("0123456789", 1) != std::string_view::npos) {
+        continue;
+      }
+      const long steps = std::stol(std::string(value.substr(1)));
+      const long points = 22 + (value[0] == '+' ? steps : -steps) * 2;
+      const long percent = std::max(10L, (points * 100 + 11) / 22);
+      const std::string id =
+          std::string(value[0] == '+' ? "zp" : "zm") + std::string(value.substr(1));
+      define(id, "font-size: " + std::to_string(percent) + "%;");
+      *out += "." + id;
+    } else if (name == "color") {
+      if (value.size() != 7 || value[0] != '#' ||
+          value.find_first_not_of("0123456789ABCDEFabcdef", 1) != std::string_view::npos) {
+        continue;
+      }
+      std::string hex(value.substr(1));
+      for (char& c : hex) c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
+      const std::string id = "c" + hex;
+      define(id, "color: #" + hex + ";");
+      *out += "." + id;
+    }
+  }
+}
+
+void VttClasses::strike() { define("s", "text-decoration: line-through;"); }
+
+void VttClasses::define(const std::string& name, const std::string& declaration) {
+  rules_.emplace(name, declaration);
+}
+
+std::string VttClasses::styleBlock() const {
+  if (rules_.empty()) return std::string();
+  std::string block = "STYLE\n";
+  for (const auto& [name, declaration] : rules_) {
+    block += "::cue(." + name + ") { " + declaration + " }\n";
+  }
+  return block;
+}
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,29 @@ struct FontTag {
   int attributes = 0;
   int emptyAttributes = 0;
   std::string_view kept[3];  // those with a value, with their leading space
+};
+
+// The classes WebVTT cue text uses for what its own tags cannot say: a
+// colour (".cRRGGBB"), a face (".f1", ".f2", ... in order of first use), a
+// relative size (".zp4", ".zm1") and strike-out (".s"), each with the rule
+// of the STYLE block that defines it. One per file.
+class VttClasses {
+ public:
+  // Appends the classes of a <font>'s attributes (each kept one of
+  // `font`); a value WebVTT cannot carry (a colour that is not six
+  // hexadecimal digits, a size that is not a signed number) adds none.
+  void appendFont(const FontTag& font, std::string* out);
+  // ".s", defined.
+  void strike();
+  // "STYLE\n" and one line a class used, in the order of their names;
+  // empty when no class was used.
+  std::string styleBlock() const;
+
+ private:
+  void define(const std::string& name, const std::string& declaration);
+
+  std::map<std::string, std::string> rules_;  // class -> its declarations
+  std::map<std::string, int, std::less<>> faces_;
 };
 
 // What balancing changed, added up over cues.
@@ -53,9 +77,15 @@ struct BalanceCounts {
 bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* counts);
 
 // The same, keeping its working memory from one cue to the next: what a
-// writer of many cues uses.
+// writer of many cues uses. Made with a VttClasses, it writes WebVTT cue
+// text instead: the same balancing, with <s> and <font> as class spans
+// (<c.s>, <c.cFF0000.f1>) whose classes it defines there, and "&", "<" and
+// ">" of the text escaped.
 class CueTextMaker {
  public:
+  CueTextMaker() = default;
+  explicit CueTextMaker(VttClasses* classes) : classes_(classes) {}
+
   bool append(std::string* out, std::string_view markup, BalanceCounts* counts);
 
  private:
@@ -80,6 +110,7 @@ class CueTextMaker {
   void close(Element& element);
   void text(std::string_view run);
   void textOnLine(std::string_view run);  // a run without line breaks
+  void putText(std::string_view run);     // escaped for WebVTT
   // The blanks waiting before text that is not blank, less the blank lines.
   void putBlanks(bool atEnd);
   void put(std::string_view bytes);
@@ -102,7 +133,8 @@ class CueTextMaker {
   std::vector<Known> known_;  // the last openings read at the start of a cue
   std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
   bool anyText_ = false;
-  bool lineBreaks_ = false;  // the markup has line breaks
+  bool lineBreaks_ = false;        // the markup has line breaks
+  VttClasses* classes_ = nullptr;  // set: WebVTT cue text
 };
 
 }  // namespace cli

@@ -10,6 +10,8 @@ bool parseForm(const std::string& name, OutputForm* form) {
     *form = OutputForm::Markup;
   } else if (name == "srt") {
     *form = OutputForm::Srt;
+  } else if (name == "vtt") {
+    *form = OutputForm::Vtt;
   } else if (name == "jsonl") {
     *form = OutputForm::Jsonl;
   } else {
@@ -18,7 +20,111 @@ bool parseForm(const std::string& name, OutputForm* form) {
   return true;
 }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Up to three decimals after a full stop at *at, as milliseconds.
+bool readFraction(std::string_view text, std::size_t* at, std::int64_t* milliseconds) {
+  *milliseconds = 0;
+  if (*at == text.size()) return true;
+  if (text[*at] != '.') return false;
+  std::int64_t scale = 100;
+  std::size_t digits = 0;
+  for (++*at; *at < text.size() && isDigit(text[*at]); ++*at, scale /= 10) {
+    if (++digits > 3) return false;
+    *milliseconds += scale * (text[*at] - '0');
+  }
+  return digits > 0 && *at == text.size();
+}
+
+// Digits at *at, at least one, at most `most`.
+bool readDigits(std::string_view text, std::size_t* at, std::size_t most, std::int64_t* value) {
+  const std::size_t first = *at;
+  *value = 0;
+  while (*at < text.size() && isDigit(text[*at]) && *at - first < most) {
+    *value = *value * 10 + (text[*at] - '0');
+    ++*at;
+  }
+  return *at > first;
+}
+
+bool parseJobs(const std::string& text, unsigned* jobs) {
+  std::size_t at = 0;
+  std::int64_t value = 0;
+  if (!readDigits(text, &at, 4, &value) || at != text.size() || value == 0) return false;
+  *jobs = static_cast<unsigned>(value);
+  return true;
+}
+
+// Options that only make sense together, or not at all.
+bool checkTogether(Options* options, std::string* error) {
+  if (options->help || options->version) return true;
+  if (options->outputDir.empty()) {
+    if (options->scripts.size() > 1) {
+      *error = "only one script at a time without -d DIR (got '" + options->scripts[0] + "' and '" +
+               options->scripts[1] + "')";
+      return false;
+    }
+    if (options->jobs != 0) {
+      *error = "option -j goes with -d DIR";
+      return false;
+    }
+  } else {
+    if (!options->output.empty()) {
+      *error = "options -o and -d do not go together";
+      return false;
+    }
+    if (options->info) {
+      *error = "options --info and -d do not go together";
+      return false;
+    }
+    if (options->scripts.empty()) {
+      *error = "-d DIR needs the scripts, or folders of them, to convert";
+      return false;
+    }
+    for (const std::string& script : options->scripts) {
+      if (script == "-") {
+        *error = "-d DIR converts files; standard input has no name to give its output";
+        return false;
+      }
+    }
+  }
+  if (options->shift != 0 && options->form == OutputForm::Markup) {
+    *error =
+        "--shift moves the times of srt, vtt and jsonl; the markup form shows them as "
+        "the script writes them";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::optional<std::int64_t> parseShift(std::string_view text) {
+  std::size_t at = 0;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '-' || text[at] == '+')) negative = text[at++] == '-';
+  std::int64_t whole = 0;
+  if (!readDigits(text, &at, 9, &whole)) return std::nullopt;
+  std::int64_t seconds = whole;
+  if (at < text.size() && text[at] == ':') {
+    // H:MM:SS: minutes and seconds of two digits, below 60.
+    std::int64_t minutes = 0;
+    std::int64_t secs = 0;
+    const std::size_t minutesAt = ++at;
+    if (!readDigits(text, &at, 2, &minutes) || at - minutesAt != 2 || minutes > 59) {
+      return std::nullopt;
+    }
+    const std::size_t secondsAt = at + 1;
+    if (at >= text.size() || text[at] != ':') return std::nullopt;
+    ++at;
+    if (!readDigits(text, &at, 2, &secs) || at - secondsAt != 2 || secs > 59) return std::nullopt;
+    seconds = (whole * 60 + minutes) * 60 + secs;
+  }
+  std::int64_t milliseconds = 0;
+  if (!readFraction(text, &at, &milliseconds)) return std::nullopt;
+  const std::int64_t total = seconds * 1000 + milliseconds;
+  return negative ? -total : total;
+}
 
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
   *options = Options();
@@ -26,11 +132,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
-      if (options->script) {
-        *error = "only one script at a time (got '" + *options->script + "' and '" + arg + "')";
-        return false;
-      }
-      options->script = arg;
+      options->scripts.push_back(arg);
       continue;
     }
     if (arg == "--") {
@@ -47,7 +149,9 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       }
     }
     const bool takesValue = arg == "--plugin" || arg == "--to" || arg == "-o" ||
-                            arg == "--output" || arg == "--encoding";
+                            arg == "--output" || arg == "--encoding" || arg == "-d" ||
+                            arg == "--output-dir" || arg == "-j" || arg == "--jobs" ||
+                            arg == "--shift";
     if (!takesValue && attached) {
       *error = "option " + arg + " takes no value";
       return false;
@@ -68,11 +172,25 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       options->plugin = value;
     } else if (arg == "--to") {
       if (!parseForm(value, &options->form)) {
-        *error = "unknown output form '" + value + "' (markup, srt or jsonl)";
+        *error = "unknown output form '" + value + "' (markup, srt, vtt or jsonl)";
         return false;
       }
     } else if (arg == "-o" || arg == "--output") {
       options->output = value;
+    } else if (arg == "-d" || arg == "--output-dir") {
+      options->outputDir = value;
+    } else if (arg == "-j" || arg == "--jobs") {
+      if (!parseJobs(value, &options->jobs)) {
+        *error = "option " + arg + " needs a number of scripts from 1 (got '" + value + "')";
+        return false;
+      }
+    } else if (arg == "--shift") {
+      const std::optional<std::int64_t> shift = parseShift(value);
+      if (!shift) {
+        *error = "option --shift needs seconds (2.5, -1.25) or [-]H:MM:SS.cc (got '" + value + "')";
+        return false;
+      }
+      options->shift = *shift;
     } else if (arg == "--encoding") {
       if (value != "auto" && !canConvertFrom(value)) {
         *error = "unknown encoding '" + value + "' (auto, or a name iconv knows: cp1252, gbk, ...)";
@@ -92,22 +210,26 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       return false;
     }
   }
-  return true;
+  return checkTogether(options, error);
 }
 
 std::string usage(const std::string& program) {
   return "Usage: " + program +
          " [options] [SCRIPT]\n"
+         "       " +
+         program +
+         " [options] -d DIR SCRIPT|FOLDER...\n"
          "\n"
-         "Converts an SSA/ASS subtitle script with the subrite plug-in and writes\n"
+         "Converts SSA/ASS subtitle scripts with the subrite plug-in and writes\n"
          "one cue for every dialogue line that gives output.\n"
          "\n"
          "SCRIPT is a file, or - for standard input. Without it the sample script\n"
          "bundled with the program is converted. CRLF, LF and CR line ends are all\n"
-         "accepted, and event lines may be indented.\n"
+         "accepted, and event lines may be indented. With -d DIR, every SCRIPT, and\n"
+         "every .ass and .ssa file in each FOLDER, is converted into DIR.\n"
          "\n"
          "Options:\n"
-         "  --to FORM       output form: markup (default), srt or jsonl\n"
+         "  --to FORM       output form: markup (default), srt, vtt or jsonl\n"
          "                    markup  one block a cue: number, script line, start and\n"
          "                            end as the script writes them, style, then the\n"
          "                            markup exactly as the plug-in made it\n"
@@ -116,6 +238,11 @@ std::string usage(const std::string& program) {
          "                            out, blank lines inside a cue dropped; unreadable\n"
          "                            times become 00:00:00,000, an end before its\n"
          "                            start becomes the start\n"
+         "                    vtt     a WebVTT file: the same cue text with b, i and u\n"
+         "                            tags, colours, faces, sizes and strike-out as\n"
+         "                            classes a STYLE block defines, & < > escaped;\n"
+         "                            cues in order of their start, an end not after\n"
+         "                            its start one millisecond after it\n"
          "                    jsonl   one JSON object a line: index, line, start, end,\n"
          "                            style, markup; malformed UTF-8 becomes U+FFFD\n"
          "  -o, --output FILE\n"
@@ -123,6 +250,17 @@ std::string usage(const std::string& program) {
          "                  output). FILE is written under a temporary name beside it\n"
          "                  and takes its place only when the run succeeds; it may not\n"
          "                  be SCRIPT itself, under any name\n"
+         "  -d, --output-dir DIR\n"
+         "                  write each script's output to DIR (made if missing) under\n"
+         "                  the script's name with the extension of the form (.srt,\n"
+         "                  .vtt, .jsonl, .markup); scripts whose names differ only in\n"
+         "                  their extension keep it (a.ass.srt, a.ssa.srt). Each file\n"
+         "                  is written safely, as with -o; a file that fails is named\n"
+         "                  on standard error and the others go on\n"
+         "  -j, --jobs N    with -d, convert N scripts at once (default: one a core)\n"
+         "  --shift TIME    move every cue by TIME: seconds (2.5, -1.25) or\n"
+         "                  [-]H:MM:SS.cc; a time that would fall before 0 is 0.\n"
+         "                  For srt, vtt and jsonl\n"
          "  --encoding NAME\n"
          "                  the character set of SCRIPT: auto (default) or any name\n"
          "                  iconv knows (cp1252, gbk, shift_jis, utf-16, ...). auto\n"
@@ -138,14 +276,17 @@ std::string usage(const std::string& program) {
          "  --version       print the version\n"
          "  -h, --help      print this help\n"
          "\n"
-         "Exit status: 0 done; 1 the plug-in broke the buffer or sample rules;\n"
-         "2 bad usage, an unreadable file, an output that cannot be written or is\n"
-         "the script, a plug-in that cannot be loaded, or an input that is not a\n"
-         "script. Unless it is 0, FILE is left as it was.\n"
+         "Exit status: 0 done; 1 the plug-in broke the buffer or sample rules (on\n"
+         "some file, with -d); 2 bad usage, an unreadable file, an output that\n"
+         "cannot be written or is the script, a plug-in that cannot be loaded, or\n"
+         "an input that is not a script (some file, with -d). An output that is\n"
+         "not done is left as it was.\n"
          "\n"
-         "Example:\n"
+         "Examples:\n"
          "  " +
-         program + " --to srt movie.ass -o movie.srt\n";
+         program + " --to srt movie.ass -o movie.srt\n" + "  " + program +
+         " --to vtt -d subs/ -j 4 season1/\n" + "  " + program +
+         " --to srt --shift -1.5 movie.ass -o movie.srt\n";
 }
 
 }  // namespace cli

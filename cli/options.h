@@ -1,8 +1,10 @@
 // The command line of subrite-host.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/writers.h"
@@ -10,10 +12,15 @@
 namespace cli {
 
 struct Options {
-  std::string plugin;                 // empty: libsubrite.so beside the program
-  std::string output;                 // empty or "-": standard output
-  std::string encoding = "auto";      // the script's character set; auto: detected
-  std::optional<std::string> script;  // "-" is standard input; none: the bundled sample
+  std::string plugin;             // empty: libsubrite.so beside the program
+  std::string output;             // empty or "-": standard output
+  std::string encoding = "auto";  // the scripts' character set; auto: detected
+  // "-" is standard input. None: the bundled sample. More than one, or a
+  // folder, only with outputDir.
+  std::vector<std::string> scripts;
+  std::string outputDir;   // -d: one output file a script, in this folder
+  unsigned jobs = 0;       // -j: scripts converted at once; 0: one a core
+  std::int64_t shift = 0;  // --shift, in milliseconds
   OutputForm form = OutputForm::Markup;
   bool info = false;
   bool stats = false;
@@ -22,8 +29,14 @@ struct Options {
 };
 
 // False with *error set for an unknown option, a missing or bad value (an
-// encoding iconv does not know among them), or more than one script.
+// encoding iconv does not know among them), or options that do not go
+// together (more than one script without -d, -d with -o, --shift with the
+// markup form, ...).
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// A --shift value in milliseconds: seconds ("2.5", "-1.25") or "[-]H:MM:SS.cc"
+// (up to three decimals in either); nothing for anything else.
+std::optional<std::int64_t> parseShift(std::string_view text);
 
 // The --help text.
 std::string usage(const std::string& program);

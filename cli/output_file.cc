@@ -4,27 +4,39 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace cli {
 namespace {
 
-// The temporary file a signal removes. Prepared before it is armed, so the
-// handler only calls what is safe in one.
-char gTemporary[PATH_MAX];
-volatile std::sig_atomic_t gArmed = 0;
+// The temporary files a signal removes, one slot for each output being
+// written at once. A name is complete in its slot before the slot is armed,
+// so the handler only calls what is safe in one.
+struct Slot {
+  char path[PATH_MAX];
+  std::atomic<int> armed;  // lock-free: read in the handler, on any thread
+  bool taken;              // under gSlotsMutex
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+Slot gSlots[kMaxOutputsAtOnce];
+std::mutex gSlotsMutex;
 
 void removeTemporaryAndDie(int signal) {
-  if (gArmed != 0) ::unlink(gTemporary);
+  for (Slot& slot : gSlots) {
+    if (slot.armed.load() != 0) ::unlink(slot.path);
+  }
   // The disposition is the default again (SA_RESETHAND): the signal, raised
   // once this handler returns, ends the process as it would have.
   ::raise(signal);
 }
 
+// Under gSlotsMutex.
 void armSignals() {
   static bool installed = false;
   if (installed) return;
@@ -103,22 +115,39 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   const std::size_t slash = destination_.rfind('/');
   const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
   temporary_ = destination_.substr(0, base) + "." + destination_.substr(base) + ".XXXXXX";
-  if (temporary_.size() >= sizeof gTemporary) {
+  if (temporary_.size() >= PATH_MAX) {
     *error = cannotWrite(name_, ENAMETOOLONG);
-    return false;
-  }
-  gArmed = 0;
-  std::memcpy(gTemporary, temporary_.c_str(), temporary_.size() + 1);
-  armSignals();
-  // The name is complete in gTemporary before the file exists.
-  const int fd = ::mkostemp(gTemporary, O_CLOEXEC);
-  if (fd < 0) {
-    *error = cannotWrite(name_, errno);
     temporary_.clear();
     return false;
   }
-  gArmed = 1;
-  temporary_ = gTemporary;
+  {
+    std::lock_guard<std::mutex> guard(gSlotsMutex);
+    armSignals();
+    for (Slot& slot : gSlots) {
+      if (slot.taken) continue;
+      slot.taken = true;
+      slot_ = &slot;
+      break;
+    }
+  }
+  if (slot_ == nullptr) {
+    *error = cannotWrite(name_, EMFILE);
+    temporary_.clear();
+    return false;
+  }
+  Slot& slot = *static_cast<Slot*>(slot_);
+  slot.armed.store(0);
+  std::memcpy(slot.path, temporary_.c_str(), temporary_.size() + 1);
+  // The name is complete in the slot before the file exists.
+  const int fd = ::mkostemp(slot.path, O_CLOEXEC);
+  if (fd < 0) {
+    *error = cannotWrite(name_, errno);
+    temporary_.clear();
+    releaseSlot();
+    return false;
+  }
+  slot.armed.store(1);
+  temporary_ = slot.path;
   stream_ = ::fdopen(fd, "wb");
   if (stream_ == nullptr) {
     *error = cannotWrite(name_, errno);
@@ -164,7 +193,7 @@ bool OutputFile::commit(int writeError, std::string* error) {
     discard();
     return false;
   }
-  gArmed = 0;
+  releaseSlot();
   temporary_.clear();
   return true;
 }
@@ -174,9 +203,18 @@ bool OutputFile::discard() {
   stream_ = nullptr;
   if (temporary_.empty()) return false;
   ::unlink(temporary_.c_str());
-  gArmed = 0;
+  releaseSlot();
   temporary_.clear();
   return true;
+}
+
+void OutputFile::releaseSlot() {
+  if (slot_ == nullptr) return;
+  Slot& slot = *static_cast<Slot*>(slot_);
+  slot.armed.store(0);
+  std::lock_guard<std::mutex> guard(gSlotsMutex);
+  slot.taken = false;
+  slot_ = nullptr;
 }
 
 }  // namespace cli

@@ -11,6 +11,9 @@
 
 namespace cli {
 
+// Outputs that may be written at once, each under its own temporary name.
+inline constexpr int kMaxOutputsAtOnce = 64;
+
 // True when `path` names the file open as `fd` (the same device and inode,
 // whatever the path: hard and symbolic links included).
 bool isSameFile(int fd, const std::string& path);
@@ -26,8 +29,9 @@ class OutputFile {
   // "" or "-": standard output. A path to a device, a pipe or a socket is
   // written directly; any other path gets a temporary file beside it (beside
   // its target for a symbolic link). False with *error when it cannot be
-  // created. One temporary file at a time in the process: SIGINT, SIGTERM
-  // and SIGHUP remove it before the process dies of them.
+  // created. Up to kMaxOutputsAtOnce temporary files at a time in the
+  // process, on any threads: SIGINT, SIGTERM and SIGHUP remove them before
+  // the process dies of them.
   bool open(const std::string& path, std::string* error);
   // Valid from open() until commit() or discard().
   std::FILE* stream() const { return stream_; }
@@ -46,6 +50,8 @@ class OutputFile {
   bool discard();
 
  private:
+  void releaseSlot();
+
   std::FILE* stream_ = nullptr;
   std::string name_ = "standard output";
   std::string destination_;  // where the temporary file goes; "" when there is none
@@ -54,6 +60,7 @@ class OutputFile {
   mode_t mode_ = 0;        // the destination's permissions
   uid_t owner_ = 0;
   gid_t group_ = 0;
+  void* slot_ = nullptr;  // where a signal finds the temporary file's name
 };
 
 }  // namespace cli

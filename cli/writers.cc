@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "cli/utf8.h"
+#include "cli/vtt_writer.h"
 
 namespace cli {
 namespace {
@@ -42,9 +43,9 @@ char* putDigits(char* p, unsigned value, int count) {
   return p + count;
 }
 
-// "hh:mm:ss,mmm", at most 30 bytes (up to 20 digits of hours). Below the
-// hour the arithmetic is 32-bit, which is cheaper.
-char* putSrtTime(char* p, std::uint64_t milliseconds) {
+// "hh:mm:ss,mmm" (or "." for `separator`), at most 30 bytes (up to 20
+// digits of hours). Below the hour the arithmetic is 32-bit, which is cheaper.
+char* putSrtTime(char* p, std::uint64_t milliseconds, char separator = ',') {
   const std::uint64_t hours = milliseconds / 3600000;
   const auto rest = static_cast<unsigned>(milliseconds % 3600000);
   p = hours < 100 ? putDigits(p, static_cast<unsigned>(hours), 2) : putNumber(p, hours);
@@ -52,7 +53,7 @@ char* putSrtTime(char* p, std::uint64_t milliseconds) {
   p = putDigits(p, rest / 60000, 2);
   *p++ = ':';
   p = putDigits(p, rest / 1000 % 60, 2);
-  *p++ = ',';
+  *p++ = separator;
   return putDigits(p, rest % 1000, 3);
 }
 
@@ -116,13 +117,13 @@ class MarkupWriter final : public GatheringWriter {
 
 class SrtWriter final : public GatheringWriter {
  public:
-  using GatheringWriter::GatheringWriter;
+  SrtWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
 
  private:
   void append(const Cue& cue, std::string* out) override {
     // A time that cannot be read stands at 0 rather than dropping the cue.
-    const std::uint64_t start = parseScriptTime(cue.start).value_or(0);
-    std::uint64_t end = parseScriptTime(cue.end).value_or(0);
+    const std::uint64_t start = cueTime(cue.start, shift_, &counts_.timesClamped);
+    std::uint64_t end = cueTime(cue.end, shift_, &counts_.timesClamped);
     const bool endRaised = end < start;
     if (endRaised) end = start;
     char head[96];  // the number, the two times, the arrow and two line ends
@@ -144,12 +145,13 @@ class SrtWriter final : public GatheringWriter {
     if (endRaised) ++counts_.endsRaised;
   }
 
+  const std::int64_t shift_;
   CueTextMaker cueText_;
 };
 
 class JsonlWriter final : public GatheringWriter {
  public:
-  using GatheringWriter::GatheringWriter;
+  JsonlWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
 
  private:
   void append(const Cue& cue, std::string* out) override {
@@ -159,31 +161,65 @@ class JsonlWriter final : public GatheringWriter {
     out->append(",\"line\":");
     appendNumber(out, cue.line);
     out->append(",\"start\":");
-    appendJsonString(out, cue.start);
+    appendTime(out, cue.start);
     out->append(",\"end\":");
-    appendJsonString(out, cue.end);
+    appendTime(out, cue.end);
     out->append(",\"style\":");
     appendJsonString(out, cue.style);
     out->append(",\"markup\":");
     appendJsonString(out, cue.markup);
     out->append("}\n");
   }
+
+  // As the script writes it; moved, when there is a shift and it can be read.
+  void appendTime(std::string* out, std::string_view time) {
+    if (shift_ == 0 || !parseScriptTime(time)) return appendJsonString(out, time);
+    appendJsonString(out, scriptTime(cueTime(time, shift_, &counts_.timesClamped)));
+  }
+
+  const std::int64_t shift_;
 };
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out) {
+const char* extensionOf(OutputForm form) {
+  switch (form) {
+    case OutputForm::Markup:
+      return ".markup";
+    case OutputForm::Srt:
+      return ".srt";
+    case OutputForm::Vtt:
+      return ".vtt";
+    case OutputForm::Jsonl:
+      return ".jsonl";
+  }
+  return "";
+}
+
+std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift) {
   switch (form) {
     case OutputForm::Markup:
       return std::make_unique<MarkupWriter>(out);
     case OutputForm::Srt:
-      return std::make_unique<SrtWriter>(out);
+      return std::make_unique<SrtWriter>(out, shift);
+    case OutputForm::Vtt:
+      return makeVttWriter(out, shift);
     case OutputForm::Jsonl:
-      return std::make_unique<JsonlWriter>(out);
+      return std::make_unique<JsonlWriter>(out, shift);
   }
   return nullptr;
+}
+
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, std::uint64_t* clamped) {
+  const std::optional<std::uint64_t> time = parseScriptTime(text);
+  if (!time) return 0;
+  if (shift >= 0) return *time + static_cast<std::uint64_t>(shift);
+  const auto back = static_cast<std::uint64_t>(-shift);
+  if (*time >= back) return *time - back;
+  ++*clamped;
+  return 0;
 }
 
 std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
@@ -214,6 +250,24 @@ std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
 std::string srtTime(std::uint64_t milliseconds) {
   char text[32];
   return std::string(text, putSrtTime(text, milliseconds));
+}
+
+std::string vttTime(std::uint64_t milliseconds) {
+  char text[32];
+  return std::string(text, putSrtTime(text, milliseconds, '.'));
+}
+
+std::string scriptTime(std::uint64_t milliseconds) {
+  char text[40];
+  char* p = putNumber(text, milliseconds / 3600000);
+  const auto rest = static_cast<unsigned>(milliseconds % 3600000);
+  *p++ = ':';
+  p = putDigits(p, rest / 60000, 2);
+  *p++ = ':';
+  p = putDigits(p, rest / 1000 % 60, 2);
+  *p++ = '.';
+  p = rest % 10 == 0 ? putDigits(p, rest % 1000 / 10, 2) : putDigits(p, rest % 1000, 3);
+  return std::string(text, p);
 }
 
 void appendJsonString(std::string* out, std::string_view bytes) {

@@ -1,8 +1,10 @@
-// The three forms subrite-host writes its cues in. Each cue is written as it
-// arrives, gathered into writes of about 64 KiB, so nothing but the current
-// cue and that much output is held. Markup and JSON lines carry the markup
-// as the module made it; SubRip carries its cue text (balance.h), numbering
-// only the cues that have text.
+// The forms subrite-host writes its cues in. Markup, SubRip and JSON lines
+// are written as the cues arrive, gathered into writes of about 64 KiB, so
+// nothing but the current cue and that much output is held; WebVTT, whose
+// cues go in order of their start and whose STYLE block comes first, is
+// written at the end (vtt_writer.h). Markup and JSON lines carry the markup
+// as the module made it; SubRip and WebVTT carry its cue text (balance.h),
+// numbering only the cues that have text.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,10 @@
 
 namespace cli {
 
-enum class OutputForm { Markup, Srt, Jsonl };
+enum class OutputForm { Markup, Srt, Vtt, Jsonl };
+
+// The file name extension of each form's output.
+const char* extensionOf(OutputForm form);
 
 // One converted event.
 struct Cue {
@@ -31,27 +36,37 @@ struct Cue {
 // What a writer did with the cues it was given.
 struct WriterCounts {
   std::uint64_t written = 0;
-  // SubRip only: cues left without text once balanced (not written), cues
-  // whose end came before their start (written ending at their start), and
-  // what the balancing changed.
+  // SubRip and WebVTT: cues left without text once balanced (not written),
+  // cues whose end was before their start (SubRip: written ending at their
+  // start) or not after it (WebVTT: ending a millisecond after it), and what
+  // the balancing changed.
   std::uint64_t withoutText = 0;
   std::uint64_t endsRaised = 0;
   BalanceCounts balance;
+  // Times that --shift would have put before 0, written as 0.
+  std::uint64_t timesClamped = 0;
 };
 
 class CueWriter {
  public:
   virtual ~CueWriter() = default;
   virtual void write(const Cue& cue) = 0;
-  // Hands what is gathered to the stream; the destructor does it too. After
-  // a write fails nothing more is written.
+  // Hands what is gathered to the stream, once all cues are written (the
+  // destructor does it too). After a write fails nothing more is written.
   virtual void flush() = 0;
   virtual const WriterCounts& counts() const = 0;
   // The errno of the first write that failed; 0 when none has.
   virtual int writeError() const = 0;
 };
 
-std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out);
+// Times are moved by `shift` milliseconds (not in the markup form, which
+// shows them as the script writes them).
+std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift = 0);
+
+// The milliseconds of a cue's time as the script writes it, moved by
+// `shift`: 0 for a time that cannot be read, and for one that would fall
+// before 0, which is counted in *clamped.
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, std::uint64_t* clamped);
 
 // An SSA time "H:MM:SS.cc" (any number of digits in each part, the fraction
 // optional and read as a decimal fraction of a second) in milliseconds;
@@ -60,6 +75,13 @@ std::optional<std::uint64_t> parseScriptTime(std::string_view text);
 
 // "hh:mm:ss,mmm"; hours take more digits when they need them.
 std::string srtTime(std::uint64_t milliseconds);
+
+// "hh:mm:ss.mmm", the same for WebVTT.
+std::string vttTime(std::uint64_t milliseconds);
+
+// "H:MM:SS.cc" as scripts write times, with a third decimal when the
+// milliseconds need it.
+std::string scriptTime(std::uint64_t milliseconds);
 
 // Appends bytes as a JSON string, quotes included. Valid UTF-8 is kept;
 // quote, backslash, control bytes, DEL, U+2028 and U+2029 are escaped; each

@@ -21,6 +21,7 @@
 
 #include "tests/cli/run_host.h"
 #include "tests/cli/srt_check.h"
+#include "tests/cli/vtt_check.h"
 
 namespace {
 
@@ -246,6 +247,61 @@ TEST_F(CliCorpusTest, EveryScriptGivesOneValidJsonLineACue) {
       ASSERT_TRUE(validJsonLine(line)) << line;
     }
     EXPECT_EQ(count, expected.cues);
+  }
+}
+
+// WebVTT that a strict reader accepts, every class its cues use defined in
+// its STYLE block, and the cues of the SubRip form.
+TEST_F(CliCorpusTest, EveryScriptGivesValidWebVtt) {
+  for (const fs::path& script : corpusScripts()) {
+    SCOPED_TRACE(script.filename().string());
+    if (!expectedCues(scriptText(script)).isScript) continue;
+    const cli_test::Outcome run = cli_test::runHost({"--to", "vtt", "--stats", script.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const cli_test::VttVerdict verdict = cli_test::checkVtt(run.out);
+    EXPECT_TRUE(verdict.valid) << verdict.error;
+    for (const std::string& name : verdict.classes) {
+      EXPECT_NE(verdict.styles.find("::cue(." + name + ") {"), std::string::npos) << name;
+    }
+    EXPECT_EQ(statsOf(run.err).at("cues written"), std::to_string(verdict.cues));
+    const cli_test::Outcome srt = cli_test::runHost({"--to", "srt", script.string()});
+    EXPECT_EQ(cli_test::checkSrt(srt.out).cues, verdict.cues);
+  }
+}
+
+// The whole corpus in one command, two at a time: every output is the one a
+// run on that script alone writes, whatever the order the files finish in.
+TEST_F(CliCorpusTest, ABatchOfTwoAtATimeWritesWhatSingleRunsWrite) {
+  for (const char* form : {"srt", "vtt"}) {
+    SCOPED_TRACE(form);
+    const cli_test::ScratchDir dir;
+    const fs::path out = dir.path() / "out";
+    const cli_test::Outcome batch =
+        cli_test::runHost({"--to", form, "-j", "2", "-d", out.string(), kCorpus.string()});
+    // The two files that are no script are named, and the rest converted.
+    EXPECT_EQ(batch.status, 2) << batch.err;
+    // Scripts that differ only in their extension keep it in their output's name.
+    std::map<std::string, int> stems;
+    for (const fs::path& script : corpusScripts()) ++stems[script.stem().string()];
+    for (const fs::path& script : corpusScripts()) {
+      SCOPED_TRACE(script.filename().string());
+      const std::string name =
+          stems[script.stem().string()] > 1 ? script.filename().string() : script.stem().string();
+      const fs::path output = out / (name + "." + form);
+      const cli_test::Outcome single = cli_test::runHost({"--to", form, script.string()});
+      if (single.status != 0) {
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_NE(batch.err.find("not converted: " + script.string()), std::string::npos);
+        continue;
+      }
+      ASSERT_TRUE(fs::exists(output));
+      EXPECT_EQ(cli_test::readFile(output), single.out);
+    }
+    // Whole lines only, each the program's own.
+    std::istringstream lines(batch.err);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_EQ(line.rfind("subrite-host: ", 0), 0u) << line;
+    }
   }
 }
 

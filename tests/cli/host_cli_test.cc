@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  "_getPlugin gave no plug-in object"},
         ErrorRow{"unknown option", {"--frobnicate"}, 2, "unknown option --frobnicate"},
-        ErrorRow{"unknown form", {"--to", "vtt"}, 2, "unknown output form 'vtt'"},
+        ErrorRow{"unknown form", {"--to", "ass"}, 2, "unknown output form 'ass'"},
         ErrorRow{"unknown encoding", {"--encoding", "klingon"}, 2, "unknown encoding 'klingon'"},
         ErrorRow{"two scripts", {"a.ass", "b.ass"}, 2, "only one script"},
         ErrorRow{"unwritable output",
@@ -239,7 +239,10 @@ TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   for (const char* text :
        {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup", "srt", "jsonl",
         "-o, --output FILE", "--encoding NAME", "--plugin PATH", "--info", "--stats", "--version",
-        "-h, --help", "Example:\n  subrite-host --to srt movie.ass -o movie.srt\n"}) {
+        "-h, --help", "-d, --output-dir DIR", "-j, --jobs N", "--shift TIME", "vtt",
+        "Examples:\n  subrite-host --to srt movie.ass -o movie.srt\n",
+        "subrite-host --to vtt -d subs/ -j 4 season1/\n",
+        "subrite-host --to srt --shift -1.5 movie.ass -o movie.srt\n"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
 }

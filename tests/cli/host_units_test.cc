@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -447,22 +449,70 @@ TEST_P(CliOptionsTest, ParsesOrSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliOptionsTest,
-    ::testing::Values(OptionsRow{{}, true, ""},
-                      OptionsRow{{"--to", "srt", "-o", "x.srt", "in.ass"}, true, ""},
-                      OptionsRow{{"--to=jsonl", "--output=x", "--stats", "--info", "-"}, true, ""},
-                      OptionsRow{{"--", "--odd-name.ass"}, true, ""},
-                      OptionsRow{{"--to", "vtt"}, false, "unknown output form 'vtt'"},
-                      OptionsRow{{"--to"}, false, "needs a value"},
-                      OptionsRow{{"--plugin="}, false, "needs a value"},
-                      OptionsRow{{"--stats=yes"}, false, "takes no value"},
-                      OptionsRow{{"--frobnicate"}, false, "unknown option --frobnicate"},
-                      OptionsRow{{"-x"}, false, "unknown option -x"},
-                      OptionsRow{{"a.ass", "b.ass"}, false, "only one script"},
-                      OptionsRow{{"--encoding", "cp1252", "-o", "-"}, true, ""},
-                      OptionsRow{{"--encoding=auto"}, true, ""},
-                      OptionsRow{
-                          {"--encoding", "no-such-set"}, false, "unknown encoding 'no-such-set'"},
-                      OptionsRow{{"--encoding"}, false, "needs a value"}),
+    ::testing::Values(
+        OptionsRow{{}, true, ""}, OptionsRow{{"--to", "srt", "-o", "x.srt", "in.ass"}, true, ""},
+        OptionsRow{{"--to=jsonl", "--output=x", "--stats", "--info", "-"}, true, ""},
+        OptionsRow{{"--", "--odd-name.ass"}, true, ""},
+        OptionsRow{{"--to", "vtt", "in.ass"}, true, ""},
+        OptionsRow{{"--to", "ass"}, false, "unknown output form 'ass'"},
+        OptionsRow{{"--to"}, false, "needs a value"},
+        OptionsRow{{"--plugin="}, false, "needs a value"},
+        OptionsRow{{"--stats=yes"}, false, "takes no value"},
+        OptionsRow{{"--frobnicate"}, false, "unknown option --frobnicate"},
+        OptionsRow{{"-x"}, false, "unknown option -x"},
+        OptionsRow{{"a.ass", "b.ass"}, false, "only one script"},
+        OptionsRow{{"--encoding", "cp1252", "-o", "-"}, true, ""},
+        OptionsRow{{"--encoding=auto"}, true, ""},
+        OptionsRow{{"--encoding", "no-such-set"}, false, "unknown encoding 'no-such-set'"},
+        OptionsRow{{"--encoding"}, false, "needs a value"},
+        // Many scripts into a folder.
+        OptionsRow{{"--to", "srt", "-d", "out", "-j", "2", "a.ass", "dir"}, true, ""},
+        OptionsRow{{"--output-dir=out", "--jobs=8", "a.ass"}, true, ""},
+        OptionsRow{{"-d", "out"}, false, "needs the scripts"},
+        OptionsRow{{"-d", "out", "-o", "x.srt", "a.ass"}, false, "do not go together"},
+        OptionsRow{{"-d", "out", "--info", "a.ass"}, false, "do not go together"},
+        OptionsRow{{"-d", "out", "-"}, false, "standard input"},
+        OptionsRow{{"-j", "2", "a.ass"}, false, "goes with -d"},
+        OptionsRow{{"-d", "out", "-j", "0", "a.ass"}, false, "from 1"},
+        OptionsRow{{"-d", "out", "-j", "two", "a.ass"}, false, "from 1"},
+        // Shifts.
+        OptionsRow{{"--to", "vtt", "--shift", "-1.25"}, true, ""},
+        OptionsRow{{"--to", "jsonl", "--shift=0:01:02.50"}, true, ""},
+        OptionsRow{{"--shift", "2.5"}, false, "the markup form"},
+        OptionsRow{{"--to", "srt", "--shift", "1.2345"}, false, "--shift needs"},
+        OptionsRow{{"--to", "srt", "--shift", "0:1:02"}, false, "--shift needs"},
+        OptionsRow{{"--to", "srt", "--shift", "soon"}, false, "--shift needs"}),
     rowName);
+
+struct ShiftRow {
+  const char* text;
+  std::optional<std::int64_t> milliseconds;
+};
+
+TEST(CliShiftTest, ReadsSecondsOrAClockTime) {
+  const ShiftRow rows[] = {
+      {"2.5", 2500},
+      {"-1.25", -1250},
+      {"+3", 3000},
+      {"0.001", 1},
+      {"0:00:01.50", 1500},
+      {"-1:02:03.04", -3723040},
+      {"10:00:00", 36000000},
+      {"", std::nullopt},
+      {"-", std::nullopt},
+      {"1.", std::nullopt},
+      {".5", std::nullopt},
+      {"1.2345", std::nullopt},
+      {"1:2:03", std::nullopt},
+      {"0:60:00", std::nullopt},
+      {"0:00:61", std::nullopt},
+      {"1:00", std::nullopt},
+      {"1e3", std::nullopt},
+      {"1234567890", std::nullopt},
+  };
+  for (const ShiftRow& row : rows) {
+    EXPECT_EQ(cli::parseShift(row.text), row.milliseconds) << '"' << row.text << '"';
+  }
+}
 
 }  // namespace

@@ -1,0 +1,203 @@
+#include "cli/batch.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "cli/output_file.h"
+
+namespace cli {
+namespace {
+
+bool hasScriptExtension(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string extension = name.substr(dot);
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension == ".ass" || extension == ".ssa";
+}
+
+std::string baseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string withoutExtension(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// The scripts of a folder, in the order of their names.
+bool listFolder(const std::string& folder, std::vector<std::string>* files, std::string* error) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    *error = "cannot read " + folder + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name[0] != '.' && hasScriptExtension(name)) names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = joinPath(folder, name);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files->push_back(path);
+  }
+  return true;
+}
+
+// Makes the folder when it is missing (its parent must exist).
+bool prepareFolder(const std::string& folder, std::string* error) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return true;
+    *error = "cannot write into " + folder + ": it is not a folder";
+    return false;
+  }
+  if (errno == ENOENT && ::mkdir(folder.c_str(), 0777) == 0) return true;
+  *error = "cannot make the folder " + folder + ": " + std::strerror(errno);
+  return false;
+}
+
+std::string elapsedText(std::chrono::steady_clock::time_point started) {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", elapsed.count());
+  return text;
+}
+
+}  // namespace
+
+std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
+                                 const std::string& outputDir, OutputForm form, Messages& messages,
+                                 std::uint64_t* failed) {
+  // Every file once, whatever the names it was given by.
+  std::vector<std::string> files;
+  std::set<std::pair<dev_t, ino_t>> seen;
+  for (const std::string& script : scripts) {
+    struct stat info {};
+    if (::stat(script.c_str(), &info) != 0) {
+      messages.say("cannot open " + script + ": " + std::strerror(errno));
+      ++*failed;
+      continue;
+    }
+    std::vector<std::string> found;
+    std::string error;
+    if (!S_ISDIR(info.st_mode)) {
+      found.push_back(script);
+    } else if (!listFolder(script, &found, &error)) {
+      messages.say(error);
+      ++*failed;
+      continue;
+    }
+    for (const std::string& file : found) {
+      struct stat fileInfo {};
+      if (::stat(file.c_str(), &fileInfo) != 0 ||
+          seen.insert({fileInfo.st_dev, fileInfo.st_ino}).second) {
+        files.push_back(file);
+      }
+    }
+  }
+  // Scripts that share a name but for its extension keep it in their output's.
+  std::map<std::string, int> stems;
+  for (const std::string& file : files) ++stems[withoutExtension(baseName(file))];
+  std::vector<BatchItem> items;
+  std::map<std::string, std::string> outputs;  // output -> the script it is for
+  for (const std::string& file : files) {
+    const std::string name = baseName(file);
+    const std::string stem = withoutExtension(name);
+    const std::string output =
+        joinPath(outputDir, (stems[stem] > 1 ? name : stem) + extensionOf(form));
+    struct stat existing {};
+    if (::stat(output.c_str(), &existing) == 0 && seen.count({existing.st_dev, existing.st_ino})) {
+      messages.say("not converted: " + file + ": its output " + output +
+                   " is one of the scripts being read");
+      ++*failed;
+      continue;
+    }
+    const auto [taken, isNew] = outputs.emplace(output, file);
+    if (!isNew) {
+      messages.say("not converted: " + file + ": its output " + output + " is " + taken->second +
+                   "'s");
+      ++*failed;
+      continue;
+    }
+    items.push_back(BatchItem{file, output});
+  }
+  return items;
+}
+
+int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::string& pluginPath,
+                 Messages& messages, BatchTotals* totals) {
+  const auto started = std::chrono::steady_clock::now();
+  std::string error;
+  if (!prepareFolder(options.outputDir, &error)) {
+    messages.say(error);
+    return kExitUsage;
+  }
+  std::uint64_t failed = 0;
+  const std::vector<BatchItem> items =
+      listBatch(options.scripts, options.outputDir, options.form, messages, &failed);
+  unsigned workers = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
+  workers = std::max(1u, std::min({workers, static_cast<unsigned>(kMaxOutputsAtOnce),
+                                   static_cast<unsigned>(std::max<std::size_t>(items.size(), 1))}));
+  const bool showProgress = ::isatty(STDERR_FILENO) == 1 && items.size() > workers;
+
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::uint64_t> done{0};
+  std::atomic<std::uint64_t> cues{0};
+  std::atomic<bool> broken{false};
+  std::atomic<std::uint64_t> failures{failed};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < items.size(); i = next++) {
+      ConversionStats stats;
+      const int status = convert(ConversionRequest{items[i].script, items[i].output}, options,
+                                 entry, pluginPath, messages, &stats);
+      cues += stats.written.written;
+      if (status != kExitDone) {
+        messages.say("not converted: " + items[i].script);
+        ++failures;
+        if (status == kExitBroken) broken = true;
+      }
+      const std::uint64_t finished = ++done;
+      if (showProgress) {
+        messages.progress(std::to_string(finished) + " of " + std::to_string(items.size()) +
+                          " files, " + std::to_string(cues.load()) + " cues, " +
+                          elapsedText(started));
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads) thread.join();
+  if (showProgress) messages.progress("");
+
+  totals->files = items.size();
+  totals->failed = failures;
+  totals->cues = cues;
+  if (broken) return kExitBroken;
+  return failures != 0 ? kExitUsage : kExitDone;
+}
+
+}  // namespace cli

@@ -1,0 +1,44 @@
+// Many scripts into one folder (-d DIR), several at a time (-j N): each
+// script by itself, as one run on it alone would convert it, by its own
+// plug-in object from the one loaded module.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/conversion.h"
+#include "cli/messages.h"
+#include "cli/options.h"
+#include "hostkit/driver.h"
+
+namespace cli {
+
+// One script of a batch and where its output goes.
+struct BatchItem {
+  std::string script;
+  std::string output;
+};
+
+// The scripts named and the .ass and .ssa files of the folders named, each
+// file once, with their output paths in `outputDir`: the script's name with
+// the extension of the form in place of its own, or added to it where two
+// scripts would otherwise share an output. What cannot be listed, or would
+// still share an output, is said and counted in *failed.
+std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
+                                 const std::string& outputDir, OutputForm form, Messages& messages,
+                                 std::uint64_t* failed);
+
+struct BatchTotals {
+  std::uint64_t files = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t cues = 0;  // written, in all files
+};
+
+// Converts every script of options.scripts into options.outputDir; answers
+// the exit status: 1 when the plug-in broke a rule on some file, else 2
+// when some file could not be converted, else 0.
+int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::string& pluginPath,
+                 Messages& messages, BatchTotals* totals);
+
+}  // namespace cli

@@ -1,0 +1,173 @@
+#include "cli/conversion.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/event_fields.h"
+#include "cli/output_file.h"
+#include "cli/script_input.h"
+#include "cli/session.h"
+#include "hostkit/script_source.h"
+
+extern const char kSampleScript[];
+extern const std::size_t kSampleScriptSize;
+
+namespace cli {
+namespace {
+
+struct EventCounts {
+  std::uint64_t events = 0;    // lines sent to the plug-in
+  std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
+  std::uint64_t outputs = 0;   // output samples
+  std::uint64_t firstEventLine = 0;
+};
+
+void printInfo(const std::string& pluginPath, const Properties& properties) {
+  std::printf(
+      "Plug-in:      %s\n"
+      "Name:         %s\n"
+      "Type:         %s\n"
+      "InputFormat:  %s\n"
+      "OutputFormat: %s\n",
+      pluginPath.c_str(), properties.name.c_str(), properties.type.c_str(),
+      properties.inputFormat.c_str(), properties.outputFormat.c_str());
+}
+
+// Sends the header and every event line after it, writing a cue for each
+// output sample.
+EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Messages& messages) {
+  EventCounts counts;
+  if (!session.sendHeader(script.header().text)) {
+    messages.say("warning: " + script.name() +
+                 " has no Text column in its events format; the plug-in takes the first field "
+                 "of each line as its text");
+  }
+  // The plug-in has its own copy now; a header with embedded fonts can be large.
+  std::string().swap(script.header().text);
+  EventFieldReader events(script.header().columns);
+  EventFields fields;
+  std::uint64_t lineNumber = 0;
+  session.onMarkup = [&](std::string_view markup) {
+    writer.write(Cue{++counts.outputs, lineNumber, fields.start, fields.end, fields.style, markup});
+  };
+  const auto send = [&](std::string_view text, std::uint64_t number) {
+    lineNumber = number;
+    if (counts.events == 0) counts.firstEventLine = number;
+    fields = EventFields{};
+    if (isDialogue(text)) {
+      ++counts.dialogue;
+      fields = events.read(text);
+    }
+    session.sendEvent(text, ++counts.events);
+  };
+  hostkit::LineReader& reader = script.reader();
+  if (script.header().firstEvent) send(*script.header().firstEvent, reader.linesRead());
+  for (std::string_view event; hostkit::nextEvent(reader, &event);) {
+    send(event, reader.linesRead());
+  }
+  writer.flush();
+  session.onMarkup = nullptr;
+  return counts;
+}
+
+// Closes the session and says what went wrong, and what the user should
+// know: the exit status.
+int report(ScriptInput& script, Session& session, const EventCounts& counts, Messages& messages) {
+  session.close();
+  int status = kExitDone;
+  if (!script.reader().error().empty()) {
+    messages.say("cannot read " + script.name() + ": " + script.reader().error());
+    status = kExitUsage;
+  }
+  if (const DecodingSource* decoding = script.decoding();
+      decoding != nullptr && decoding->replaced() > 0) {
+    const std::uint64_t line = script.firstReplacedLine();
+    const std::string where = line != 0 ? "on line " + std::to_string(line) + " (byte " +
+                                              std::to_string(decoding->firstOffset()) + ")"
+                                        : "at byte " + std::to_string(decoding->firstOffset());
+    messages.say("warning: " + script.name() + ": " + std::to_string(decoding->replaced()) +
+                 (decoding->replaced() == 1 ? " sequence" : " sequences") +
+                 " could not be read as " + script.encoding().name +
+                 " and became U+FFFD; the first is " + where);
+  }
+  if (counts.events > 0 && counts.outputs == 0) {
+    messages.say("warning: " + script.name() + ": none of its " + std::to_string(counts.events) +
+                 " event lines gave a cue (the first is line " +
+                 std::to_string(counts.firstEventLine) + ")");
+  }
+  const std::vector<std::string> problems = session.problems();
+  for (const std::string& problem : problems) {
+    messages.say("plug-in fault on " + script.name() + ": " + problem);
+  }
+  if (!problems.empty()) status = kExitBroken;
+  return status;
+}
+
+}  // namespace
+
+int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
+            const std::string& pluginPath, Messages& messages, ConversionStats* stats) {
+  ScriptInput script;
+  std::string error;
+  if (!script.open(request.script, std::string_view(kSampleScript, kSampleScriptSize), &error)) {
+    messages.say(error);
+    return kExitUsage;
+  }
+  const bool toFile = !options.info && !request.output.empty() && request.output != "-";
+  if (toFile && script.fd() >= 0 && isSameFile(script.fd(), request.output)) {
+    messages.say("refusing to write " + request.output + ": it is the script being read (" +
+                 script.name() + "); choose another output");
+    return kExitUsage;
+  }
+  if (!script.start(options.encoding, &error)) {
+    messages.say(error);
+    return kExitUsage;
+  }
+  if (const std::string notice = script.notice(); !notice.empty()) messages.say(notice);
+
+  Session session;
+  if (!session.start(entry, script.header().inputFormat, &error)) {
+    messages.say(pluginPath + ": " + error);
+    return kExitUsage;
+  }
+  EventCounts counts;
+  OutputFile output;
+  std::unique_ptr<CueWriter> writer;
+  if (options.info) {
+    printInfo(pluginPath, session.properties());
+  } else {
+    if (!output.open(request.output, &error)) {
+      messages.say(error);
+      return kExitUsage;
+    }
+    // The writers gather cues into large writes themselves.
+    std::setvbuf(output.stream(), nullptr, _IONBF, 0);
+    writer = makeWriter(options.form, output.stream(), options.shift);
+    counts = stream(script, session, *writer, messages);
+  }
+  int status = report(script, session, counts, messages);
+  if (writer != nullptr) {
+    if (status == kExitDone && !output.commit(writer->writeError(), &error)) {
+      messages.say(error);
+      status = kExitUsage;
+    } else if (status != kExitDone && output.discard()) {
+      messages.say(output.name() + " not written; a file there is left as it was");
+    }
+  }
+  if (stats != nullptr) {
+    stats->linesRead = script.reader().linesRead();
+    stats->events = counts.events;
+    stats->dialogue = counts.dialogue;
+    stats->outputs = counts.outputs;
+    stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
+    stats->encoding = script.encoding().name + " (" + script.encoding().how + ")";
+    if (writer != nullptr) stats->written = writer->counts();
+    stats->buffers = session.counts();
+  }
+  return status;
+}
+
+}  // namespace cli

@@ -1,0 +1,46 @@
+// One script converted to one output, as subrite-host does for every script
+// it is given: the script opened and its character set decided, a plug-in
+// object made from the loaded module and the events streamed through it,
+// the cues written, the output committed only when all went well.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/messages.h"
+#include "cli/options.h"
+#include "cli/writers.h"
+#include "hostkit/driver.h"
+#include "hostkit/ledger.h"
+
+namespace cli {
+
+constexpr int kExitDone = 0;
+constexpr int kExitBroken = 1;  // the plug-in broke the host's rules
+constexpr int kExitUsage = 2;   // anything the user can put right
+
+// What one conversion did, for --stats and for the progress of a batch.
+struct ConversionStats {
+  std::uint64_t linesRead = 0;
+  std::uint64_t events = 0;    // lines sent to the plug-in
+  std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
+  std::uint64_t outputs = 0;   // output samples
+  std::uint64_t replaced = 0;  // sequences read as U+FFFD
+  std::string encoding;        // "UTF-8 (valid)", ...
+  WriterCounts written;
+  hostkit::Ledger::Counts buffers;
+};
+
+struct ConversionRequest {
+  std::optional<std::string> script;  // "-" is standard input; none: the bundled sample
+  std::string output;                 // "" or "-": standard output
+};
+
+// Converts as `options` say (form, encoding, shift, --info), with a new
+// plug-in object from `entry`; everything worth saying goes to `messages`.
+// Answers the exit status of this script alone.
+int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
+            const std::string& pluginPath, Messages& messages, ConversionStats* stats);
+
+}  // namespace cli

@@ -1,0 +1,27 @@
+// What subrite-host says on standard error. Each message is one whole line,
+// written at once, so the lines of files converted side by side never mix;
+// a progress line, when there is one, is taken away before a message and
+// drawn again after it. Thread-safe.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace cli {
+
+class Messages {
+ public:
+  // "subrite-host: <text>" on a line of its own.
+  void say(const std::string& text);
+  // Shows `text` as the progress line (only where standard error is a
+  // terminal; the caller decides); an empty text takes it away.
+  void progress(const std::string& text);
+
+ private:
+  void write(const std::string& bytes);
+
+  std::mutex mutex_;
+  std::string progress_;  // what the progress line shows now
+};
+
+}  // namespace cli

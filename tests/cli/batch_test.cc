@@ -1,0 +1,121 @@
+// subrite-host with many scripts (-d DIR, -j N): where each output goes,
+// that each file fails or succeeds by itself, and the exit status of the
+// whole; and the shift of every time, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/cli/run_host.h"
+#include "tests/cli/srt_check.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using cli_test::Outcome;
+using cli_test::readFile;
+using cli_test::runHost;
+using cli_test::ScratchDir;
+
+std::string script(const std::string& text) {
+  return "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, "
+         "Text\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,," +
+         text + "\n";
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInAFolderItMakes) {
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "season");
+  dir.write("season/a.ass", script("one"));
+  dir.write("season/a.ssa", script("two"));
+  dir.write("season/B.SSA", script("three"));
+  dir.write("season/notes.txt", "not a script");
+  const fs::path c = dir.write("c.ass", script("four"));
+  const fs::path out = dir.path() / "out";
+  const Outcome run =
+      runHost({"--to", "srt", "-d", out.string(), (dir.path() / "season").string(), c.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  // a.ass and a.ssa would share "a.srt": both keep their extension.
+  EXPECT_EQ(namesIn(out), (std::vector<std::string>{"B.srt", "a.ass.srt", "a.ssa.srt", "c.srt"}));
+  EXPECT_EQ(readFile(out / "a.ssa.srt"), "1\n00:00:01,000 --> 00:00:02,000\ntwo\n\n");
+  EXPECT_EQ(readFile(out / "c.srt"), "1\n00:00:01,000 --> 00:00:02,000\nfour\n\n");
+}
+
+TEST(CliBatchTest, AFileThatFailsIsNamedAndTheOthersGoOn) {
+  const ScratchDir dir;
+  const fs::path good = dir.write("good.ass", script("fine"));
+  const fs::path text = dir.write("list.ass", "eggs, milk\n");
+  const fs::path out = dir.path() / "out";
+  const Outcome run = runHost({"--to", "vtt", "-j", "3", "-d", out.string(), good.string(),
+                               text.string(), (dir.path() / "missing.ass").string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_EQ(namesIn(out), (std::vector<std::string>{"good.vtt"}));
+  EXPECT_EQ(readFile(out / "good.vtt"), "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nfine\n\n");
+  EXPECT_NE(run.err.find("not converted: " + text.string()), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("cannot open " + (dir.path() / "missing.ass").string()), std::string::npos)
+      << run.err;
+  // Standard error is not a terminal here: no progress line.
+  EXPECT_EQ(run.err.find('\r'), std::string::npos);
+}
+
+TEST(CliBatchTest, APlugInThatBreaksTheRulesOnAFileGivesStatusOne) {
+  const ScratchDir dir;
+  const fs::path out = dir.path() / "out";
+  const Outcome run =
+      runHost({"--plugin", SUBRITE_LEAKY_PLUGIN, "--to", "srt", "-d", out.string(),
+               dir.write("a.ass", script("x")).string(), dir.write("b.txt", "no script").string()});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_TRUE(namesIn(out).empty());
+}
+
+TEST(CliBatchTest, NoOutputReplacesAScriptBeingRead) {
+  const ScratchDir dir;
+  // Written into its own folder, "x.srt" would be the output of "x.srt" itself.
+  const fs::path odd = dir.write("x.srt", script("odd"));
+  const std::string before = readFile(odd);
+  const Outcome run = runHost({"--to", "srt", "-d", dir.path().string(), odd.string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("one of the scripts being read"), std::string::npos) << run.err;
+  EXPECT_EQ(readFile(odd), before);
+}
+
+TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
+  const ScratchDir dir;
+  const fs::path out = dir.path() / "out";
+  fs::create_directory(out);
+  dir.write("out/a.srt", std::string(10000, 'z'));
+  const Outcome run =
+      runHost({"--to", "srt", "-d", out.string(), dir.write("a.ass", script("new")).string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readFile(out / "a.srt"), "1\n00:00:01,000 --> 00:00:02,000\nnew\n\n");
+  EXPECT_EQ(namesIn(out), (std::vector<std::string>{"a.srt"}));
+}
+
+TEST(CliShiftTest, MovesEveryCueAndCountsTheTimesItStopsAtZero) {
+  const ScratchDir dir;
+  const fs::path input = dir.write("a.ass", script("x"));
+  const Outcome later = runHost({"--to", "srt", "--shift", "1:02:03.45", input.string()});
+  ASSERT_EQ(later.status, 0) << later.err;
+  EXPECT_EQ(later.out, "1\n01:02:04,450 --> 01:02:05,450\nx\n\n");
+  const Outcome earlier = runHost({"--to", "srt", "--stats", "--shift", "-1.5", input.string()});
+  ASSERT_EQ(earlier.status, 0) << earlier.err;
+  EXPECT_EQ(earlier.out, "1\n00:00:00,000 --> 00:00:00,500\nx\n\n");
+  EXPECT_NE(earlier.err.find("times before 0:       1 (shifted to 0)"), std::string::npos)
+      << earlier.err;
+  EXPECT_TRUE(cli_test::checkSrt(earlier.out).valid);
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// WebVTT output on its own: the cue text of the module's markup, the STYLE
+// block that defines its classes, the order and length of the cues, and the
+// shift. Every file a row makes is held to the strict WebVTT reader.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/balance.h"
+#include "cli/writers.h"
+#include "tests/cli/vtt_check.h"
+
+namespace {
+
+struct VttTextRow {
+  const char* what;
+  std::string markup;
+  std::string text;  // "" when the cue has no text
+};
+
+TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
+  const VttTextRow rows[] = {
+      {"b, i and u stay", "<b>a</b> <i>b</i> <u>c</u>", "<b>a</b> <i>b</i> <u>c</u>"},
+      {"strike-out is a class", "<s>gone</s>", "<c.s>gone</c>"},
+      {"a font is a class span", "<font face=\"Arial\" size=\"-1\" color=\"#0080FF\">x</font>",
+       "<c.f1.zm1.c0080FF>x</c>"},
+      {"a face seen before keeps its class",
+       "<font face=\"Arial\">a</font><font face=\"Times\">b</font><font face=\"Arial\">c</font>",
+       "<c.f1>a</c><c.f2>b</c><c.f1>c</c>"},
+      {"empty attributes go", "<font size=\"\" color=\"#\">x", "x"},
+      {"a colour that is no colour goes", "<font color=\"#c>b<a.\">x", "x"},
+      {"tags left open are closed", "<font color=\"#FF0000\"><i>x", "<c.cFF0000><i>x</i></c>"},
+      {"crossed tags are closed and reopened", "<b><i>x</b>y</i>", "<b><i>x</i></b><i>y</i>"},
+      {"text is escaped", "a<b & c>d -->", "a&lt;b &amp; c&gt;d --&gt;"},
+      {"a tag-like text that is no tag", "<bold>", "&lt;bold&gt;"},
+      {"blank lines go", "one\n\n  \ntwo", "one\ntwo"},
+      {"nothing but tags is no text", "<b></b><font color=\"#FF0000\">", ""},
+  };
+  for (const VttTextRow& row : rows) {
+    cli::VttClasses classes;
+    cli::CueTextMaker maker(&classes);
+    std::string out;
+    cli::BalanceCounts counts;
+    EXPECT_EQ(maker.append(&out, row.markup, &counts), !row.text.empty()) << row.what;
+    EXPECT_EQ(out, row.text) << row.what;
+  }
+}
+
+TEST(CliVttCueTextTest, TheStyleBlockDefinesEveryClassOnce) {
+  cli::VttClasses classes;
+  cli::CueTextMaker maker(&classes);
+  std::string out;
+  cli::BalanceCounts counts;
+  // A backslash and a ">" of a face are escaped: the block may hold no "-->".
+  maker.append(&out, "<font face=\"A\\B -->\" size=\"+4\" color=\"#ff0000\"><s>x", &counts);
+  maker.append(&out, "<font color=\"#FF0000\">y", &counts);
+  EXPECT_EQ(classes.styleBlock(),
+            "STYLE\n"
+            "::cue(.cFF0000) { color: #FF0000; }\n"
+            "::cue(.f1) { font-family: \"A\\5C B --\\3E \"; }\n"
+            "::cue(.s) { text-decoration: line-through; }\n"
+            "::cue(.zp4) { font-size: 136%; }\n");
+}
+
+// The whole file a writer makes of `cues` (start, end, markup).
+struct CueIn {
+  const char* start;
+  const char* end;
+  const char* markup;
+};
+
+std::string writeVtt(const std::vector<CueIn>& cues, std::int64_t shift,
+                     cli::WriterCounts* counts) {
+  std::FILE* file = std::tmpfile();
+  auto writer = cli::makeWriter(cli::OutputForm::Vtt, file, shift);
+  std::uint64_t number = 0;
+  for (const CueIn& cue : cues) {
+    writer->write(cli::Cue{++number, number, cue.start, cue.end, "S", cue.markup});
+  }
+  writer->flush();
+  *counts = writer->counts();
+  std::string bytes(static_cast<std::size_t>(std::ftell(file)), '\0');
+  std::rewind(file);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+  std::fclose(file);
+  return bytes;
+}
+
+TEST(CliVttWriterTest, WritesTheCuesInOrderWithAStyleBlockFirst) {
+  cli::WriterCounts counts;
+  const std::string file = writeVtt({{"0:00:05.00", "0:00:06.00", "<s>late</s>"},
+                                     {"0:00:01.00", "0:00:01.00", "same time"},
+                                     {"0:00:05.00", "0:00:07.50", "second at five"},
+                                     {"0:00:02.00", "0:00:03.00", "<b></b>"},
+                                     {"1:02:03.45", "0:00:00.00", "backwards"}},
+                                    0, &counts);
+  EXPECT_EQ(file,
+            "WEBVTT\n\n"
+            "STYLE\n::cue(.s) { text-decoration: line-through; }\n\n"
+            "00:00:01.000 --> 00:00:01.001\nsame time\n\n"
+            "00:00:05.000 --> 00:00:06.000\n<c.s>late</c>\n\n"
+            "00:00:05.000 --> 00:00:07.500\nsecond at five\n\n"
+            "01:02:03.450 --> 01:02:03.451\nbackwards\n\n");
+  EXPECT_EQ(counts.written, 4u);
+  EXPECT_EQ(counts.withoutText, 1u);
+  EXPECT_EQ(counts.endsRaised, 2u);
+  const cli_test::VttVerdict verdict = cli_test::checkVtt(file);
+  EXPECT_TRUE(verdict.valid) << verdict.error;
+}
+
+TEST(CliVttWriterTest, AShiftMovesEveryTimeAndStopsAtZero) {
+  cli::WriterCounts counts;
+  const std::string file = writeVtt(
+      {{"0:00:01.00", "0:00:02.50", "a"}, {"0:00:03.00", "0:00:04.00", "b"}}, -1500, &counts);
+  EXPECT_EQ(file,
+            "WEBVTT\n\n"
+            "00:00:00.000 --> 00:00:01.000\na\n\n"
+            "00:00:01.500 --> 00:00:02.500\nb\n\n");
+  EXPECT_EQ(counts.timesClamped, 1u);
+}
+
+TEST(CliShiftedTimesTest, SubRipAndJsonLinesMoveTheirTimesToo) {
+  struct Row {
+    cli::OutputForm form;
+    std::int64_t shift;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {cli::OutputForm::Srt, 2500, "1\n00:00:03,500 --> 01:00:02,510\nx\n\n"},
+      {cli::OutputForm::Srt, -3000, "1\n00:00:00,000 --> 00:59:57,010\nx\n\n"},
+      {cli::OutputForm::Jsonl, 1,
+       "{\"index\":1,\"line\":1,\"start\":\"0:00:01.001\",\"end\":"
+       "\"1:00:00.011\",\"style\":\"S\",\"markup\":\"x\"}\n"},
+      {cli::OutputForm::Jsonl, -990,
+       "{\"index\":1,\"line\":1,\"start\":\"0:00:00.01\",\"end\":"
+       "\"0:59:59.02\",\"style\":\"S\",\"markup\":\"x\"}\n"},
+  };
+  for (const Row& row : rows) {
+    std::FILE* file = std::tmpfile();
+    auto writer = cli::makeWriter(row.form, file, row.shift);
+    writer->write(cli::Cue{1, 1, "0:00:01.00", "1:00:00.01", "S", "x"});
+    writer->flush();
+    std::string bytes(static_cast<std::size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    EXPECT_EQ(bytes, row.expected) << row.shift;
+  }
+}
+
+}  // namespace
