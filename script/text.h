@@ -39,6 +39,13 @@ std::uint32_t parseLeadingDigits(std::string_view text);
 // Point size to a relative size around 22 points ("-1", "+4"), or empty.
 std::string relativeFontSize(std::string_view text);
 
+// The longest relative size: a sign and the ten digits of (2^32 - 1 - 22) / 2.
+inline constexpr std::size_t kMaxRelativeSize = 11;
+
+// relativeFontSize written to `out` (room for kMaxRelativeSize bytes); answers
+// its length.
+std::size_t writeRelativeFontSize(std::string_view text, char* out);
+
 // SSA colour (decimal, or hexadecimal after "&H") to RRGGBB text, or empty.
 std::string convertColour(std::string_view text);
 
@@ -50,5 +57,16 @@ std::string decimalColour(std::string_view text);
 
 // Colour of one override block "{\c...}" or "{\1c...}", braces included.
 std::string overrideColour(std::string_view block);
+
+// A colour text is always six bytes.
+inline constexpr std::size_t kColourDigits = 6;
+
+// The forms of the colour functions above that write the six bytes to `out`
+// and answer false where those answer the empty text. The sample path uses
+// these; the others wrap them.
+bool writeColour(std::string_view text, char* out);
+bool writeHexColour(std::string_view digits, char* out);
+bool writeDecimalColour(std::string_view text, char* out);
+bool writeOverrideColour(std::string_view block, char* out);
 
 }  // namespace ssa
