@@ -131,6 +131,20 @@ constexpr std::array<char, 256> lineBreaks() {
 }
 constexpr std::array<char, 256> kLineBreaks = lineBreaks();
 
+// Whether one of the six bytes of a colour is "{", a word at a time: the
+// digits are copied from the block unchecked, so they may open a block.
+bool holdsBrace(const char* colour) {
+  static_assert(kColourDigits == 6, "a colour is a word and a half");
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;  // the bytes past the colour stay 0, which is no brace
+  std::memcpy(&low, colour, 4);
+  std::memcpy(&high, colour + 4, 2);
+  const auto holdsZero = [](std::uint32_t word) {
+    return ((word - 0x01010101u) & ~word & 0x80808080u) != 0;
+  };
+  return holdsZero(low ^ 0x7B7B7B7Bu) || holdsZero(high ^ 0x7B7B7B7Bu);
+}
+
 // A block split between the carry (a) and the input (b); never copied unless
 // a code needs its bytes together.
 struct Block {
@@ -165,10 +179,23 @@ constexpr std::size_t kShortCopy = 16;
 struct Writer {
   Writer(TextBuffer& buffer, std::size_t room) : buffer(buffer) { point(0, room); }
 
+  // Tags and attributes are a few bytes: those are copied in two fixed
+  // pieces that may overlap, without a call.
   void copy(std::string_view bytes) {
-    if (bytes.empty()) return;
-    std::memcpy(at, bytes.data(), bytes.size());
-    at += bytes.size();
+    const char* const from = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size > 16) {
+      std::memcpy(at, from, size);
+    } else if (size >= 8) {
+      std::memcpy(at, from, 8);
+      std::memcpy(at + size - 8, from + size - 8, 8);
+    } else if (size >= 4) {
+      std::memcpy(at, from, 4);
+      std::memcpy(at + size - 4, from + size - 4, 4);
+    } else {
+      for (std::size_t i = 0; i < size; ++i) at[i] = from[i];
+    }
+    at += size;
   }
 
   void makeRoom(std::size_t bytes) {
@@ -314,9 +341,9 @@ class TextPass {
 
   void translate(const Block& block, std::size_t room) {
     if (block.size() < kShortestTranslated) return drop();
-    const auto code = static_cast<unsigned char>(block.at(kCodeAt));
-    for (std::size_t r = kFirstRule[code]; r < kRuleCount && kRules[r].code == block.at(kCodeAt);
-         ++r) {
+    const char code = block.at(kCodeAt);
+    for (std::size_t r = kFirstRule[static_cast<unsigned char>(code)];
+         r < kRuleCount && kRules[r].code == code; ++r) {
       const Rule& rule = kRules[r];
       if (!holds(rule.when, block)) continue;
       out.makeRoom(room);
@@ -341,8 +368,9 @@ class TextPass {
   void emit(std::string_view prefix, std::string_view value = {}, std::string_view suffix = {}) {
     clearCarry();
     out.copy(prefix);
-    const std::size_t open = value.find('{');
-    if (open == std::string_view::npos) {
+    std::size_t open = 0;  // values are short: a loop, not a library search
+    while (open < value.size() && value[open] != '{') ++open;
+    if (open == value.size()) {
       out.copy(value);
       out.copy(suffix);
       return;
@@ -390,7 +418,18 @@ class TextPass {
   void emitColour(const Block& block) {
     char colour[kColourDigits];
     if (!writeOverrideColour(gather(block, 0), colour)) return drop();
-    emit(kColourOpen, std::string_view(colour, kColourDigits), kAttributeClose);
+    if (holdsBrace(colour)) {
+      return emit(kColourOpen, std::string_view(colour, kColourDigits), kAttributeClose);
+    }
+    // The usual colour: its pieces have fixed sizes, so they are copied
+    // without a call.
+    clearCarry();
+    char* const at = out.at;
+    std::memcpy(at, kColourOpen.data(), kColourOpen.size());
+    std::memcpy(at + kColourOpen.size(), colour, kColourDigits);
+    std::memcpy(at + kColourOpen.size() + kColourDigits, kAttributeClose.data(),
+                kAttributeClose.size());
+    out.at = at + kColourOpen.size() + kColourDigits + kAttributeClose.size();
   }
 
   // The block's bytes [from, to) in one piece; only for the short-lived codes

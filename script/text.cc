@@ -1,6 +1,7 @@
 #include "script/text.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,18 +24,6 @@ void putHexByte(char* out, std::uint32_t byte) {
 }
 
 }  // namespace
-
-std::string_view trim(std::string_view text) {
-  if (text.size() <= 1) return text;
-  std::size_t start = 0;
-  std::size_t last = text.size() - 1;
-  while (start < last && isTrimmable(text[start])) ++start;
-  // When only trimmable bytes were seen, start == last and that byte stays.
-  if (!isTrimmable(text[start])) {
-    while (last > start && isTrimmable(text[last])) --last;
-  }
-  return text.substr(start, last - start + 1);
-}
 
 std::vector<std::string> tokenize(std::string_view delimiters, std::string_view text) {
   std::vector<std::string> pieces;
@@ -100,21 +89,34 @@ std::string relativeFontSize(std::string_view text) {
 bool writeColour(std::string_view text, char* out) {
   if (text.size() < 2) return false;
   if (text.back() == '&') text.remove_suffix(1);
-  if (text.substr(0, 2) == "&H") return writeHexColour(text.substr(2), out);
+  if (text.size() >= 2 && text[0] == '&' && text[1] == 'H') {
+    return writeHexColour(text.substr(2), out);
+  }
   return writeDecimalColour(text, out);
 }
 
 bool writeHexColour(std::string_view digits, char* out) {
   // The pairs in reverse order, missing high pairs as "00". Odd lengths and
   // eight digits (alpha pair in front) are not recognised.
-  const std::size_t size = digits.size();
-  if (size != 2 && size != 4 && size != 6) return false;
-  for (std::size_t pair = 0; pair < 3; ++pair) {
-    const bool present = 2 * pair < size;
-    out[2 * pair] = present ? digits[size - 2 * pair - 2] : '0';
-    out[2 * pair + 1] = present ? digits[size - 2 * pair - 1] : '0';
+  const char* const d = digits.data();
+  switch (digits.size()) {
+    case 2:
+      std::memcpy(out, d, 2);
+      std::memcpy(out + 2, "0000", 4);
+      return true;
+    case 4:
+      std::memcpy(out, d + 2, 2);
+      std::memcpy(out + 2, d, 2);
+      std::memcpy(out + 4, "00", 2);
+      return true;
+    case 6:
+      std::memcpy(out, d + 4, 2);
+      std::memcpy(out + 2, d + 2, 2);
+      std::memcpy(out + 4, d, 2);
+      return true;
+    default:
+      return false;
   }
-  return true;
 }
 
 bool writeDecimalColour(std::string_view text, char* out) {
@@ -143,18 +145,21 @@ bool writeDecimalColour(std::string_view text, char* out) {
 }
 
 bool writeOverrideColour(std::string_view block, char* out) {
-  if (block.size() < 9) return false;
+  // Byte tests rather than library compares: a colour block is a few bytes,
+  // and the sample path meets many.
+  if (block.size() < 9 || block[0] != '{' || block[1] != '\\') return false;
   std::size_t begin;
-  if (block.substr(0, 3) == "{\\c") {
+  if (block[2] == 'c') {
     begin = 3;
-  } else if (block.substr(0, 4) == "{\\1c") {
+  } else if (block[2] == '1' && block[3] == 'c') {
     begin = 4;
   } else {
     return false;
   }
-  const std::size_t end = block.find('}', begin);
-  if (end == std::string_view::npos) return false;
-  return writeColour(block.substr(begin, end - begin), out);
+  const void* const end = std::memchr(block.data() + begin, '}', block.size() - begin);
+  if (end == nullptr) return false;
+  return writeColour(block.substr(begin, static_cast<const char*>(end) - block.data() - begin),
+                     out);
 }
 
 namespace {
