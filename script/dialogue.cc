@@ -28,6 +28,7 @@
 // checked, and the buffer grows in the rare line that runs out of it.
 #include "script/dialogue.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -117,6 +118,11 @@ constexpr std::string_view kColourOpen = "<font color=\"#";
 constexpr std::string_view kAttributeClose = "\">";
 
 constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The bytes the pass over the Text field stops at, and those the field
+// split stops at.
+constexpr ByteTrio kBlockBytes = makeTrio('{', '}', '\\');
+constexpr ByteTrio kFieldBytes = makeTrio(',', '{', '}');
 
 // --- The line-break codes -------------------------------------------------------
 
@@ -221,6 +227,12 @@ struct Writer {
 
 class TextPass {
  public:
+  enum class State : unsigned char {
+    Outside,   // no "{" waits for its "}"
+    Block,     // a "{" of the input does, and the block is read where it stands
+    LongBlock  // the block begins with the carry or has a code replaced
+  };
+
   // `tail` is what the writer must still take after the text: the style's
   // closing markup and the slack.
   TextPass(std::string_view text, Writer& out, std::size_t tail, std::string& carry,
@@ -234,43 +246,45 @@ class TextPass {
   // could change a member, as far as the compiler knows.
   // Kept apart from the rest of the conversion, so that its state stays in
   // registers.
-  void run(WindowScan scan) {
+  // Kept out of line: the loop has the registers to itself.
+  __attribute__((noinline)) void run(WindowScan scan) {
     const char* const bytes = text.data();
     const std::size_t size = text.size();
-    ByteFinder find(text, ByteTrio{'{', '}', '\\'}, scan);
+    ByteFinder find(text, kBlockBytes, scan);
     char* at = out.at;
-    std::size_t done = 0;        // text before this is written, or gathered into the block
-    std::size_t blockStart = 0;  // the block's first byte of input
-    bool inBlock = false;        // a "{" (or the carry) waits for its "}"
-    bool longWay = false;        // the block has a carry or a replaced code
+    // Text before this is written; in a block, its input starts here (or is
+    // gathered from blockStart up to here, when a code was replaced).
+    std::size_t done = 0;
+    State state = State::Outside;
     for (std::size_t i = find.next(); i < size; i = find.next()) {
       switch (bytes[i]) {
         case '{':
-          if (inBlock) break;  // an ordinary byte inside a block
+          if (state != State::Outside) break;  // an ordinary byte inside a block
           at = copyRun(at, bytes, size, done, i);
-          inBlock = true;
-          blockStart = done = i;
+          state = State::Block;
+          done = i;
           break;
         case '}':
-          if (!inBlock) break;  // passes through
+          if (state == State::Outside) break;  // passes through
           // The usual block (no carry, no code replaced, no row takes it) is
           // deleted here; any other takes the long way.
-          if (longWay || translated(bytes, blockStart, i)) {
+          if (state == State::LongBlock || translated(bytes, done, i)) {
             out.at = at;
-            longWay = closeBlock(blockStart, done, i);
+            state = closeBlock(done, i) ? State::LongBlock : State::Outside;
             at = out.at;
+          } else {
+            state = State::Outside;
           }
-          inBlock = longWay;
-          blockStart = done = i + 1;
+          done = i + 1;
           break;
         default: {  // a backslash
           if (i + 1 == size) break;
           const char replacement = kLineBreaks[static_cast<unsigned char>(bytes[i + 1])];
           if (replacement == 0) break;
-          if (inBlock) {
+          if (state != State::Outside) {
             // The block must be read with the code replaced: it is gathered apart.
             rewriteCode(done, i, replacement);
-            longWay = true;
+            state = State::LongBlock;
           } else {
             at = copyRun(at, bytes, size, done, i);
             *at++ = replacement;
@@ -282,7 +296,7 @@ class TextPass {
     }
     out.at = at;
     // An unclosed block passes through as it stands, codes replaced.
-    if (inBlock) {
+    if (state != State::Outside) {
       out.copy(carryView());
       if (isRewritten) out.copy(rewritten.view());
     }
@@ -314,27 +328,31 @@ class TextPass {
   // The rare paths are kept out of the loop, which then keeps its state in
   // registers.
   __attribute__((noinline)) void rewriteCode(std::size_t from, std::size_t code, char replacement) {
-    if (!isRewritten) rewritten.clear();
-    isRewritten = true;
+    if (!isRewritten) {
+      rewritten.clear();
+      blockStart = from;
+      isRewritten = true;
+    }
     rewritten.append(std::string_view(text.data() + from, code - from));
     rewritten.push(replacement);
   }
 
-  // The block from blockStart (after the carry) to `close`; input from
-  // `done` on is not yet gathered. Answers whether a carry is left.
-  __attribute__((noinline)) bool closeBlock(std::size_t blockStart, std::size_t done,
-                                            std::size_t close) {
+  // The block (after the carry) that `close` ends; its input not yet
+  // gathered starts at `done`. Answers whether a carry is left.
+  __attribute__((noinline)) bool closeBlock(std::size_t done, std::size_t close) {
     std::string_view input;
+    std::size_t start = done;  // the block's first byte of input
     if (isRewritten) {
       rewritten.append(std::string_view(text.data() + done, close + 1 - done));
       input = rewritten.view();
+      start = blockStart;
       isRewritten = false;
     } else {
-      input = std::string_view(text.data() + blockStart, close + 1 - blockStart);
+      input = std::string_view(text.data() + done, close + 1 - done);
     }
     const Block block{carryView(), input};
     // Everything the block's bytes and the rest of the input may still write.
-    const std::size_t room = block.a.size() + (text.size() - blockStart) + kMostAdded + tail;
+    const std::size_t room = block.a.size() + (text.size() - start) + kMostAdded + tail;
     translate(block, room);
     return carryStart != carry.size();
   }
@@ -468,6 +486,7 @@ class TextPass {
   std::string& gathered;
   std::size_t carryStart = 0;  // the carry is carry[carryStart..]
   bool isRewritten = false;    // the block's input so far is in `rewritten`
+  std::size_t blockStart = 0;  // where that input starts
 };
 
 // --- The fields ----------------------------------------------------------------
@@ -497,10 +516,12 @@ LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t t
   };
   // Fields that a comma ends; the one after them takes the rest of the line.
   const std::uint32_t commaFields = limit > 1 ? limit - 1 : 0;
-  if (commaFields > 0 && line.size() > 1) {
+  // The walk ends there, or after the last field wanted.
+  const std::uint64_t stop = std::min<std::uint64_t>(commaFields, std::uint64_t{last} + 1);
+  if (stop > 0 && line.size() > 1) {
     // The last byte is never a field comma.
     const std::string_view searched = line.substr(0, line.size() - 1);
-    ByteFinder find(searched, ByteTrio{',', '{', '}'}, scan);
+    ByteFinder find(searched, kFieldBytes, scan);
     bool inBlock = false;
     for (std::size_t i = find.next(); i < searched.size(); i = find.next()) {
       const char c = line[i];
@@ -510,9 +531,8 @@ LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t t
         inBlock = true;
       } else if (c == ',') {
         keep(i);
-        ++field;
         start = i + 1;
-        if (field == commaFields || field > last) break;
+        if (++field == stop) break;
       }
     }
   }

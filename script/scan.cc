@@ -34,10 +34,13 @@ std::uint32_t gatherHighBits(Word flags) {
   return static_cast<std::uint32_t>(((flags >> 7) * gatherMultiplier()) >> (8 * (kWordBytes - 1)));
 }
 
-std::uint32_t scanWords(const char* window, ByteTrio trio) {
-  const Word first = kOnes * static_cast<unsigned char>(trio.first);
-  const Word second = kOnes * static_cast<unsigned char>(trio.second);
-  const Word third = kOnes * static_cast<unsigned char>(trio.third);
+std::uint32_t scanWords(const char* window, const ByteTrio& trio) {
+  Word first;
+  Word second;
+  Word third;
+  std::memcpy(&first, trio.first, kWordBytes);
+  std::memcpy(&second, trio.second, kWordBytes);
+  std::memcpy(&third, trio.third, kWordBytes);
   std::uint32_t bits = 0;
   for (std::size_t i = 0; i < kWindow; i += kWordBytes) {
     Word word;
@@ -50,10 +53,10 @@ std::uint32_t scanWords(const char* window, ByteTrio trio) {
 
 // --- SSE2 and AVX2: only after the processor said it has them ---------------
 
-__attribute__((target("sse2"))) std::uint32_t scanSse2(const char* window, ByteTrio trio) {
-  const __m128i first = _mm_set1_epi8(trio.first);
-  const __m128i second = _mm_set1_epi8(trio.second);
-  const __m128i third = _mm_set1_epi8(trio.third);
+__attribute__((target("sse2"))) std::uint32_t scanSse2(const char* window, const ByteTrio& trio) {
+  const __m128i first = _mm_load_si128(reinterpret_cast<const __m128i*>(trio.first));
+  const __m128i second = _mm_load_si128(reinterpret_cast<const __m128i*>(trio.second));
+  const __m128i third = _mm_load_si128(reinterpret_cast<const __m128i*>(trio.third));
   std::uint32_t bits = 0;
   for (std::size_t i = 0; i < kWindow; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + i));
@@ -65,12 +68,14 @@ __attribute__((target("sse2"))) std::uint32_t scanSse2(const char* window, ByteT
   return bits;
 }
 
-__attribute__((target("avx2"))) std::uint32_t scanAvx2(const char* window, ByteTrio trio) {
+__attribute__((target("avx2"))) std::uint32_t scanAvx2(const char* window, const ByteTrio& trio) {
   const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
-  const __m256i hits =
-      _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(trio.first)),
-                                      _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(trio.second))),
-                      _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(trio.third)));
+  const __m256i first = _mm256_load_si256(reinterpret_cast<const __m256i*>(trio.first));
+  const __m256i second = _mm256_load_si256(reinterpret_cast<const __m256i*>(trio.second));
+  const __m256i third = _mm256_load_si256(reinterpret_cast<const __m256i*>(trio.third));
+  const __m256i hits = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(bytes, first), _mm256_cmpeq_epi8(bytes, second)),
+      _mm256_cmpeq_epi8(bytes, third));
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(hits));
 }
 

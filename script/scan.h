@@ -14,18 +14,30 @@
 
 namespace ssa {
 
-// The three byte values looked for; a search for fewer repeats one.
+constexpr std::size_t kWindow = 32;
+
+// The three byte values looked for, each repeated over a window, so that no
+// scan has to spread them out at every call; a search for fewer repeats one.
+// None may be NUL: the last window of a text is padded with NULs.
 struct ByteTrio {
-  char first;
-  char second;
-  char third;
+  alignas(kWindow) char first[kWindow];
+  alignas(kWindow) char second[kWindow];
+  alignas(kWindow) char third[kWindow];
 };
+
+constexpr ByteTrio makeTrio(char first, char second, char third) {
+  ByteTrio trio{};
+  for (std::size_t i = 0; i < kWindow; ++i) {
+    trio.first[i] = first;
+    trio.second[i] = second;
+    trio.third[i] = third;
+  }
+  return trio;
+}
 
 // Bit i of the answer is set when byte i of the 32 bytes at `window` is one
 // of the trio. Reads exactly 32 bytes.
-using WindowScan = std::uint32_t (*)(const char* window, ByteTrio trio);
-
-constexpr std::size_t kWindow = 32;
+using WindowScan = std::uint32_t (*)(const char* window, const ByteTrio& trio);
 
 enum class ScanKind { Words, Sse2, Avx2 };
 constexpr ScanKind kScanKinds[] = {ScanKind::Words, ScanKind::Sse2, ScanKind::Avx2};
@@ -47,10 +59,10 @@ WindowScan currentScan();
 bool useScan(ScanKind kind);
 
 // Positions of the trio's bytes in a text, in increasing order, each once.
-// The text must outlive the finder.
+// The text and the trio must outlive the finder.
 class ByteFinder {
  public:
-  ByteFinder(std::string_view text, ByteTrio trio, WindowScan scan)
+  ByteFinder(std::string_view text, const ByteTrio& trio, WindowScan scan)
       : text(text), trio(trio), scan(scan), bits(load(0)) {}
 
   // The next position, or the text's size when there is none left.
@@ -78,7 +90,7 @@ class ByteFinder {
   }
 
   const std::string_view text;
-  const ByteTrio trio;
+  const ByteTrio& trio;
   const WindowScan scan;
   std::size_t base = 0;  // start of the window `bits` covers
   std::uint32_t bits;    // the window's positions not yet answered

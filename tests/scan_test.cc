@@ -13,17 +13,17 @@
 namespace ssa {
 namespace {
 
-constexpr ByteTrio kTrios[] = {
-    {'{', '}', '\\'}, {',', '{', '}'}, {'\x80', '\xFF', '\x7F'}, {'a', 'a', 'a'}};
+constexpr ByteTrio kTrios[] = {makeTrio('{', '}', '\\'), makeTrio(',', '{', '}'),
+                               makeTrio('\x80', '\xFF', '\x7F'), makeTrio('a', 'a', 'a')};
 
-bool inTrio(char c, ByteTrio trio) {
-  return c == trio.first || c == trio.second || c == trio.third;
+bool inTrio(char c, const ByteTrio& trio) {
+  return c == trio.first[0] || c == trio.second[0] || c == trio.third[0];
 }
 
 // Bytes that are mostly the trio's, their neighbours and the bytes whose
 // high bit is set, where a word-at-a-time test would go wrong first.
-std::string randomBytes(std::mt19937& engine, std::size_t size, ByteTrio trio) {
-  const std::string alphabet = std::string{trio.first, trio.second, trio.third} +
+std::string randomBytes(std::mt19937& engine, std::size_t size, const ByteTrio& trio) {
+  const std::string alphabet = std::string{trio.first[0], trio.second[0], trio.third[0]} +
                                std::string("\x00\x01\x7F\x80\xFF{}|\\,+-zA", 15);
   std::string bytes;
   for (std::size_t i = 0; i < size; ++i) {
@@ -53,7 +53,7 @@ class ScanTest : public ::testing::TestWithParam<ScanKind> {
 TEST_P(ScanTest, WindowMarksExactlyTheTriosBytes) {
   const WindowScan scan = windowScan(GetParam());
   std::mt19937 engine(11);
-  for (const ByteTrio trio : kTrios) {
+  for (const ByteTrio& trio : kTrios) {
     for (int round = 0; round < 2000; ++round) {
       const std::string window = randomBytes(engine, kWindow, trio);
       std::uint32_t expected = 0;
@@ -70,7 +70,7 @@ TEST_P(ScanTest, WindowMarksExactlyTheTriosBytes) {
 TEST_P(ScanTest, FinderAnswersEveryPositionOnce) {
   const WindowScan scan = windowScan(GetParam());
   std::mt19937 engine(5);
-  for (const ByteTrio trio : kTrios) {
+  for (const ByteTrio& trio : kTrios) {
     for (std::size_t size = 0; size <= 3 * kWindow + 5; ++size) {
       // Exactly `size` bytes on the heap, so that a read past them is seen.
       const std::string bytes = randomBytes(engine, size, trio);
