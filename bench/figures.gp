@@ -2,10 +2,10 @@
 # ffmpeg's, and the whole job. Drawn from the data report.py writes:
 #   gnuplot -e "data='build/bench'; out='bench/figures.svg'; ffmpeg=1" bench/figures.gp
 # (ffmpeg=0 when there are no ffmpeg figures).
-set terminal svg size 1260,440 dynamic font "sans,12" background "white"
+set terminal svg size 1260,440 dynamic noenhanced font "sans,12" background "white"
 set output out
 set datafile missing "?"
-set key top left box opaque
+set key top left Left reverse box opaque samplen 2
 set grid
 set multiplot layout 1,3
 
@@ -17,33 +17,43 @@ set ylabel "microseconds"
 set xrange [0:85000]
 set yrange [0:*]
 set format x "%.0s%c"
-plot growth using 1:2 with linespoints lw 2 pt 7 title "{\\k20}ab", \
-     growth using 1:3 with linespoints lw 2 pt 5 title "{\\i1}a{\\i0}b", \
-     growth using 1:4 with linespoints lw 2 pt 9 title "{\\c&H0000FF&}ab"
+plot growth using 1:2 with linespoints lw 2 pt 7 lc "dark-violet" title '{\k20}ab', \
+     growth using 1:3 with linespoints lw 2 pt 5 lc "dark-green" title '{\i1}a{\i0}b', \
+     growth using 1:4 with linespoints lw 2 pt 9 lc "steelblue" title '{\c&H0000FF&}ab'
 
 # Each time over its own time at 10,000 blocks: a straight line is y = x / 10,000.
-set title "Each against its own time at 10,000 blocks"
+# ffmpeg's time is less its time for the same file with a one-block line.
+set title "Each against its own time at 10,000 blocks\n(ffmpeg less its time for a one-block line)"
 set ylabel "time / time at 10,000 blocks"
 set yrange [0:*]
-stats growth using 1:2 every ::0::0 nooutput
-ours0 = STATS_max_y
-stats growth using 1:4 every ::0::0 nooutput
-colour0 = STATS_max_y
+stats growth using 2 every ::0::0 nooutput
+ours0 = STATS_max
+stats growth using 4 every ::0::0 nooutput
+colour0 = STATS_max
 if (ffmpeg) {
-  stats growth using 1:5 every ::0::0 nooutput
-  ffmpeg0 = STATS_max_y
+  stats growth using 5 every ::0::0 nooutput
+  ffmpeg0 = STATS_max
   plot x / 10000 with lines dt 2 lc "gray40" title "proportional", \
-       growth using 1:($2 / ours0) with linespoints lw 2 pt 7 title "ours, {\\k20}ab", \
-       growth using 1:($4 / colour0) with linespoints lw 2 pt 9 title "ours, colour blocks", \
+       growth using 1:($2 / ours0) with linespoints lw 2 pt 7 lc "dark-violet" \
+         title 'ours, {\k20}ab', \
+       growth using 1:($4 / colour0) with linespoints lw 2 pt 9 lc "steelblue" \
+         title "ours, colour", \
        growth using 1:($5 / ffmpeg0) with linespoints lw 2 pt 13 lc "red" \
-         title "ffmpeg, {\\k20}ab (less its one-block time)"
+         title 'ffmpeg, {\k20}ab'
 } else {
   plot x / 10000 with lines dt 2 lc "gray40" title "proportional", \
-       growth using 1:($2 / ours0) with linespoints lw 2 pt 7 title "ours, {\\k20}ab", \
-       growth using 1:($4 / colour0) with linespoints lw 2 pt 9 title "ours, colour blocks"
+       growth using 1:($2 / ours0) with linespoints lw 2 pt 7 lc "dark-violet" \
+         title 'ours, {\k20}ab', \
+       growth using 1:($4 / colour0) with linespoints lw 2 pt 9 lc "steelblue" \
+         title "ours, colour"
 }
 
-set title "Whole job: 200,000-line script to SRT"
+stats data."/job.dat" using 2 nooutput
+wall_ratio = STATS_max / STATS_min
+stats data."/job.dat" using 3 nooutput
+cpu_ratio = STATS_max / STATS_min
+set title sprintf("Whole job, 200,000 lines to SRT\nffmpeg takes %.0fx our time (wall), %.0fx (CPU)", \
+                  wall_ratio, cpu_ratio)
 set xlabel ""
 set ylabel "seconds (logarithmic)"
 set logscale y
@@ -58,6 +68,6 @@ unset grid
 set grid ytics
 plot data."/job.dat" using 2:xtic(1) title "wall" lc "steelblue", \
      "" using 3 title "CPU" lc "orange", \
-     "" using ($0 - 0.15):2:(sprintf("%.2f s", $2)) with labels offset 0,1 notitle, \
-     "" using ($0 + 0.15):3:(sprintf("%.2f s", $3)) with labels offset 0,1 notitle
+     "" using ($0 - 0.17):2:(sprintf("%.2f", $2)) with labels offset 0,0.8 font ",10" notitle, \
+     "" using ($0 + 0.17):3:(sprintf("%.2f", $3)) with labels offset 0,0.8 font ",10" notitle
 unset multiplot
