@@ -263,6 +263,11 @@ class TextPass {
           at = copyRun(at, bytes, size, done, i);
           state = State::Block;
           done = i;
+          // The backslash of the usual "{\\k20}" starts no code: passed over here.
+          if (i + 2 < size && bytes[i + 1] == '\\' &&
+              kLineBreaks[static_cast<unsigned char>(bytes[i + 2])] == 0) {
+            find.passNext(i + 1);
+          }
           break;
         case '}':
           if (state == State::Outside) break;  // passes through

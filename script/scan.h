@@ -77,6 +77,11 @@ class ByteFinder {
     return at;
   }
 
+  // Passes over `position`, which the caller knows to be the next one.
+  void passNext(std::size_t position) {
+    if (position - base < kWindow) bits &= bits - 1;  // else it is read with the next window
+  }
+
  private:
   // The last window of a text is copied out, so no byte past it is read;
   // the zeros that pad it match none of the bytes ever looked for.
