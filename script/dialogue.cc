@@ -514,7 +514,6 @@ LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t t
   std::size_t start = 0;
   // Only the two wanted fields are trimmed.
   const auto keep = [&](std::size_t end) {
-    if (field != textColumn && field != style) return;
     const std::string_view bytes = trim(std::string_view(line.data() + start, end - start));
     if (field == textColumn) fields.text = bytes;
     if (field == style) fields.style = bytes;
@@ -525,19 +524,18 @@ LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t t
   const std::uint64_t stop = std::min<std::uint64_t>(commaFields, std::uint64_t{last} + 1);
   if (stop > 0 && line.size() > 1) {
     // The last byte is never a field comma.
-    const std::string_view searched = line.substr(0, line.size() - 1);
+    const std::string_view searched(line.data(), line.size() - 1);
     ByteFinder find(searched, kFieldBytes, scan);
     bool inBlock = false;
     for (std::size_t i = find.next(); i < searched.size(); i = find.next()) {
       const char c = line[i];
-      if (inBlock) {
-        inBlock = c != '}';
-      } else if (c == '{') {
-        inBlock = true;
-      } else if (c == ',') {
-        keep(i);
+      if (c == ',') {
+        if (inBlock) continue;  // a comma inside braces ends no field
+        if (field == textColumn || field == style) keep(i);
         start = i + 1;
         if (++field == stop) break;
+      } else {
+        inBlock = c == '{';  // "{" inside a block keeps it open, "}" outside leaves it closed
       }
     }
   }
