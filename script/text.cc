@@ -86,39 +86,6 @@ std::string relativeFontSize(std::string_view text) {
   return std::string(size, writeRelativeFontSize(text, size));
 }
 
-bool writeColour(std::string_view text, char* out) {
-  if (text.size() < 2) return false;
-  if (text.back() == '&') text.remove_suffix(1);
-  if (text.size() >= 2 && text[0] == '&' && text[1] == 'H') {
-    return writeHexColour(text.substr(2), out);
-  }
-  return writeDecimalColour(text, out);
-}
-
-bool writeHexColour(std::string_view digits, char* out) {
-  // The pairs in reverse order, missing high pairs as "00". Odd lengths and
-  // eight digits (alpha pair in front) are not recognised.
-  const char* const d = digits.data();
-  switch (digits.size()) {
-    case 2:
-      std::memcpy(out, d, 2);
-      std::memcpy(out + 2, "0000", 4);
-      return true;
-    case 4:
-      std::memcpy(out, d + 2, 2);
-      std::memcpy(out + 2, d, 2);
-      std::memcpy(out + 4, "00", 2);
-      return true;
-    case 6:
-      std::memcpy(out, d + 4, 2);
-      std::memcpy(out + 2, d + 2, 2);
-      std::memcpy(out + 4, d, 2);
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool writeDecimalColour(std::string_view text, char* out) {
   std::size_t pos = 0;
   while (pos < text.size() && isCSpace(text[pos])) ++pos;
@@ -142,24 +109,6 @@ bool writeDecimalColour(std::string_view text, char* out) {
   putHexByte(out + 2, (v >> 8) & 0xFF);
   putHexByte(out + 4, (v >> 16) & 0xFF);
   return true;
-}
-
-bool writeOverrideColour(std::string_view block, char* out) {
-  // Byte tests rather than library compares: a colour block is a few bytes,
-  // and the sample path meets many.
-  if (block.size() < 9 || block[0] != '{' || block[1] != '\\') return false;
-  std::size_t begin;
-  if (block[2] == 'c') {
-    begin = 3;
-  } else if (block[2] == '1' && block[3] == 'c') {
-    begin = 4;
-  } else {
-    return false;
-  }
-  const void* const end = std::memchr(block.data() + begin, '}', block.size() - begin);
-  if (end == nullptr) return false;
-  return writeColour(block.substr(begin, static_cast<const char*>(end) - block.data() - begin),
-                     out);
 }
 
 namespace {
