@@ -58,7 +58,7 @@ stats data."/job.dat" using 2 nooutput
 wall_ratio = STATS_max / STATS_min
 stats data."/job.dat" using 3 nooutput
 cpu_ratio = STATS_max / STATS_min
-set title sprintf("Whole job, 200,000 lines to SRT\nffmpeg takes %.0fx our time (wall), %.0fx (CPU)", \
+set title sprintf("Whole job, 200,000 lines to SRT\nffmpeg takes %.1fx our time (wall), %.1fx (CPU)", \
                   wall_ratio, cpu_ratio)
 set xlabel ""
 set ylabel "seconds (logarithmic)"
