@@ -126,8 +126,8 @@ constexpr ByteTrio kFieldBytes = makeTrio(',', '{', '}');
 
 // --- The line-break codes -------------------------------------------------------
 
-// What a backslash followed by the byte becomes: "\\N" and "\\n" a line
-// feed, "\\h" a space; 0 where the two bytes are no code.
+// What a backslash followed by the byte becomes: "\N" and "\n" a line
+// feed, "\h" a space; 0 where the two bytes are no code.
 constexpr std::array<char, 256> lineBreaks() {
   std::array<char, 256> replacement{};
   replacement['N'] = '\n';
@@ -243,10 +243,8 @@ class TextPass {
 
   // The state of the pass lives in locals while it runs and in the members
   // only around the rare paths: every write through the markup's pointer
-  // could change a member, as far as the compiler knows.
-  // Kept apart from the rest of the conversion, so that its state stays in
-  // registers.
-  // Kept out of line: the loop has the registers to itself.
+  // could change a member, as far as the compiler knows. Out of line, so
+  // that the loop has the registers to itself.
   __attribute__((noinline)) void run(WindowScan scan) {
     const char* const bytes = text.data();
     const std::size_t size = text.size();
@@ -263,7 +261,7 @@ class TextPass {
           at = copyRun(at, bytes, size, done, i);
           state = State::Block;
           done = i;
-          // The backslash of the usual "{\\k20}" starts no code: passed over here.
+          // The backslash of the usual "{\k20}" starts no code: passed over here.
           if (i + 2 < size && bytes[i + 1] == '\\' &&
               kLineBreaks[static_cast<unsigned char>(bytes[i + 2])] == 0) {
             find.passNext(i + 1);
