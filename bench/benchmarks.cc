@@ -22,6 +22,7 @@
 #include "bench/scripts.h"
 #include "script/dialogue.h"
 #include "script/header.h"
+#include "script/scan.h"
 
 namespace bench {
 namespace {
@@ -266,6 +267,21 @@ int main(int argc, char** argv) {
   line("line/styled", styled, header);
   line("line/karaoke50", karaoke, header);
   line("line/mixed", mixed.dialogue, mixed.header)->Unit(benchmark::kMillisecond);
+
+  // The conversion with each window scan this processor runs; the others
+  // use the widest, as the module does.
+  static ssa::ScanKind widest = ssa::ScanKind::Words;
+  for (const ssa::ScanKind kind : ssa::kScanKinds) {
+    if (!ssa::scanSupported(kind)) continue;
+    widest = kind;
+    benchmark::RegisterBenchmark((std::string("scan/mixed:") + ssa::scanName(kind)).c_str(),
+                                 [kind](benchmark::State& state) {
+                                   ssa::useScan(kind);
+                                   convertLines(state, mixed.header, mixed.dialogue);
+                                   ssa::useScan(widest);
+                                 })
+        ->Unit(benchmark::kMillisecond);
+  }
 
   benchmark::RegisterBenchmark("path/mixed", [](benchmark::State& state) {
     std::uint64_t outputs = 0;

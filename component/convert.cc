@@ -109,6 +109,8 @@ bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
 bool Subrite::parseScriptHeader() {
   Guard guard(lock);
   if (heldFormat == nullptr) return false;
+  // Told first, so that a parse that fails half way leaves nothing stale.
+  converter.tablesChanged();
   ssa::assignDefaultColumns(eventColumns);
   std::string header;
   {

@@ -131,9 +131,11 @@ class Subrite : public Plugin, public TransformComponent {
   // arrive one at a time and the host overlaps no port management with them.
   MediaBuffer* heldFormat;
   std::atomic<std::uint32_t> streamParams[2];  // stamped on every output sample
-  ssa::EventColumns eventColumns;              // under lock
-  ssa::StyleTable styleTable;                  // under lock
-  // Scratch of the sample path, reused from line to line; under lock.
+  // Changed only by the header parse, which tells the converter, and by the
+  // converter itself; under lock.
+  ssa::EventColumns eventColumns;
+  ssa::StyleTable styleTable;
+  // Scratch of the sample path and what it keeps of the tables; under lock.
   ssa::LineConverter converter;
 };
 

@@ -10,6 +10,7 @@
 #include "fuzz/checks.h"
 #include "script/dialogue.h"
 #include "script/header.h"
+#include "script/scan.h"
 #include "script/text.h"
 #include "tests/oracle/oracle.h"
 
@@ -76,6 +77,15 @@ void compareHelpers(const std::string& text, std::uint32_t columnCount) {
   }
 }
 
+// The production converter, once for each window scan this processor runs,
+// each with tables of its own.
+struct Side {
+  ssa::ScanKind kind;
+  ssa::EventColumns columns;
+  ssa::StyleTable styles;
+  ssa::LineConverter converter;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -83,21 +93,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const hostkit::Script script = fuzzing::readScript(input);
   const std::string& header = script.header.text;
 
-  ssa::EventColumns columns;
-  ssa::StyleTable styles;
+  std::vector<Side> sides;
+  for (const ssa::ScanKind kind : ssa::kScanKinds) {
+    if (ssa::scanSupported(kind)) sides.push_back(Side{kind, {}, {}, {}});
+  }
   oracle::EventColumns referenceColumns;
   oracle::StyleTable referenceStyles;
   // Without a header both sides start from empty tables, as a component does.
   if (!header.empty()) {
-    ssa::assignDefaultColumns(columns);
-    const bool result = ssa::readScriptHeader(header, columns, styles);
     const bool reference = oracle::parseScriptHeader(header, referenceColumns, referenceStyles);
-    expect(result == reference, "header parse result differs");
-    expectSameTables(columns, referenceColumns, styles, referenceStyles,
-                     "tables differ after the header");
+    for (Side& side : sides) {
+      ssa::assignDefaultColumns(side.columns);
+      const bool result = ssa::readScriptHeader(header, side.columns, side.styles);
+      expect(result == reference, "header parse result differs");
+      expectSameTables(side.columns, referenceColumns, side.styles, referenceStyles,
+                       "tables differ after the header");
+    }
   }
 
-  ssa::LineConverter converter;
   std::uint32_t index = 0;
   for (const std::string_view line : script.events) {
     // Lines without the prefix are converted whole: the converter does not
@@ -107,19 +120,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                    : line);
     if (index++ % 2 == 1) text.push_back('\0');
 
-    compareHelpers(text, static_cast<std::uint32_t>(columns.size()));
-    const std::optional<std::string_view> converted = converter.convert(text, columns, styles);
+    compareHelpers(text, static_cast<std::uint32_t>(sides.front().columns.size()));
     std::string reference;
     const bool referenceConverted =
         oracle::convertLine(text, referenceColumns, referenceStyles, &reference);
-    expect(converted.has_value() == referenceConverted, "convert result differs", text);
-    if (converted) {
-      const std::string markup(*converted);
-      expect(markup == reference, "markup differs",
-             "line:      " + text + "\nmarkup:    " + markup + "\nreference: " + reference);
+    for (Side& side : sides) {
+      ssa::useScan(side.kind);
+      const std::optional<std::string_view> converted =
+          side.converter.convert(text, side.columns, side.styles);
+      const std::string scan = std::string(ssa::scanName(side.kind)) + " scan";
+      expect(converted.has_value() == referenceConverted, "convert result differs",
+             scan + ": " + text);
+      if (converted) {
+        const std::string markup(*converted);
+        expect(
+            markup == reference, "markup differs",
+            scan + "\nline:      " + text + "\nmarkup:    " + markup + "\nreference: " + reference);
+      }
+      expectSameTables(side.columns, referenceColumns, side.styles, referenceStyles,
+                       "tables differ after a line");
     }
-    expectSameTables(columns, referenceColumns, styles, referenceStyles,
-                     "tables differ after a line");
   }
   return 0;
 }

@@ -1,32 +1,158 @@
 // Event line conversion in one pass over the line.
 //
-// The override blocks are defined by a loop that, after every translation,
-// searches again from the beginning of the markup: a "{" that a translation
-// brings in (a font name, or the digits of a colour) starts the next block.
-// The same result comes from one left-to-right pass, because
+// The line-break codes are replaced all over the Text field before any block
+// is translated, and the blocks are defined by a loop that, after every
+// translation, searches again from the beginning of the markup: a "{" that a
+// translation brings in (a font name, or the digits of a colour) starts the
+// next block. The same result comes from one left-to-right pass, because
+//  - the three codes never overlap and no replacement forms a new code with
+//    its neighbours, so each code of the original text can be replaced where
+//    the pass meets it, inside a block or not; no code holds a brace, so the
+//    braces stand where they stood;
 //  - the text before the first "{" never changes again, so it is final, and
 //  - a translation never holds a "}" (a block holds only its closing one),
 //    so the next block always ends at the next "}" of the untouched input.
 // What a translation leaves from its first "{" on is kept as the carry: the
-// next block is the carry followed by the input up to its next "}". Only a
+// next block is the carry followed by the input up to its next "}". The
+// carry is made of replaced text, so it is never searched for codes. Only a
 // font name can make the carry long, and its translation keeps the carry's
 // tail, so the carry is trimmed at the front and appended at the back; each
 // byte is looked at a bounded number of times.
+//
+// The pass stops only at "{", "}" and backslashes (ByteFinder); the bytes
+// between are copied in one piece. The markup is written through a pointer
+// after one reservation, which holds as long as nothing is written beyond
+// the input that is left: plain text and codes write at most what they
+// read, and only a translation can write more, by at most kMostAdded bytes
+// (see the rules below). So before a translation the room for those is
+// checked, and the buffer grows in the rare line that runs out of it.
 #include "script/dialogue.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "script/scan.h"
 #include "script/text.h"
 
 namespace ssa {
 namespace {
 
-constexpr std::string_view kFaceOpen = "<font face=\"";
-constexpr std::string_view kAttributeClose = "\">";
-// Looked up as views, so that each comparison with a key knows both lengths.
 constexpr std::string_view kTextColumn = "Text";
 constexpr std::string_view kStyleColumn = "Style";
 
-// The blocks are split between the carry (a) and the input (b); a block is
-// never copied unless a code needs its bytes together.
+// --- The override codes -------------------------------------------------------
+
+// Positions in an override block, counted from 0 at its "{". Position 1,
+// normally the backslash, plays no part.
+constexpr std::size_t kCodeAt = 2;      // the code letter, which picks the translation
+constexpr std::size_t kDetailAt = 3;    // "1" switches a tag on; "n" or "s" after "f"
+constexpr std::size_t kArgumentAt = 4;  // where a font name or size starts
+// A block of fewer bytes is deleted whatever it holds.
+constexpr std::size_t kShortestTranslated = 5;
+
+enum class Condition { Always, DetailIsOne, DetailIsN, SizeDigits };
+enum class Output { Literal, Face, Size, Colour };
+
+// Rows of one code stand together; the first whose condition holds gives
+// the translation, and a block that no row takes is deleted.
+struct Rule {
+  char code;
+  Condition when;
+  Output output;
+  std::string_view literal;  // for Output::Literal
+};
+
+// What each output adds to its block of m bytes (m >= 5), at most:
+//  Literal  at most 4 bytes                                 -1
+//  Face     "<font face=\"" + (m - 5) + "\">"               +9
+//  Size     "<font size=\"" + s + "\">", s <= max(3, d + 1)
+//           for the d <= m - 5 digits, and m >= 6           +11
+//  Colour   "<font color=\"#" + 6 + "\">", and m >= 9       +13
+constexpr std::size_t kMostAdded = 13;
+
+constexpr Rule kRules[] = {
+    {'b', Condition::DetailIsOne, Output::Literal, "<b>"},
+    {'b', Condition::Always, Output::Literal, "</b>"},
+    {'i', Condition::DetailIsOne, Output::Literal, "<i>"},
+    {'i', Condition::Always, Output::Literal, "</i>"},
+    {'u', Condition::DetailIsOne, Output::Literal, "<u>"},
+    {'u', Condition::Always, Output::Literal, "</u>"},
+    {'s', Condition::DetailIsOne, Output::Literal, "<s>"},
+    {'s', Condition::Always, Output::Literal, "</s>"},
+    {'f', Condition::DetailIsN, Output::Face, {}},
+    {'f', Condition::SizeDigits, Output::Size, {}},
+    // Deleted when the block holds no colour.
+    {'c', Condition::Always, Output::Colour, {}},
+    {'1', Condition::Always, Output::Colour, {}},
+};
+constexpr std::size_t kRuleCount = sizeof kRules / sizeof kRules[0];
+constexpr std::uint8_t kNoRule = 0xFF;
+
+// The first row of each code letter, by byte value.
+constexpr std::array<std::uint8_t, 256> firstRules() {
+  std::array<std::uint8_t, 256> first{};
+  for (auto& row : first) row = kNoRule;
+  for (std::size_t r = kRuleCount; r > 0; --r) {
+    first[static_cast<unsigned char>(kRules[r - 1].code)] = static_cast<std::uint8_t>(r - 1);
+  }
+  return first;
+}
+constexpr std::array<std::uint8_t, 256> kFirstRule = firstRules();
+
+constexpr bool rowsOfACodeStandTogether() {
+  for (std::size_t r = 0; r < kRuleCount; ++r) {
+    for (std::size_t later = r + 2; later < kRuleCount; ++later) {
+      if (kRules[later].code == kRules[r].code && kRules[later - 1].code != kRules[r].code) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(rowsOfACodeStandTogether(), "the rows of a code must stand together");
+
+constexpr std::string_view kFaceOpen = "<font face=\"";
+constexpr std::string_view kSizeOpen = "<font size=\"";
+constexpr std::string_view kColourOpen = "<font color=\"#";
+constexpr std::string_view kAttributeClose = "\">";
+
+constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The bytes the pass over the Text field stops at, and those the field
+// split stops at.
+constexpr ByteTrio kBlockBytes = makeTrio('{', '}', '\\');
+constexpr ByteTrio kFieldBytes = makeTrio(',', '{', '}');
+
+// --- The line-break codes -------------------------------------------------------
+
+// What a backslash followed by the byte becomes: "\N" and "\n" a line
+// feed, "\h" a space; 0 where the two bytes are no code.
+constexpr std::array<char, 256> lineBreaks() {
+  std::array<char, 256> replacement{};
+  replacement['N'] = '\n';
+  replacement['n'] = '\n';
+  replacement['h'] = ' ';
+  return replacement;
+}
+constexpr std::array<char, 256> kLineBreaks = lineBreaks();
+
+// Whether one of the six bytes of a colour is "{", a word at a time: the
+// digits are copied from the block unchecked, so they may open a block.
+bool holdsBrace(const char* colour) {
+  static_assert(kColourDigits == 6, "a colour is a word and a half");
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;  // the bytes past the colour stay 0, which is no brace
+  std::memcpy(&low, colour, 4);
+  std::memcpy(&high, colour + 4, 2);
+  const auto holdsZero = [](std::uint32_t word) {
+    return ((word - 0x01010101u) & ~word & 0x80808080u) != 0;
+  };
+  return holdsZero(low ^ 0x7B7B7B7Bu) || holdsZero(high ^ 0x7B7B7B7Bu);
+}
+
+// A block split between the carry (a) and the input (b); never copied unless
+// a code needs its bytes together.
 struct Block {
   std::string_view a;
   std::string_view b;
@@ -34,29 +160,385 @@ struct Block {
   char at(std::size_t i) const { return i < a.size() ? a[i] : b[i - a.size()]; }
 };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The single-pass form of replacing "\N", then "\n", then "\h": the three
-// codes never overlap and no replacement forms a new code with its
-// neighbours, so replacing every code of the original text in one pass
-// gives the same bytes as the three repeated searches. Answers `text`
-// itself when it holds no code (most lines: nothing is copied), else `out`.
-std::string_view replaceLineBreaks(std::string_view text, TextBuffer& out) {
-  out.clear();
-  std::size_t done = 0;
-  // Only a backslash starts a code: the search jumps from one to the next.
-  for (std::size_t i = text.find('\\'); i != std::string_view::npos && i + 1 < text.size();
-       i = text.find('\\', i + 1)) {
-    const char code = text[i + 1];
-    if (code != 'N' && code != 'n' && code != 'h') continue;
-    out.append(text.substr(done, i - done));
-    out.push(code == 'h' ? ' ' : '\n');
-    done = i + 2;
-    ++i;  // the code's letter starts nothing
+bool holds(Condition when, const Block& block) {
+  switch (when) {
+    case Condition::DetailIsOne:
+      return block.at(kDetailAt) == '1';
+    case Condition::DetailIsN:
+      return block.at(kDetailAt) == 'n';
+    case Condition::SizeDigits:
+      return block.at(kDetailAt) == 's' && isDigit(block.at(kArgumentAt));
+    case Condition::Always:
+      break;
   }
-  if (done == 0) return text;
-  out.append(text.substr(done));
-  return out.view();
+  return true;
+}
+
+// --- Writing ----------------------------------------------------------------
+
+// Bytes kept free past everything the markup may still need, so that a short
+// run can be copied as one fixed-size piece.
+constexpr std::size_t kSlack = 32;
+constexpr std::size_t kShortCopy = 16;
+
+// The markup, written through a pointer into the buffer's storage.
+struct Writer {
+  Writer(TextBuffer& buffer, std::size_t room) : buffer(buffer) { point(0, room); }
+
+  // Tags and attributes are a few bytes: those are copied in two fixed
+  // pieces that may overlap, without a call.
+  void copy(std::string_view bytes) {
+    const char* const from = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size > 16) {
+      std::memcpy(at, from, size);
+    } else if (size >= 8) {
+      std::memcpy(at, from, 8);
+      std::memcpy(at + size - 8, from + size - 8, 8);
+    } else if (size >= 4) {
+      std::memcpy(at, from, 4);
+      std::memcpy(at + size - 4, from + size - 4, 4);
+    } else {
+      for (std::size_t i = 0; i < size; ++i) at[i] = from[i];
+    }
+    at += size;
+  }
+
+  void makeRoom(std::size_t bytes) {
+    if (static_cast<std::size_t>(end - at) < bytes) point(written(), bytes);
+  }
+
+  std::size_t written() const { return static_cast<std::size_t>(at - begin); }
+
+  TextBuffer& buffer;
+  char* begin;
+  char* at;  // the next byte of markup goes here
+  char* end;
+
+ private:
+  void point(std::size_t kept, std::size_t room) {
+    begin = buffer.reserve(kept, room);
+    at = begin + kept;
+    end = begin + buffer.capacity();
+  }
+};
+
+// --- The pass over the Text field --------------------------------------------
+
+class TextPass {
+ public:
+  enum class State : unsigned char {
+    Outside,   // no "{" waits for its "}"
+    Block,     // a "{" of the input does, and the block is read where it stands
+    LongBlock  // the block begins with the carry or has a code replaced
+  };
+
+  // `tail` is what the writer must still take after the text: the style's
+  // closing markup and the slack.
+  TextPass(std::string_view text, Writer& out, std::size_t tail, std::string& carry,
+           TextBuffer& rewritten, std::string& gathered)
+      : text(text), out(out), tail(tail), carry(carry), rewritten(rewritten), gathered(gathered) {
+    carry.clear();
+  }
+
+  // The state of the pass lives in locals while it runs and in the members
+  // only around the rare paths: every write through the markup's pointer
+  // could change a member, as far as the compiler knows. Out of line, so
+  // that the loop has the registers to itself.
+  __attribute__((noinline)) void run(WindowScan scan) {
+    const char* const bytes = text.data();
+    const std::size_t size = text.size();
+    ByteFinder find(text, kBlockBytes, scan);
+    char* at = out.at;
+    // Text before this is written; in a block, its input starts here (or is
+    // gathered from blockStart up to here, when a code was replaced).
+    std::size_t done = 0;
+    State state = State::Outside;
+    for (std::size_t i = find.next(); i < size; i = find.next()) {
+      switch (bytes[i]) {
+        case '{':
+          if (state != State::Outside) break;  // an ordinary byte inside a block
+          at = copyRun(at, bytes, size, done, i);
+          state = State::Block;
+          done = i;
+          // The backslash of the usual "{\k20}" starts no code: passed over here.
+          if (i + 2 < size && bytes[i + 1] == '\\' &&
+              kLineBreaks[static_cast<unsigned char>(bytes[i + 2])] == 0) {
+            find.passNext(i + 1);
+          }
+          break;
+        case '}':
+          if (state == State::Outside) break;  // passes through
+          // The usual block (no carry, no code replaced, no row takes it) is
+          // deleted here; any other takes the long way.
+          if (state == State::LongBlock || translated(bytes, done, i)) {
+            out.at = at;
+            state = closeBlock(done, i) ? State::LongBlock : State::Outside;
+            at = out.at;
+          } else {
+            state = State::Outside;
+          }
+          done = i + 1;
+          break;
+        default: {  // a backslash
+          if (i + 1 == size) break;
+          const char replacement = kLineBreaks[static_cast<unsigned char>(bytes[i + 1])];
+          if (replacement == 0) break;
+          if (state != State::Outside) {
+            // The block must be read with the code replaced: it is gathered apart.
+            rewriteCode(done, i, replacement);
+            state = State::LongBlock;
+          } else {
+            at = copyRun(at, bytes, size, done, i);
+            *at++ = replacement;
+          }
+          done = i + 2;  // the code's letter starts nothing
+          break;
+        }
+      }
+    }
+    out.at = at;
+    // An unclosed block passes through as it stands, codes replaced.
+    if (state != State::Outside) {
+      out.copy(carryView());
+      if (isRewritten) out.copy(rewritten.view());
+    }
+    out.at = copyRun(out.at, bytes, size, done, size);
+  }
+
+ private:
+  // Whether a block of the input alone, from blockStart to close, may be
+  // translated: long enough, and with a code that some row has.
+  static bool translated(const char* bytes, std::size_t blockStart, std::size_t close) {
+    return close - blockStart + 1 >= kShortestTranslated &&
+           kFirstRule[static_cast<unsigned char>(bytes[blockStart + kCodeAt])] != kNoRule;
+  }
+
+  // bytes[from, to) of the text's `size`: a short run as one fixed piece,
+  // when the text has the bytes to read and the slack takes what is written
+  // past the run.
+  static char* copyRun(char* at, const char* bytes, std::size_t size, std::size_t from,
+                       std::size_t to) {
+    const std::size_t length = to - from;
+    if (length <= kShortCopy && size - from >= kShortCopy) {
+      std::memcpy(at, bytes + from, kShortCopy);
+    } else if (length != 0) {
+      std::memcpy(at, bytes + from, length);
+    }
+    return at + length;
+  }
+
+  // The rare paths are kept out of the loop, which then keeps its state in
+  // registers.
+  __attribute__((noinline)) void rewriteCode(std::size_t from, std::size_t code, char replacement) {
+    if (!isRewritten) {
+      rewritten.clear();
+      blockStart = from;
+      isRewritten = true;
+    }
+    rewritten.append(std::string_view(text.data() + from, code - from));
+    rewritten.push(replacement);
+  }
+
+  // The block (after the carry) that `close` ends; its input not yet
+  // gathered starts at `done`. Answers whether a carry is left.
+  __attribute__((noinline)) bool closeBlock(std::size_t done, std::size_t close) {
+    std::string_view input;
+    std::size_t start = done;  // the block's first byte of input
+    if (isRewritten) {
+      rewritten.append(std::string_view(text.data() + done, close + 1 - done));
+      input = rewritten.view();
+      start = blockStart;
+      isRewritten = false;
+    } else {
+      input = std::string_view(text.data() + done, close + 1 - done);
+    }
+    const Block block{carryView(), input};
+    // Everything the block's bytes and the rest of the input may still write.
+    const std::size_t room = block.a.size() + (text.size() - start) + kMostAdded + tail;
+    translate(block, room);
+    return carryStart != carry.size();
+  }
+
+  void translate(const Block& block, std::size_t room) {
+    if (block.size() < kShortestTranslated) return drop();
+    const char code = block.at(kCodeAt);
+    for (std::size_t r = kFirstRule[static_cast<unsigned char>(code)];
+         r < kRuleCount && kRules[r].code == code; ++r) {
+      const Rule& rule = kRules[r];
+      if (!holds(rule.when, block)) continue;
+      out.makeRoom(room);
+      switch (rule.output) {
+        case Output::Literal:
+          return emit(rule.literal);
+        case Output::Face:
+          return emitFace(block);
+        case Output::Size:
+          return emitSize(block);
+        case Output::Colour:
+          return emitColour(block);
+      }
+    }
+    drop();
+  }
+
+  void drop() { clearCarry(); }
+
+  // A translation replaces its block: what precedes its first "{" is final,
+  // the rest becomes the carry. Only `value` can hold a "{".
+  void emit(std::string_view prefix, std::string_view value = {}, std::string_view suffix = {}) {
+    clearCarry();
+    out.copy(prefix);
+    std::size_t open = 0;  // values are short: a loop, not a library search
+    while (open < value.size() && value[open] != '{') ++open;
+    if (open == value.size()) {
+      out.copy(value);
+      out.copy(suffix);
+      return;
+    }
+    out.copy(value.substr(0, open));
+    carry.assign(value.substr(open));
+    carry.append(suffix);
+  }
+
+  // kFaceOpen + the bytes from kArgumentAt up to the closing brace +
+  // kAttributeClose, without copying the carry: its tail stays where it is.
+  void emitFace(const Block& block) {
+    std::string_view prefix = kFaceOpen;
+    const std::string_view inputPart = block.b.substr(0, block.b.size() - 1);
+    if (block.a.size() > kArgumentAt) {
+      const std::string_view carried = block.a.substr(kArgumentAt);
+      const std::size_t open = carried.find('{');
+      if (open != std::string_view::npos) {
+        // The carry's own tail becomes the new carry, in place.
+        out.copy(prefix);
+        out.copy(carried.substr(0, open));
+        carryStart += kArgumentAt + open;
+        compactCarry();
+        carry.append(inputPart);
+        carry.append(kAttributeClose);
+        return;
+      }
+      out.copy(prefix);
+      out.copy(carried);
+      prefix = {};
+    }
+    const std::size_t skip = block.a.size() < kArgumentAt ? kArgumentAt - block.a.size() : 0;
+    emit(prefix, inputPart.substr(skip), kAttributeClose);
+  }
+
+  // Emitted also when the size converts to nothing.
+  void emitSize(const Block& block) {
+    std::size_t end = kArgumentAt;
+    while (end < block.size() && isDigit(block.at(end))) ++end;
+    char size[kMaxRelativeSize];
+    const std::size_t length = writeRelativeFontSize(gather(block, kArgumentAt, end), size);
+    emit(kSizeOpen, std::string_view(size, length), kAttributeClose);
+  }
+
+  void emitColour(const Block& block) {
+    char colour[kColourDigits];
+    if (!writeOverrideColour(gather(block, 0), colour)) return drop();
+    if (holdsBrace(colour)) {
+      return emit(kColourOpen, std::string_view(colour, kColourDigits), kAttributeClose);
+    }
+    // The usual colour: its pieces have fixed sizes, so they are copied
+    // without a call.
+    clearCarry();
+    char* const at = out.at;
+    std::memcpy(at, kColourOpen.data(), kColourOpen.size());
+    std::memcpy(at + kColourOpen.size(), colour, kColourDigits);
+    std::memcpy(at + kColourOpen.size() + kColourDigits, kAttributeClose.data(),
+                kAttributeClose.size());
+    out.at = at + kColourOpen.size() + kColourDigits + kAttributeClose.size();
+  }
+
+  // The block's bytes [from, to) in one piece; only for the short-lived codes
+  // whose block is consumed whole, so each byte is gathered once.
+  std::string_view gather(const Block& block, std::size_t from,
+                          std::size_t to = std::string_view::npos) {
+    if (to > block.size()) to = block.size();
+    if (block.a.empty()) return block.b.substr(from, to - from);
+    gathered.clear();
+    for (std::size_t i = from; i < to; ++i) gathered.push_back(block.at(i));
+    return gathered;
+  }
+
+  std::string_view carryView() const {
+    return std::string_view(carry.data() + carryStart, carry.size() - carryStart);
+  }
+
+  void clearCarry() {
+    carry.clear();
+    carryStart = 0;
+  }
+
+  // Keeps the carry's dead front from growing without bound.
+  void compactCarry() {
+    if (carryStart > 64 && carryStart > carry.size() / 2) {
+      carry.erase(0, carryStart);
+      carryStart = 0;
+    }
+  }
+
+  const std::string_view text;
+  Writer& out;
+  const std::size_t tail;
+  std::string& carry;  // translated text from its first "{"; never holds a "}"
+  TextBuffer& rewritten;
+  std::string& gathered;
+  std::size_t carryStart = 0;  // the carry is carry[carryStart..]
+  bool isRewritten = false;    // the block's input so far is in `rewritten`
+  std::size_t blockStart = 0;  // where that input starts
+};
+
+// --- The fields ----------------------------------------------------------------
+
+struct LineFields {
+  std::optional<std::string_view> text;
+  std::optional<std::string_view> style;
+};
+
+// The Text and Style fields, cut as splitEventFields cuts the line but only
+// as far as the later of the two: one walk over the commas and braces.
+LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t textColumn,
+                     std::optional<std::uint32_t> styleColumn, WindowScan scan) {
+  LineFields fields;
+  // No field has this number: the fields of a line are counted in 32 bits
+  // and the last one is never wanted here.
+  const std::uint32_t style = styleColumn ? *styleColumn : UINT32_MAX;
+  const std::uint32_t last = styleColumn && style > textColumn ? style : textColumn;
+  std::uint32_t field = 0;
+  std::size_t start = 0;
+  // Only the two wanted fields are trimmed.
+  const auto keep = [&](std::size_t end) {
+    const std::string_view bytes = trim(std::string_view(line.data() + start, end - start));
+    if (field == textColumn) fields.text = bytes;
+    if (field == style) fields.style = bytes;
+  };
+  // Fields that a comma ends; the one after them takes the rest of the line.
+  const std::uint32_t commaFields = limit > 1 ? limit - 1 : 0;
+  // The walk ends there, or after the last field wanted.
+  const std::uint64_t stop = std::min<std::uint64_t>(commaFields, std::uint64_t{last} + 1);
+  if (stop > 0 && line.size() > 1) {
+    // The last byte is never a field comma.
+    const std::string_view searched(line.data(), line.size() - 1);
+    ByteFinder find(searched, kFieldBytes, scan);
+    bool inBlock = false;
+    for (std::size_t i = find.next(); i < searched.size(); i = find.next()) {
+      const char c = line[i];
+      if (c == ',') {
+        if (inBlock) continue;  // a comma inside braces ends no field
+        if (field == textColumn || field == style) keep(i);
+        start = i + 1;
+        if (++field == stop) break;
+      } else {
+        inBlock = c == '{';  // "{" inside a block keeps it open, "}" outside leaves it closed
+      }
+    }
+  }
+  if (field <= last) keep(line.size());
+  return fields;
 }
 
 }  // namespace
@@ -79,177 +561,50 @@ void splitEventFields(std::string_view line, std::uint32_t limit,
   fields.push_back(trim(line.substr(start)));  // keeps every comma it contains
 }
 
-namespace {
-
-// Writes the translation of the override blocks of `in` after `out`.
-class BlockTranslator {
- public:
-  BlockTranslator(std::string_view in, TextBuffer& out, std::string& carry, std::string& block)
-      : in(in), out(out), carry(carry), gathered(block) {
-    carry.clear();
-  }
-
-  void run() {
-    for (;;) {
-      std::size_t open = read;
-      if (carry.size() == carryStart) {
-        open = in.find('{', read);
-        if (open == std::string_view::npos) break;
-      }
-      const std::size_t close = in.find('}', open);
-      if (close == std::string_view::npos) break;  // the rest passes through unchanged
-      out.append(in.substr(read, open - read));
-      const Block block{std::string_view(carry).substr(carryStart),
-                        in.substr(open, close - open + 1)};
-      read = close + 1;
-      translate(block);
-    }
-    out.append(std::string_view(carry).substr(carryStart));
-    out.append(in.substr(read));
-  }
-
- private:
-  void translate(const Block& block) {
-    const std::size_t size = block.size();
-    if (size <= 4) return drop();
-    const char code = block.at(2);
-    const bool on = block.at(3) == '1';
-    switch (code) {
-      case 'b':
-        return emit(on ? "<b>" : "</b>");
-      case 'i':
-        return emit(on ? "<i>" : "</i>");
-      case 'u':
-        return emit(on ? "<u>" : "</u>");
-      case 's':
-        return emit(on ? "<s>" : "</s>");
-      case 'f':
-        if (block.at(3) == 'n') return emitFace(block);
-        if (block.at(3) == 's' && isDigit(block.at(4))) return emitSize(block);
-        return drop();
-      case 'c':
-      case '1': {
-        const std::string colour = overrideColour(gather(block, 0));
-        if (colour.empty()) return drop();
-        return emit("<font color=\"#", colour, kAttributeClose);
-      }
-      default:
-        return drop();
-    }
-  }
-
-  void drop() { clearCarry(); }
-
-  // A translation replaces its block: what precedes its first "{" is final,
-  // the rest becomes the carry. Only `value` can hold a "{".
-  void emit(std::string_view prefix, std::string_view value = {}, std::string_view suffix = {}) {
-    clearCarry();
-    out.append(prefix);
-    const std::size_t open = value.find('{');
-    if (open == std::string_view::npos) {
-      out.append(value);
-      out.append(suffix);
-      return;
-    }
-    out.append(value.substr(0, open));
-    carry.assign(value.substr(open));
-    carry.append(suffix);
-  }
-
-  // "<font face=\"" + bytes 4 up to the closing brace + "\">", without
-  // copying the carry: its tail stays where it is.
-  void emitFace(const Block& block) {
-    std::string_view prefix = kFaceOpen;
-    const std::string_view inputPart = block.b.substr(0, block.b.size() - 1);
-    if (block.a.size() > 4) {
-      const std::string_view carried = block.a.substr(4);
-      const std::size_t open = carried.find('{');
-      if (open != std::string_view::npos) {
-        // The carry's own tail becomes the new carry, in place.
-        out.append(prefix);
-        out.append(carried.substr(0, open));
-        carryStart += 4 + open;
-        compactCarry();
-        carry.append(inputPart);
-        carry.append(kAttributeClose);
-        return;
-      }
-      out.append(prefix);
-      out.append(carried);
-      prefix = {};
-    }
-    const std::size_t skip = block.a.size() < 4 ? 4 - block.a.size() : 0;
-    emit(prefix, inputPart.substr(skip), kAttributeClose);
-  }
-
-  // Emitted also when the size converts to nothing.
-  void emitSize(const Block& block) {
-    std::size_t end = 4;
-    while (end < block.size() && isDigit(block.at(end))) ++end;
-    const std::string size = relativeFontSize(gather(block, 4, end));
-    emit("<font size=\"", size, kAttributeClose);
-  }
-
-  // The block's bytes [from, to) in one piece; only for the short-lived codes
-  // whose block is consumed whole, so each byte is gathered once.
-  std::string_view gather(const Block& block, std::size_t from,
-                          std::size_t to = std::string_view::npos) {
-    if (to > block.size()) to = block.size();
-    if (block.a.empty()) return block.b.substr(from, to - from);
-    gathered.clear();
-    for (std::size_t i = from; i < to; ++i) gathered.push_back(block.at(i));
-    return gathered;
-  }
-
-  void clearCarry() {
-    carry.clear();
-    carryStart = 0;
-  }
-
-  // Keeps the carry's dead front from growing without bound.
-  void compactCarry() {
-    if (carryStart > 64 && carryStart > carry.size() / 2) {
-      carry.erase(0, carryStart);
-      carryStart = 0;
-    }
-  }
-
-  const std::string_view in;
-  TextBuffer& out;
-  std::string& carry;  // translated text from its first "{"; never holds a "}"
-  std::string& gathered;
-  std::size_t carryStart = 0;  // the carry is carry[carryStart..]
-  std::size_t read = 0;        // input before this is done
-};
-
-}  // namespace
+void LineConverter::readTables(EventColumns& eventColumns, const StyleTable& styleTable) {
+  tables_.valid = false;
+  auto text = eventColumns.find(kTextColumn);
+  // Without a Text column the whole line is the text, for this line and all
+  // later ones.
+  if (text == eventColumns.end()) text = eventColumns.emplace(kTextColumn, 0).first;
+  tables_.styleIndex.build(styleTable);
+  tables_.columns = &eventColumns;
+  tables_.styles = &styleTable;
+  tables_.fieldLimit = static_cast<std::uint32_t>(eventColumns.size());
+  tables_.textColumn = text->second;
+  const auto style = eventColumns.find(kStyleColumn);
+  tables_.styleColumn.reset();
+  if (style != eventColumns.end()) tables_.styleColumn = style->second;
+  tables_.valid = true;
+}
 
 std::optional<std::string_view> LineConverter::convert(std::string_view lineText,
                                                        EventColumns& eventColumns,
                                                        const StyleTable& styleTable) {
-  splitEventFields(lineText, static_cast<std::uint32_t>(eventColumns.size()), fields_);
-
-  auto textColumn = eventColumns.find(kTextColumn);
-  // Without a Text column the whole line is the text, for this line and all
-  // later ones.
-  if (textColumn == eventColumns.end()) {
-    textColumn = eventColumns.emplace(kTextColumn, 0).first;
+  std::uint32_t limit = tables_.fieldLimit;
+  if (!tables_.valid || tables_.columns != &eventColumns || tables_.styles != &styleTable) {
+    // The line is cut by the table as it stands before "Text" is added.
+    limit = static_cast<std::uint32_t>(eventColumns.size());
+    readTables(eventColumns, styleTable);
   }
-  if (textColumn->second >= fields_.size()) return std::nullopt;
 
-  const StyleMarkup* style = nullptr;
-  const auto styleColumn = eventColumns.find(kStyleColumn);
+  const WindowScan scan = currentScan();
+  const LineFields fields =
+      cutFields(lineText, limit, tables_.textColumn, tables_.styleColumn, scan);
+  if (!fields.text) return std::nullopt;
   // A Style column past the end of a short line gives no style.
-  if (styleColumn != eventColumns.end() && styleColumn->second < fields_.size()) {
-    const auto entry = styleTable.find(fields_[styleColumn->second]);
-    if (entry != styleTable.end()) style = &entry->second;
-  }
+  const StyleMarkup* style = fields.style ? tables_.styleIndex.find(*fields.style) : nullptr;
+  const std::string_view open = style != nullptr ? std::string_view(style->first) : "";
+  const std::string_view close = style != nullptr ? std::string_view(style->second) : "";
 
-  const std::string_view text = replaceLineBreaks(fields_[textColumn->second], text_);
-  markup_.clear();
-  if (style != nullptr) markup_.append(style->first);
-  BlockTranslator(text, markup_, carry_, block_).run();
-  if (style != nullptr) markup_.append(style->second);
+  const std::string_view text = *fields.text;
+  const std::size_t tail = close.size() + kSlack;
+  // Twice the text leaves most lines room for every translation.
+  Writer out(markup_, open.size() + 2 * text.size() + tail);
+  out.copy(open);
+  TextPass(text, out, tail, carry_, rewritten_, gathered_).run(scan);
+  out.copy(close);
+  markup_.resize(out.written());
   return markup_.view();
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "script/style_index.h"
 #include "script/tables.h"
 #include "script/text_buffer.h"
 
@@ -19,7 +20,7 @@ void splitEventFields(std::string_view line, std::uint32_t limit,
 
 // Turns the text after "Dialogue:" into markup: picks the Text field, replaces
 // the line-break codes, translates the override blocks and wraps the result in
-// the style's markup. Every step runs in time linear in the line.
+// the style's markup, in one pass over the line.
 //
 // Holds scratch buffers that are reused from line to line, so a converter in
 // steady state allocates nothing. Not thread-safe: one converter per caller
@@ -32,12 +33,31 @@ class LineConverter {
   std::optional<std::string_view> convert(std::string_view lineText, EventColumns& eventColumns,
                                           const StyleTable& styleTable);
 
+  // The converter keeps what every line needs from the two tables (the
+  // number of fields, the Text and Style columns, an index of the styles)
+  // from one call to the next. Whoever changes the tables, other than
+  // through convert, calls this before the next line.
+  void tablesChanged() { tables_.valid = false; }
+
  private:
-  std::vector<std::string_view> fields_;
-  TextBuffer text_;    // the Text field with its line-break codes replaced, if it has any
-  TextBuffer markup_;  // the result
-  std::string carry_;  // translated text that opens a further block
-  std::string block_;  // one block gathered for a colour or size code
+  struct Tables {
+    bool valid = false;
+    const EventColumns* columns = nullptr;  // what the rest was read from
+    const StyleTable* styles = nullptr;
+    std::uint32_t fieldLimit = 0;
+    std::uint32_t textColumn = 0;
+    std::optional<std::uint32_t> styleColumn;
+    StyleIndex styleIndex;
+  };
+
+  // Reads the tables into tables_, adding "Text" first when it is missing.
+  void readTables(EventColumns& eventColumns, const StyleTable& styleTable);
+
+  Tables tables_;
+  TextBuffer markup_;     // the result
+  std::string carry_;     // translated text that opens a further block
+  TextBuffer rewritten_;  // a block whose line-break codes are replaced
+  std::string gathered_;  // a block in one piece, for a colour or size code
 };
 
 }  // namespace ssa

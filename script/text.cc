@@ -1,6 +1,7 @@
 #include "script/text.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,25 +17,13 @@ constexpr bool isCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-void appendHexByte(std::string& out, std::uint32_t byte) {
+void putHexByte(char* out, std::uint32_t byte) {
   constexpr char kDigits[] = "0123456789ABCDEF";
-  out += kDigits[(byte >> 4) & 0xF];
-  out += kDigits[byte & 0xF];
+  out[0] = kDigits[(byte >> 4) & 0xF];
+  out[1] = kDigits[byte & 0xF];
 }
 
 }  // namespace
-
-std::string_view trim(std::string_view text) {
-  if (text.size() <= 1) return text;
-  std::size_t start = 0;
-  std::size_t last = text.size() - 1;
-  while (start < last && isTrimmable(text[start])) ++start;
-  // When only trimmable bytes were seen, start == last and that byte stays.
-  if (!isTrimmable(text[start])) {
-    while (last > start && isTrimmable(text[last])) --last;
-  }
-  return text.substr(start, last - start + 1);
-}
 
 std::vector<std::string> tokenize(std::string_view delimiters, std::string_view text) {
   std::vector<std::string> pieces;
@@ -76,38 +65,28 @@ std::uint32_t parseLeadingDigits(std::string_view text) {
   return value;
 }
 
-std::string relativeFontSize(std::string_view text) {
+std::size_t writeRelativeFontSize(std::string_view text, char* out) {
   const std::uint32_t size = parseLeadingDigits(text);
-  if (size == 0 || size == 22) return std::string();
+  if (size == 0 || size == 22) return 0;
   // 21 and 23 give "-0" and "+0": the sign is written whatever the magnitude.
-  if (size < 22) return "-" + std::to_string((22u - size) / 2u);
-  return "+" + std::to_string((size - 22u) / 2u);
+  out[0] = size < 22 ? '-' : '+';
+  std::uint32_t magnitude = size < 22 ? (22u - size) / 2u : (size - 22u) / 2u;
+  char digits[kMaxRelativeSize];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10u);
+    magnitude /= 10u;
+  } while (magnitude != 0);
+  for (std::size_t i = 0; i < count; ++i) out[1 + i] = digits[count - 1 - i];
+  return 1 + count;
 }
 
-std::string convertColour(std::string_view text) {
-  if (text.size() < 2) return std::string();
-  if (text.back() == '&') text.remove_suffix(1);
-  if (text.substr(0, 2) == "&H") return reorderHexColour(text.substr(2));
-  return decimalColour(text);
+std::string relativeFontSize(std::string_view text) {
+  char size[kMaxRelativeSize];
+  return std::string(size, writeRelativeFontSize(text, size));
 }
 
-std::string reorderHexColour(std::string_view digits) {
-  // Built in place: six bytes fit the string's own buffer, so no piece is
-  // made and joined.
-  switch (digits.size()) {
-    case 2:
-      return std::string{digits[0], digits[1], '0', '0', '0', '0'};
-    case 4:
-      return std::string{digits[2], digits[3], digits[0], digits[1], '0', '0'};
-    case 6:
-      return std::string{digits[4], digits[5], digits[2], digits[3], digits[0], digits[1]};
-    default:
-      // Odd lengths and eight digits (alpha pair in front) are not recognised.
-      return std::string();
-  }
-}
-
-std::string decimalColour(std::string_view text) {
+bool writeDecimalColour(std::string_view text, char* out) {
   std::size_t pos = 0;
   while (pos < text.size() && isCSpace(text[pos])) ++pos;
   bool negative = false;
@@ -115,7 +94,7 @@ std::string decimalColour(std::string_view text) {
     negative = text[pos] == '-';
     ++pos;
   }
-  if (pos >= text.size() || !isDigit(text[pos])) return std::string();
+  if (pos >= text.size() || !isDigit(text[pos])) return false;
   // Out of range clamps to INT32_MIN/INT32_MAX, as the 32-bit C library's "%d" does.
   constexpr std::int64_t kLimit = std::int64_t{1} << 31;
   std::int64_t magnitude = 0;
@@ -126,27 +105,39 @@ std::string decimalColour(std::string_view text) {
   if (value > INT32_MAX) value = INT32_MAX;
   if (value < INT32_MIN) value = INT32_MIN;
   const auto v = static_cast<std::uint32_t>(value);
-  std::string colour;
-  colour.reserve(6);
-  appendHexByte(colour, v & 0xFF);
-  appendHexByte(colour, (v >> 8) & 0xFF);
-  appendHexByte(colour, (v >> 16) & 0xFF);
-  return colour;
+  putHexByte(out, v & 0xFF);
+  putHexByte(out + 2, (v >> 8) & 0xFF);
+  putHexByte(out + 4, (v >> 16) & 0xFF);
+  return true;
+}
+
+namespace {
+
+// A colour text, or the empty text when `written` is false.
+std::string colourText(bool written, const char* digits) {
+  return written ? std::string(digits, kColourDigits) : std::string();
+}
+
+}  // namespace
+
+std::string convertColour(std::string_view text) {
+  char digits[kColourDigits];
+  return colourText(writeColour(text, digits), digits);
+}
+
+std::string reorderHexColour(std::string_view digits) {
+  char colour[kColourDigits];
+  return colourText(writeHexColour(digits, colour), colour);
+}
+
+std::string decimalColour(std::string_view text) {
+  char digits[kColourDigits];
+  return colourText(writeDecimalColour(text, digits), digits);
 }
 
 std::string overrideColour(std::string_view block) {
-  if (block.size() < 9) return std::string();
-  std::size_t begin;
-  if (block.substr(0, 3) == "{\\c") {
-    begin = 3;
-  } else if (block.substr(0, 4) == "{\\1c") {
-    begin = 4;
-  } else {
-    return std::string();
-  }
-  const std::size_t end = block.find('}', begin);
-  if (end == std::string_view::npos) return std::string();
-  return convertColour(block.substr(begin, end - begin));
+  char digits[kColourDigits];
+  return colourText(writeOverrideColour(block, digits), digits);
 }
 
 }  // namespace ssa

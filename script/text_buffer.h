@@ -34,6 +34,19 @@ class TextBuffer {
     data_[size_++] = c;
   }
 
+  // For a writer that works through a pointer: keeps the first `kept` bytes
+  // (at most the size), makes room for `extra` more after them and answers
+  // the storage, valid until the next growth. The writer says with resize
+  // how much it wrote.
+  char* reserve(std::size_t kept, std::size_t extra) {
+    size_ = kept;
+    if (extra > capacity_ - size_) grow(extra);
+    return data_.get();
+  }
+  std::size_t capacity() const { return capacity_; }
+  // At most the capacity.
+  void resize(std::size_t size) { size_ = size; }
+
  private:
   // No object may be larger than this, so neither the size nor the
   // capacity ever goes above it.

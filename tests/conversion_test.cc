@@ -132,6 +132,21 @@ TEST(ConversionWithoutHeaderTest, WholeLineIsTheText) {
   EXPECT_TRUE(LedgerClean(module.ledger));
 }
 
+// A header that arrives after lines were converted without one replaces the
+// columns and styles those lines used, from the next line on.
+TEST(ConversionWithoutHeaderTest, LaterHeaderTakesOver) {
+  Harness module;
+  module.open();
+  module.sendSample(dialogue("Default", "{\\i1}a"));
+  ASSERT_TRUE(module.sendHeader(kWorkedHeader));
+  module.sendSample(dialogue("Default", "{\\i1}a"));
+  ASSERT_EQ(module.sink.outputs.size(), 2u);
+  EXPECT_EQ(module.markups()[0], "0,0:00:01.00,0:00:03.50,Default,,0000,0000,0000,,<i>a");
+  EXPECT_EQ(module.markups()[1], kDefaultOpen + "<i>a" + kDefaultClose);
+  module.releasePlugin();
+  EXPECT_TRUE(LedgerClean(module.ledger));
+}
+
 TEST(ConversionWithoutHeaderTest, ShortPayloadsAreConsumedWithoutOutput) {
   Harness module;
   module.open();

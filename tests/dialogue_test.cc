@@ -97,6 +97,49 @@ TEST_F(LineConverterTest, LineBreakCodesInOnePass) {
   for (const auto& row : rows) EXPECT_EQ(convert(row.text), row.markup) << row.text;
 }
 
+// The codes are replaced before any block is read, in the same pass: a code
+// inside a block changes its length and what stands at positions 2 to 4, a
+// backslash before a brace or at the end is no code, and the carry of a
+// translation is never searched for codes again.
+TEST_F(LineConverterTest, CodesAndBlocksInOnePass) {
+  const struct {
+    std::string text;
+    std::string markup;
+  } rows[] = {
+      {"{\\N\\b1}x", "x"},   // position 2 is the backslash of "\\b"
+      {"{\\Nb1}x", "<b>x"},  // ... and here the "b" after the code
+      {"{\\hi1}x", "<i>x"},
+      {"{\\b\\N}x", "</b>x"},  // position 3 is the line feed
+      {"{\\b\\h1}x", "</b>x"},
+      {"\\{\\b1}x", "\\<b>x"},  // a backslash before a brace
+      {"a\\{b}c", "a\\c"},
+      {"{\\fn\\N}x", "<font face=\"\n\">x"},
+      {"{\\fnA\\hB}x", "<font face=\"A B\">x"},
+      {"{\\f\\Nn}x", "x"},
+      {"{\\fs\\N1}x", "x"},  // position 4 is no digit
+      {"{\\fs1\\N2}x", "<font size=\"-10\">x"},
+      {"{\\c&H\\h0000FF&}x", "x"},  // seven colour digits
+      {"{\\c&H0000FF\\N}x", "x"},
+      {"{\\i1", "{\\i1"},
+      {"{\\i1\\N", "{\\i1\n"},  // an unclosed block keeps its codes replaced
+      {"x\\", "x\\"},
+      {"{\\i1}\\", "<i>\\"},
+      {"{\\}x", "x"},
+      {"{\\\\N}x", "x"},
+      {"{\\N}x", "x"},
+      // The carry: replaced text, never searched again.
+      {"{\\fn{\\N}x}y", "<font face=\"y"},
+      {"{\\fn{\\b\\h}z", "<font face=\"{\\b \">z"},
+      {"{\\fn{\\b1}\\Nz", "<font face=\"{\\b1\">\nz"},
+      {"{\\fn{\\c&H\\N0000FF&}z", "<font face=\"{\\c&H\n0000FF&\">z"},
+      {"\\N{\\fn{}\\N", "\n<font face=\"{\">\n"},
+      {"{\\fn\\\\}N", "<font face=\"\\\\\">N"},
+      // A colour whose digits open a block that a single "}" closes.
+      {"{\\c&H&H1c{\\}}x", "<font color=\"#<font color=\"#\">0000\">x"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(convert(row.text), row.markup) << row.text;
+}
+
 TEST_F(LineConverterTest, MissingTextColumnIsAddedOnce) {
   columns.clear();
   EXPECT_EQ(convert("0,a,b"), "0,a,b");
@@ -109,6 +152,37 @@ TEST_F(LineConverterTest, StyleColumnPastTheFieldsGivesNoStyle) {
   styles["x"] = {"<b>", "</b>"};
   EXPECT_EQ(convert("a,b"), "b");
   EXPECT_EQ(convert("a,b,c,d,e,x,z"), "<b>b</b>");
+}
+
+// What the converter keeps of the tables holds until it is told they
+// changed; a line that adds "Text" keeps it up to date itself.
+TEST_F(LineConverterTest, TablesAreReadAgainWhenTheyChange) {
+  columns.clear();
+  EXPECT_EQ(convert("x,y"), "x,y");  // no Text column: the whole line
+  columns = {{"Text", 1}, {"Style", 0}};
+  styles["s"] = {"<i>", "</i>"};
+  converter.tablesChanged();
+  EXPECT_EQ(convert("s,y"), "<i>y</i>");
+  styles["s"] = {"<b>", "</b>"};
+  styles["t"] = {"<u>", "</u>"};
+  converter.tablesChanged();
+  EXPECT_EQ(convert("s,y"), "<b>y</b>");
+  EXPECT_EQ(convert("t,y"), "<u>y</u>");
+  EXPECT_EQ(convert("u,y"), "y");
+}
+
+// Many styles, all found by exact name and none by a near one.
+TEST_F(LineConverterTest, EveryStyleIsFound) {
+  columns = {{"Style", 0}, {"Text", 1}};
+  for (int i = 0; i < 300; ++i) {
+    styles["S" + std::to_string(i)] = {"<" + std::to_string(i) + ">", ""};
+  }
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "S" + std::to_string(i);
+    ASSERT_EQ(convert(name + ",x"), "<" + std::to_string(i) + ">x") << name;
+    ASSERT_EQ(convert(name + "0,x"), i > 0 && i < 30 ? "<" + std::to_string(i * 10) + ">x" : "x")
+        << name;
+  }
 }
 
 }  // namespace
