@@ -51,8 +51,7 @@ std::string wideToUtf8(const FLM::String<unsigned short>& text) {
 
 Session::Session() {
   // Cues are written as they come; the sink keeps none of them.
-  sink_.keepOutputs = false;
-  sink_.onOutput = [this](const hostkit::ReceivedSample& output) { received(output); };
+  sink_.onStream = [this](const hostkit::SampleView& output) { received(output); };
   streamParameters_.words[0] = kStreamWords[0];
   streamParameters_.words[1] = kStreamWords[1];
 }
@@ -120,7 +119,7 @@ bool Session::sendEvent(std::string_view line, std::uint64_t sequence) {
   return outputsForCurrent_ > 0;
 }
 
-void Session::received(const hostkit::ReceivedSample& output) {
+void Session::received(const hostkit::SampleView& output) {
   const std::uint64_t sequence =
       output.passThrough[0] | (std::uint64_t{output.passThrough[1]} << 32);
   if (current_ == 0 || sequence != current_) {

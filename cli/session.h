@@ -59,11 +59,13 @@ class Session {
 
  private:
   void problem(std::string text);
-  void received(const hostkit::ReceivedSample& output);
+  void received(const hostkit::SampleView& output);
 
   // The host objects come first: buffers the plug-in still holds go back at
-  // its teardown, which the driver, declared last, runs first.
-  hostkit::Ledger ledger_;
+  // its teardown, which the driver, declared last, runs first. A session is
+  // made, used and closed on one thread, which drives the plug-in object:
+  // its ledger takes no lock, and refuses and reports calls from any other.
+  hostkit::Ledger ledger_{hostkit::LedgerThreads::One};
   hostkit::LedgerAllocator allocator_{ledger_};
   hostkit::SinkPort sink_;
   hostkit::SourcePort source_;

@@ -11,8 +11,6 @@
 namespace hostkit {
 namespace {
 
-// Released buffers kept unreused, so that a late second release is caught.
-constexpr std::size_t kQuarantine = 256;
 // A word the module must overwrite in an output sample.
 constexpr std::uint32_t kMarker = 0xCCCCCCCCu;
 
@@ -49,9 +47,13 @@ void* untouchablePage() {
 void Buffer::reset(std::uint64_t serial, std::size_t bytes, Holder holder) {
   serial_ = serial;
   // Every maker fills the payload it asked for, so a reused buffer is not
-  // cleared first.
-  storage_.resize(bytes);
-  holder_ = holder;
+  // cleared first; its storage grows as a vector's would.
+  if (bytes > room_) {
+    room_ = std::max(bytes, 2 * room_);
+    storage_.reset(new char[room_]);
+  }
+  size_ = bytes;
+  holder_.store(holder, std::memory_order_relaxed);
   hasPayload_ = true;
   lockDepth_ = 0;
   payloadSize = static_cast<std::uint32_t>(bytes);
@@ -66,37 +68,62 @@ void Buffer::release() { ledger_.noteRelease(*this, Holder::Component); }
 
 void Buffer::releaseAs(Holder holder) { ledger_.noteRelease(*this, holder); }
 
-void Buffer::handTo(Holder holder) {
-  std::lock_guard<std::mutex> guard(ledger_.mutex_);
-  if (holder_ == Holder::Released) {
-    ledger_.problems_.push_back("buffer #" + std::to_string(serial_) +
-                                " handed on after its release");
+void Buffer::handTo(Holder holder) { ledger_.noteHandOver(*this, holder); }
+
+// A buffer's payload is used by one party at a time, so its depth needs no
+// lock; only what is wrong is written down, under the mutex.
+void* Buffer::lockPayload() {
+  if (!ledger_.admits()) return nullptr;
+  if (holder() == Holder::Released) ledger_.problem(*this, " locked after its release");
+  ++lockDepth_;
+  ledger_.locks_.fetch_add(1, std::memory_order_relaxed);
+  if (!hasPayload_) return nullptr;
+  return size_ == 0 ? untouchablePage() : storage_.get();
+}
+
+void Buffer::unlockPayload() {
+  if (!ledger_.admits()) return;
+  if (holder() == Holder::Released) ledger_.problem(*this, " unlocked after its release");
+  if (lockDepth_ == 0) {
+    ledger_.problem(*this, " unlocked without a lock");
     return;
   }
-  holder_ = holder;
+  --lockDepth_;
+  ledger_.unlocks_.fetch_add(1, std::memory_order_relaxed);
 }
-
-void* Buffer::lockPayload() {
-  ledger_.noteLock(true, *this);
-  if (!hasPayload_) return nullptr;
-  return storage_.empty() ? untouchablePage() : storage_.data();
-}
-
-void Buffer::unlockPayload() { ledger_.noteLock(false, *this); }
 
 std::string_view Buffer::payload() const {
-  const std::size_t size = std::min<std::size_t>(payloadSize, storage_.size());
-  return std::string_view(storage_.data(), size);
+  const std::size_t size = std::min<std::size_t>(payloadSize, size_);
+  return std::string_view(storage_.get(), size);
 }
 
 // --- Ledger -------------------------------------------------------------
 
-Ledger::Ledger() = default;
+class Ledger::Guard {
+ public:
+  explicit Guard(const Ledger& ledger)
+      : mutex_(ledger.threads_ == LedgerThreads::Any ? &ledger.mutex_ : nullptr) {
+    if (mutex_ != nullptr) mutex_->lock();
+  }
+  ~Guard() {
+    if (mutex_ != nullptr) mutex_->unlock();
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  std::mutex* const mutex_;
+};
+
+thread_local const char Ledger::threadMark = 0;
+
+Ledger::Ledger(LedgerThreads threads) : threads_(threads), owner_(&threadMark) {}
 
 Ledger::~Ledger() = default;
 
 Buffer* Ledger::make(std::size_t bytes, Holder holder) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  if (!admits()) return nullptr;
+  Guard guard(*this);
   Buffer* buffer;
   if (!spare_.empty()) {
     buffer = spare_.back();
@@ -112,12 +139,15 @@ Buffer* Ledger::make(std::size_t bytes, Holder holder) {
 
 Buffer* Ledger::sample(std::string_view bytes, Holder holder) {
   Buffer* buffer = make(bytes.size(), holder);
-  if (!bytes.empty()) std::memcpy(buffer->storage_.data(), bytes.data(), bytes.size());
+  if (buffer != nullptr && !bytes.empty()) {
+    std::memcpy(buffer->storage_.get(), bytes.data(), bytes.size());
+  }
   return buffer;
 }
 
 Buffer* Ledger::formatRecord(std::string_view identifier, std::string_view header, Holder holder) {
   Buffer* buffer = sample(header, holder);
+  if (buffer == nullptr) return nullptr;
   const std::size_t n = std::min(identifier.size(), sizeof buffer->formatIdentifier);
   std::memcpy(buffer->formatIdentifier, identifier.data(), n);
   buffer->formatIdentifierLength = static_cast<std::uint32_t>(identifier.size());
@@ -126,62 +156,74 @@ Buffer* Ledger::formatRecord(std::string_view identifier, std::string_view heade
 
 Buffer* Ledger::blank(std::size_t bytes, Holder holder) {
   Buffer* buffer = make(bytes, holder);
-  std::memset(buffer->storage_.data(), 0xCC, bytes);
+  if (buffer == nullptr) return nullptr;
+  std::memset(buffer->storage_.get(), 0xCC, bytes);
   buffer->passThrough[0] = buffer->passThrough[1] = kMarker;
   buffer->streamParams[0] = buffer->streamParams[1] = kMarker;
   return buffer;
 }
 
+void Ledger::noteHandOver(Buffer& buffer, Holder to) {
+  if (!admits()) return;
+  Guard guard(*this);
+  if (buffer.holder() == Holder::Released) return reportHandOver(buffer);
+  buffer.holder_.store(to, std::memory_order_relaxed);
+}
+
 void Ledger::noteRelease(Buffer& buffer, Holder by) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  const Holder holder = buffer.holder_;
+  if (!admits()) return;
+  Guard guard(*this);
+  const Holder holder = buffer.holder();
+  if (holder != by || buffer.lockDepth_ != 0) reportRelease(buffer, by);
+  if (holder == Holder::Released) return;
+  buffer.holder_.store(Holder::Released, std::memory_order_relaxed);
+  --counts_.live;
+  ++counts_.released;
+  // Into the quarantine; when it is full, its oldest buffer may be reused.
+  if (quarantined_ == kQuarantine) {
+    spare_.push_back(quarantine_[quarantineStart_]);
+    quarantine_[quarantineStart_] = &buffer;
+    quarantineStart_ = (quarantineStart_ + 1) % kQuarantine;
+  } else {
+    quarantine_[(quarantineStart_ + quarantined_) % kQuarantine] = &buffer;
+    ++quarantined_;
+  }
+}
+
+void Ledger::reportHandOver(const Buffer& buffer) {
+  problems_.push_back("buffer #" + std::to_string(buffer.serial_) + " handed on after its release");
+}
+
+void Ledger::reportRelease(const Buffer& buffer, Holder by) {
+  const std::string name = "buffer #" + std::to_string(buffer.serial_);
+  const Holder holder = buffer.holder();
   if (holder == Holder::Released) {
-    problems_.push_back("buffer #" + std::to_string(buffer.serial_) + " released twice (by " +
-                        holderName(by) + ")");
+    problems_.push_back(name + " released twice (by " + holderName(by) + ")");
     return;
   }
   if (holder != by) {
-    problems_.push_back("buffer #" + std::to_string(buffer.serial_) + " released by " +
-                        holderName(by) + " while held by " + holderName(holder));
+    problems_.push_back(name + " released by " + holderName(by) + " while held by " +
+                        holderName(holder));
   }
-  if (buffer.lockDepth_ != 0) {
-    problems_.push_back("buffer #" + std::to_string(buffer.serial_) +
-                        " released with its payload locked");
-  }
-  buffer.holder_ = Holder::Released;
-  --counts_.live;
-  ++counts_.released;
-  quarantine_.push_back(&buffer);
-  if (quarantine_.size() > kQuarantine) {
-    spare_.push_back(quarantine_.front());
-    quarantine_.pop_front();
-  }
+  if (buffer.lockDepth_ != 0) problems_.push_back(name + " released with its payload locked");
 }
 
-// A buffer's payload is used by one party at a time, so its depth needs no
-// lock; only what is wrong is written down under the mutex.
-void Ledger::noteLock(bool locking, Buffer& buffer) {
-  if (buffer.holder() == Holder::Released) {
-    problem(buffer, locking ? " locked after its release" : " unlocked after its release");
-  }
-  if (locking) {
-    ++buffer.lockDepth_;
-    locks_.fetch_add(1, std::memory_order_relaxed);
-  } else if (buffer.lockDepth_ == 0) {
-    problem(buffer, " unlocked without a lock");
-  } else {
-    --buffer.lockDepth_;
-    unlocks_.fetch_add(1, std::memory_order_relaxed);
-  }
-}
-
-void Ledger::problem(const Buffer& buffer, const std::string& text) {
-  std::lock_guard<std::mutex> guard(mutex_);
+void Ledger::problem(const Buffer& buffer, const char* text) {
+  Guard guard(*this);
   problems_.push_back("buffer #" + std::to_string(buffer.serial_) + text);
 }
 
+std::vector<std::string> Ledger::problemsHeld() const {
+  std::vector<std::string> all = problems_;
+  if (const std::uint64_t foreign = foreignCalls_.load(); foreign != 0) {
+    all.push_back(std::to_string(foreign) +
+                  " buffer calls from a thread other than the ledger's own, refused");
+  }
+  return all;
+}
+
 Ledger::Counts Ledger::counts() const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  Guard guard(*this);
   Counts counts = counts_;
   counts.locks = locks_.load();
   counts.unlocks = unlocks_.load();
@@ -189,17 +231,18 @@ Ledger::Counts Ledger::counts() const {
 }
 
 std::vector<std::string> Ledger::problems() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return problems_;
+  Guard guard(*this);
+  return problemsHeld();
 }
 
 bool Ledger::clean() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return problems_.empty() && counts_.live == 0 && locks_.load() == unlocks_.load();
+  Guard guard(*this);
+  return problems_.empty() && foreignCalls_.load() == 0 && counts_.live == 0 &&
+         locks_.load() == unlocks_.load();
 }
 
 std::string Ledger::summary() const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  Guard guard(*this);
   std::ostringstream out;
   out << "made " << counts_.made << ", released " << counts_.released << ", live " << counts_.live
       << ", locks " << locks_.load() << ", unlocks " << unlocks_.load();
@@ -208,7 +251,7 @@ std::string Ledger::summary() const {
     out << "\n  buffer #" << buffer->serial_ << " never released (held by "
         << holderName(buffer->holder()) << ")";
   }
-  for (const std::string& text : problems_) out << "\n  " << text;
+  for (const std::string& text : problemsHeld()) out << "\n  " << text;
   return out.str();
 }
 

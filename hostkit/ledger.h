@@ -4,9 +4,9 @@
 // payload locked.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +27,18 @@ enum class Holder {
   Released,   // the reference is gone
 };
 
+// Which threads may use a ledger and its buffers.
+enum class LedgerThreads {
+  // Any thread, at once: every change is made under the ledger's mutex.
+  Any,
+  // Only the thread that made the ledger, as a host that drives its plug-in
+  // object from one thread does (a session of subrite-host). Nothing is
+  // locked, which makes the accounting a few instructions a call; a call from
+  // another thread is itself a fault: it is counted, reported with the other
+  // problems, and changes nothing (a payload lock answers no payload).
+  One,
+};
+
 class Buffer final : public FLM::MediaBuffer {
  public:
   // The module's release: legitimate only while the component holds it.
@@ -45,7 +57,8 @@ class Buffer final : public FLM::MediaBuffer {
   Holder holder() const { return holder_.load(std::memory_order_relaxed); }
   // The first payloadSize bytes, read without locking (for checks).
   std::string_view payload() const;
-  std::size_t capacity() const { return storage_.size(); }
+  // The bytes the payload was made with.
+  std::size_t capacity() const { return size_; }
   int lockDepth() const { return lockDepth_; }
   void setHasPayload(bool has) { hasPayload_ = has; }
   std::uint64_t serial() const { return serial_; }
@@ -53,11 +66,16 @@ class Buffer final : public FLM::MediaBuffer {
  private:
   friend class Ledger;
   explicit Buffer(Ledger& ledger) : ledger_(ledger) {}
+  // Made again for `bytes`, which the maker fills: the storage is kept when
+  // it is large enough, and not cleared.
   void reset(std::uint64_t serial, std::size_t bytes, Holder holder);
 
   Ledger& ledger_;
-  std::vector<char> storage_;
-  // Changed under the ledger's mutex; read without it on the payload path.
+  std::unique_ptr<char[]> storage_;
+  std::size_t size_ = 0;  // the payload's bytes, at most room_
+  std::size_t room_ = 0;
+  // Changed by the ledger (under its mutex when it has one); read without it
+  // on the payload path.
   std::atomic<Holder> holder_{Holder::Released};
   bool hasPayload_ = true;
   int lockDepth_ = 0;  // the payload is used by one party at a time
@@ -66,10 +84,10 @@ class Buffer final : public FLM::MediaBuffer {
 
 // Makes and accounts for buffers. Released buffers wait in a quarantine
 // before they are reused, so a second release of a recent buffer is reported
-// instead of touching freed memory. Thread-safe.
+// instead of touching freed memory. Thread-safe as `threads` says.
 class Ledger {
  public:
-  Ledger();
+  explicit Ledger(LedgerThreads threads = LedgerThreads::Any);
   ~Ledger();
   Ledger(const Ledger&) = delete;
   Ledger& operator=(const Ledger&) = delete;
@@ -99,21 +117,50 @@ class Ledger {
 
  private:
   friend class Buffer;
-  Buffer* make(std::size_t bytes, Holder holder);
-  void noteRelease(Buffer& buffer, Holder by);
-  void noteLock(bool locking, Buffer& buffer);
-  void problem(const Buffer& buffer, const std::string& text);
+  // The ledger's mutex for the scope, when it has callers on several threads.
+  class Guard;
 
-  // Guards the buffers' holders and the lists; the lock counts are atomic, so
-  // the payload path takes no mutex.
+  // False, with the call counted, for a call that a one-thread ledger must
+  // refuse; then the caller changes nothing.
+  bool admits() {
+    if (threads_ == LedgerThreads::Any || &threadMark == owner_) return true;
+    foreignCalls_.fetch_add(1, std::memory_order_relaxed);
+    return false;
+  }
+  // Answers null when the call is refused.
+  Buffer* make(std::size_t bytes, Holder holder);
+  void noteHandOver(Buffer& buffer, Holder to);
+  void noteRelease(Buffer& buffer, Holder by);
+  // The words for what is wrong, out of the way of the paths that call them
+  // only for a fault. Those two are called under the guard; problem takes it.
+  [[gnu::cold]] [[gnu::noinline]] void reportHandOver(const Buffer& buffer);
+  [[gnu::cold]] [[gnu::noinline]] void reportRelease(const Buffer& buffer, Holder by);
+  [[gnu::cold]] [[gnu::noinline]] void problem(const Buffer& buffer, const char* text);
+  // The problems in words, the calls from other threads included.
+  std::vector<std::string> problemsHeld() const;
+
+  // Each thread's own copy: its address tells the threads apart in two
+  // instructions, where asking the thread library is a call, and the check
+  // runs on every buffer call.
+  static thread_local const char threadMark;
+
+  const LedgerThreads threads_;
+  const char* const owner_;  // &threadMark on the thread that made the ledger
+  // Guards everything below but the atomics, for LedgerThreads::Any.
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<Buffer>> all_;  // every buffer ever made, for reuse
-  std::deque<Buffer*> quarantine_;
+  // The most recent releases, oldest first from quarantineStart_, in a ring.
+  static constexpr std::size_t kQuarantine = 256;
+  std::array<Buffer*, kQuarantine> quarantine_{};
+  std::size_t quarantineStart_ = 0;
+  std::size_t quarantined_ = 0;
   std::vector<Buffer*> spare_;
   std::vector<std::string> problems_;
   Counts counts_;  // made, released, live
+  // Counted without the mutex: the payload path takes none.
   std::atomic<std::uint64_t> locks_{0};
   std::atomic<std::uint64_t> unlocks_{0};
+  std::atomic<std::uint64_t> foreignCalls_{0};  // refused calls from other threads
 };
 
 }  // namespace hostkit

@@ -1,5 +1,8 @@
 #include "hostkit/peers.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "framework/messages.h"
 
 namespace hostkit {
@@ -11,7 +14,7 @@ FLM::MediaBuffer* LedgerAllocator::allocate(std::uint32_t payloadBytes, std::uin
   lastFlags = flags;
   if (yieldNothing) return nullptr;
   Buffer* buffer = ledger_.blank(payloadBytes, Holder::Component);
-  if (withoutPayload) buffer->setHasPayload(false);
+  if (buffer != nullptr && withoutPayload) buffer->setHasPayload(false);
   return buffer;
 }
 
@@ -38,33 +41,35 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
   }
   auto* buffer = static_cast<Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
   buffer->handTo(Holder::Peer);
-  // One record reused for every sample: a streaming peer allocates nothing.
-  ReceivedSample& output = latest_;
-  output.payloadSize = buffer->payloadSize;
-  output.payload.assign(buffer->payload());
-  output.passThrough[0] = buffer->passThrough[0];
-  output.passThrough[1] = buffer->passThrough[1];
-  output.streamParams[0] = buffer->streamParams[0];
-  output.streamParams[1] = buffer->streamParams[1];
+  SampleView seen;
+  seen.payloadSize = buffer->payloadSize;
+  seen.payload = buffer->payload();
+  seen.passThrough[0] = buffer->passThrough[0];
+  seen.passThrough[1] = buffer->passThrough[1];
+  seen.streamParams[0] = buffer->streamParams[0];
+  seen.streamParams[1] = buffer->streamParams[1];
   if (buffer->lockDepth() != 0) problems.push_back("output sample arrived locked");
   // The markup may itself hold NUL bytes (a text field of one NUL is kept),
   // so only the terminator at payloadSize is checked.
-  if (output.payloadSize == 0 || output.payload.size() != output.payloadSize ||
-      output.payload.back() != '\0') {
+  if (seen.payloadSize == 0 || seen.payload.size() != seen.payloadSize ||
+      seen.payload.back() != '\0') {
     problems.push_back("output sample not NUL-terminated at payloadSize: size " +
-                       std::to_string(output.payloadSize));
+                       std::to_string(seen.payloadSize));
   }
   ++outputCount;
-  buffer->releaseAs(Holder::Peer);
-  if (keepOutputs) outputs.push_back(output);
-  if (onOutput) {
-    if (keepOutputs) {
-      const ReceivedSample copy = output;  // the callback may send a sample back in
-      onOutput(copy);
-    } else {
-      onOutput(output);  // a streaming peer does not call back in
-    }
+  if (onStream) {
+    onStream(seen);
+    buffer->releaseAs(Holder::Peer);
+    return answer;
   }
+  ReceivedSample output;
+  output.payload.assign(seen.payload);
+  output.payloadSize = seen.payloadSize;
+  std::copy(std::begin(seen.passThrough), std::end(seen.passThrough), output.passThrough);
+  std::copy(std::begin(seen.streamParams), std::end(seen.streamParams), output.streamParams);
+  buffer->releaseAs(Holder::Peer);
+  outputs.push_back(output);
+  if (onOutput) onOutput(output);  // a copy: the callback may send a sample back in
   return answer;
 }
 

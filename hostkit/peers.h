@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/host_objects.h"
@@ -32,7 +33,16 @@ class LedgerAllocator final : public FLM::SampleAllocator {
   Ledger& ledger_;
 };
 
-// What the downstream peer saw of one output sample.
+// What the downstream peer sees of one output sample while it holds it: the
+// payload is a view into the buffer.
+struct SampleView {
+  std::string_view payload;  // payloadSize bytes, NUL included; fewer when it claims more
+  std::uint32_t payloadSize = 0;
+  std::uint32_t passThrough[2] = {0, 0};
+  std::uint32_t streamParams[2] = {0, 0};
+};
+
+// What the downstream peer saw of one output sample, kept.
 struct ReceivedSample {
   std::string payload;  // payloadSize bytes, NUL included
   std::uint32_t payloadSize = 0;
@@ -48,6 +58,8 @@ struct ForwardedMessage {
 
 // The downstream peer: takes every output sample (its reference), keeps what
 // it saw, and answers as told. Optionally calls back into the component.
+// Either it keeps every output, or it streams: then each is handed on while
+// the peer holds it and nothing is copied.
 class SinkPort final : public FLM::PortInterface {
  public:
   bool acceptMessage(std::uint32_t id, FLM::TypedValue* value) override;
@@ -56,17 +68,17 @@ class SinkPort final : public FLM::PortInterface {
   bool streamMessage(std::uint32_t id, FLM::TypedValue* value) override;
 
   bool answer = true;                       // the answer to every stream message
-  std::vector<ReceivedSample> outputs;      // every output sample, in order
+  std::vector<ReceivedSample> outputs;      // every output sample, in order, unless streaming
   std::vector<ForwardedMessage> forwarded;  // every other stream message
   std::vector<std::string> problems;        // what a well-behaved module never does
-  bool keepOutputs = true;                  // false: only count and call onOutput
   std::uint64_t outputCount = 0;
-  // Called with what the peer saw of each output sample, after it dropped
-  // the buffer. May call back into the component when outputs are kept.
+  // Called with what the peer saw of each kept output sample, after it
+  // dropped the buffer. May call back into the component.
   std::function<void(const ReceivedSample&)> onOutput;
-
- private:
-  ReceivedSample latest_;  // reused for every sample, so a streaming peer allocates nothing
+  // Set: the peer streams. Called with each output sample before the peer
+  // drops it (the view is valid during the call); nothing is kept and
+  // onOutput is not called. Must not call back into the component.
+  std::function<void(const SampleView&)> onStream;
 };
 
 // The upstream peer: recorded by the component, never called.

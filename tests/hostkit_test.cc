@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "hostkit/ledger.h"
 
@@ -12,6 +15,7 @@ namespace {
 using hostkit::Buffer;
 using hostkit::Holder;
 using hostkit::Ledger;
+using hostkit::LedgerThreads;
 
 struct MisuseRow {
   const char* what;
@@ -55,13 +59,51 @@ TEST(LedgerTest, ReportsEveryMisuse) {
        },
        "locked after its release"},
   };
-  for (const MisuseRow& row : rows) {
-    Ledger ledger;
-    row.misuse(ledger);
-    EXPECT_FALSE(ledger.clean()) << row.what;
-    EXPECT_NE(ledger.summary().find(row.report), std::string::npos) << row.what << ":\n"
-                                                                    << ledger.summary();
+  // A ledger for one thread takes no lock; it must see all the same.
+  for (const LedgerThreads threads : {LedgerThreads::Any, LedgerThreads::One}) {
+    for (const MisuseRow& row : rows) {
+      Ledger ledger(threads);
+      row.misuse(ledger);
+      EXPECT_FALSE(ledger.clean()) << row.what;
+      EXPECT_NE(ledger.summary().find(row.report), std::string::npos) << row.what << ":\n"
+                                                                      << ledger.summary();
+    }
   }
+}
+
+// A ledger for one thread refuses every buffer call from another thread,
+// reports it, and is left as it was; one for any thread takes them.
+TEST(LedgerTest, AOneThreadLedgerRefusesOtherThreads) {
+  const std::function<void(Ledger&, Buffer*)> calls[] = {
+      [](Ledger&, Buffer* buffer) { buffer->release(); },
+      [](Ledger&, Buffer* buffer) { EXPECT_EQ(buffer->lockPayload(), nullptr); },
+      [](Ledger&, Buffer* buffer) { buffer->unlockPayload(); },
+      [](Ledger&, Buffer* buffer) { buffer->handTo(Holder::Peer); },
+      [](Ledger&, Buffer* buffer) { buffer->releaseAs(Holder::Component); },
+      [](Ledger& ledger, Buffer*) { EXPECT_EQ(ledger.blank(4, Holder::Component), nullptr); },
+  };
+  for (std::size_t i = 0; i < std::size(calls); ++i) {
+    Ledger ledger(LedgerThreads::One);
+    Buffer* buffer = ledger.sample("x", Holder::Component);
+    std::thread([&] { calls[i](ledger, buffer); }).join();
+    EXPECT_EQ(buffer->holder(), Holder::Component) << "call " << i;
+    EXPECT_EQ(buffer->lockDepth(), 0) << "call " << i;
+    EXPECT_EQ(ledger.counts().made, 1u) << "call " << i;
+    buffer->release();
+    EXPECT_FALSE(ledger.clean()) << "call " << i;
+    EXPECT_NE(ledger.summary().find("1 buffer calls from a thread other than the ledger's own"),
+              std::string::npos)
+        << "call " << i << ":\n"
+        << ledger.summary();
+  }
+  Ledger shared(LedgerThreads::Any);
+  Buffer* buffer = shared.sample("x", Holder::Component);
+  std::thread([&] {
+    ASSERT_NE(buffer->lockPayload(), nullptr);
+    buffer->unlockPayload();
+    buffer->release();
+  }).join();
+  EXPECT_TRUE(shared.clean()) << shared.summary();
 }
 
 TEST(LedgerTest, ABufferUsedByTheRulesLeavesItClean) {
@@ -72,6 +114,32 @@ TEST(LedgerTest, ABufferUsedByTheRulesLeavesItClean) {
   buffer->handTo(Holder::Peer);
   buffer->releaseAs(Holder::Peer);
   EXPECT_TRUE(ledger.clean()) << ledger.summary();
+}
+
+// A released buffer is made again only after 256 later releases, so that a
+// late second release finds it released instead of in use; it comes back
+// with its payload as asked, however large it was before.
+TEST(LedgerTest, ReleasedBuffersWaitBeforeTheyAreReused) {
+  for (const LedgerThreads threads : {LedgerThreads::Any, LedgerThreads::One}) {
+    Ledger ledger(threads);
+    Buffer* first = ledger.sample(std::string(1000, 'a'), Holder::Component);
+    first->release();
+    for (int i = 0; i < 256; ++i) {
+      Buffer* other = ledger.sample("b", Holder::Component);
+      EXPECT_NE(other, first) << "after " << i << " later releases";
+      other->release();
+      if (i == 254) {
+        first->release();  // still in quarantine: a second release, reported
+        EXPECT_NE(ledger.summary().find("released twice"), std::string::npos);
+      }
+    }
+    Buffer* again = ledger.sample("cd", Holder::Host);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(again->payload(), "cd");
+    EXPECT_EQ(again->capacity(), 2u);
+    again->releaseAs(Holder::Host);
+    EXPECT_EQ(ledger.counts().live, 0u);
+  }
 }
 
 // A buffer whose payload is empty answers an address, as hosts do, but one
