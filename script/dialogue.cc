@@ -499,8 +499,31 @@ struct LineFields {
   std::optional<std::string_view> style;
 };
 
+// Calls onComma with the position of each field comma of the line in turn
+// (a comma outside braces, never the last byte: a comma that ends the line
+// opens no field), at most `count` of them. One walk over the commas and
+// braces, which the finder gives a window at a time.
+template <typename OnComma>
+void forEachFieldComma(std::string_view line, std::uint64_t count, WindowScan scan,
+                       OnComma onComma) {
+  if (count == 0 || line.size() <= 1) return;
+  const std::string_view searched(line.data(), line.size() - 1);
+  ByteFinder find(searched, kFieldBytes, scan);
+  bool inBlock = false;
+  for (std::size_t i = find.next(); i < searched.size(); i = find.next()) {
+    const char c = line[i];
+    if (c == ',') {
+      if (inBlock) continue;  // a comma inside braces ends no field
+      onComma(i);
+      if (--count == 0) return;
+    } else {
+      inBlock = c == '{';  // "{" inside a block keeps it open, "}" outside leaves it closed
+    }
+  }
+}
+
 // The Text and Style fields, cut as splitEventFields cuts the line but only
-// as far as the later of the two: one walk over the commas and braces.
+// as far as the later of the two.
 LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t textColumn,
                      std::optional<std::uint32_t> styleColumn, WindowScan scan) {
   LineFields fields;
@@ -520,23 +543,11 @@ LineFields cutFields(std::string_view line, std::uint32_t limit, std::uint32_t t
   const std::uint32_t commaFields = limit > 1 ? limit - 1 : 0;
   // The walk ends there, or after the last field wanted.
   const std::uint64_t stop = std::min<std::uint64_t>(commaFields, std::uint64_t{last} + 1);
-  if (stop > 0 && line.size() > 1) {
-    // The last byte is never a field comma.
-    const std::string_view searched(line.data(), line.size() - 1);
-    ByteFinder find(searched, kFieldBytes, scan);
-    bool inBlock = false;
-    for (std::size_t i = find.next(); i < searched.size(); i = find.next()) {
-      const char c = line[i];
-      if (c == ',') {
-        if (inBlock) continue;  // a comma inside braces ends no field
-        if (field == textColumn || field == style) keep(i);
-        start = i + 1;
-        if (++field == stop) break;
-      } else {
-        inBlock = c == '{';  // "{" inside a block keeps it open, "}" outside leaves it closed
-      }
-    }
-  }
+  forEachFieldComma(line, stop, scan, [&](std::size_t comma) {
+    if (field == textColumn || field == style) keep(comma);
+    start = comma + 1;
+    ++field;
+  });
   if (field <= last) keep(line.size());
   return fields;
 }
@@ -547,18 +558,13 @@ void splitEventFields(std::string_view line, std::uint32_t limit,
                       std::vector<std::string_view>& fields) {
   fields.clear();
   std::size_t start = 0;
-  // Each comma is looked for only when a field is to end at it: the last
-  // field, usually the Text, is never scanned for one.
-  while (static_cast<std::uint32_t>(fields.size()) + 1 < limit) {
-    const std::uint32_t comma = findFieldComma(line, static_cast<std::uint32_t>(start));
-    if (comma == kNoPosition) {
-      fields.push_back(trim(line.substr(start)));  // the end of the line: no more fields
-      return;
-    }
+  // Fields that a comma ends; the last one keeps every comma it contains.
+  const std::uint32_t commaFields = limit > 1 ? limit - 1 : 0;
+  forEachFieldComma(line, commaFields, currentScan(), [&](std::size_t comma) {
     fields.push_back(trim(line.substr(start, comma - start)));
     start = comma + 1;
-  }
-  fields.push_back(trim(line.substr(start)));  // keeps every comma it contains
+  });
+  fields.push_back(trim(line.substr(start)));
 }
 
 void LineConverter::readTables(EventColumns& eventColumns, const StyleTable& styleTable) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "script/header.h"
+#include "script/scan.h"
+#include "script/text.h"
 
 namespace {
 
@@ -39,9 +41,45 @@ TEST(SplitEventFieldsTest, Rows) {
       {"a,\0"s, 2, {"a", "\0"s}},        // ... unless it is all there is
       {"", 10, {""}},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(split(row.line, row.limit), row.fields) << row.line << " / " << row.limit;
+  for (const ssa::ScanKind kind : ssa::kScanKinds) {
+    if (!ssa::useScan(kind)) continue;
+    for (const auto& row : rows) {
+      EXPECT_EQ(split(row.line, row.limit), row.fields)
+          << row.line << " / " << row.limit << " / " << ssa::scanName(kind);
+    }
   }
+  // The kinds go from the narrowest to the widest: the widest is in use again.
+}
+
+// The split walks the commas and braces a window at a time; the fields must
+// be those of a search for each comma in turn, as findFieldComma makes it,
+// on lines whose commas and blocks cross the windows, with every scan.
+TEST(SplitEventFieldsTest, AgreesWithACommaSearchAtEveryLength) {
+  const auto bySearch = [](std::string_view line, std::uint32_t limit) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    while (fields.size() + 1 < limit) {
+      const std::uint32_t comma = ssa::findFieldComma(line, static_cast<std::uint32_t>(start));
+      if (comma == ssa::kNoPosition) break;
+      fields.emplace_back(ssa::trim(line.substr(start, comma - start)));
+      start = comma + 1;
+    }
+    fields.emplace_back(ssa::trim(line.substr(start)));
+    return fields;
+  };
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (const ssa::ScanKind kind : ssa::kScanKinds) {
+    if (!ssa::useScan(kind)) continue;
+    for (int i = 0; i < 3000; ++i) {
+      std::string line(next() % 130, 'a');
+      for (char& c : line) c = ",{} a"[next() % 5];
+      const std::uint32_t limit = next() % 12;
+      EXPECT_EQ(split(line, limit), bySearch(line, limit))
+          << line << " / " << limit << " / " << ssa::scanName(kind);
+    }
+  }
+  // The kinds go from the narrowest to the widest: the widest is in use again.
 }
 
 class LineConverterTest : public ::testing::Test {
