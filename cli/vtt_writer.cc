@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/balance.h"
+#include "script/text_buffer.h"
 
 namespace cli {
 namespace {
@@ -46,7 +47,7 @@ class VttWriter final : public CueWriter {
       pending += " --> ";
       pending += vttTime(cue.end);
       pending += '\n';
-      pending.append(text_, cue.offset, cue.length);
+      pending.append(text_.view().substr(cue.offset, cue.length));
       pending += "\n\n";
       ++counts_.written;
       if (pending.size() >= kChunk) put(&pending);
@@ -78,7 +79,7 @@ class VttWriter final : public CueWriter {
   const std::int64_t shift_;
   VttClasses classes_;
   CueTextMaker cueText_{&classes_};
-  std::string text_;  // every cue's text, one after the other
+  ssa::TextBuffer text_;  // every cue's text, one after the other
   std::vector<Entry> cues_;
   WriterCounts counts_;
   int error_ = 0;

@@ -1,12 +1,15 @@
 #include "cli/writers.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <iterator>
 
 #include "cli/utf8.h"
 #include "cli/vtt_writer.h"
+#include "script/text_buffer.h"
 
 namespace cli {
 namespace {
@@ -15,9 +18,9 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::string_view kArrow = " --> ";
 
-// Writes `value` in decimal at `p`; answers the end. Pieces of a cue are put
-// together in a local array and appended at once, which costs far less than
-// formatted output.
+// Writes `value` in decimal at `p`; answers the end. Pieces of a cue are
+// written through a pointer into room reserved for them, which costs far
+// less than formatted output or appends.
 char* putNumber(char* p, std::uint64_t value) {
   char digits[20];
   int n = 0;
@@ -29,18 +32,27 @@ char* putNumber(char* p, std::uint64_t value) {
   return p;
 }
 
-void appendNumber(std::string* out, std::uint64_t value) {
+template <typename Out>
+void appendNumber(Out* out, std::uint64_t value) {
   char text[20];
-  out->append(text, putNumber(text, value));
+  out->append(std::string_view(text, static_cast<std::size_t>(putNumber(text, value) - text)));
 }
 
-// Exactly `count` digits of `value`, leading zeros included.
-char* putDigits(char* p, unsigned value, int count) {
-  for (int i = count - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// "00" to "99": two digits at once.
+constexpr std::array<char, 200> digitPairs() {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
-  return p + count;
+  return pairs;
+}
+constexpr std::array<char, 200> kDigitPairs = digitPairs();
+
+// Two digits of `value` (below 100), a leading zero included.
+char* putTwoDigits(char* p, unsigned value) {
+  std::memcpy(p, &kDigitPairs[2 * value], 2);
+  return p + 2;
 }
 
 // "hh:mm:ss,mmm" (or "." for `separator`), at most 30 bytes (up to 20
@@ -48,19 +60,20 @@ char* putDigits(char* p, unsigned value, int count) {
 char* putSrtTime(char* p, std::uint64_t milliseconds, char separator = ',') {
   const std::uint64_t hours = milliseconds / 3600000;
   const auto rest = static_cast<unsigned>(milliseconds % 3600000);
-  p = hours < 100 ? putDigits(p, static_cast<unsigned>(hours), 2) : putNumber(p, hours);
+  p = hours < 100 ? putTwoDigits(p, static_cast<unsigned>(hours)) : putNumber(p, hours);
   *p++ = ':';
-  p = putDigits(p, rest / 60000, 2);
+  p = putTwoDigits(p, rest / 60000);
   *p++ = ':';
-  p = putDigits(p, rest / 1000 % 60, 2);
+  p = putTwoDigits(p, rest / 1000 % 60);
   *p++ = separator;
-  return putDigits(p, rest % 1000, 3);
+  *p++ = static_cast<char>('0' + rest % 1000 / 100);
+  return putTwoDigits(p, rest % 100);
 }
 
 // Gathers the writing of cues into large writes; the rest is at flush().
 class GatheringWriter : public CueWriter {
  public:
-  explicit GatheringWriter(std::FILE* out) : out_(out) { pending_.reserve(2 * kChunk); }
+  explicit GatheringWriter(std::FILE* out) : out_(out) { pending_.reserve(0, 2 * kChunk); }
   ~GatheringWriter() override { GatheringWriter::flush(); }
 
   void write(const Cue& cue) final {
@@ -69,8 +82,9 @@ class GatheringWriter : public CueWriter {
   }
 
   void flush() final {
-    if (!pending_.empty() && error_ == 0 &&
-        std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) {
+    const std::string_view pending = pending_.view();
+    if (!pending.empty() && error_ == 0 &&
+        std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
       error_ = errno != 0 ? errno : EIO;
     }
     pending_.clear();
@@ -84,10 +98,10 @@ class GatheringWriter : public CueWriter {
 
  private:
   // Appends the cue's form to *out; counts it when it is written.
-  virtual void append(const Cue& cue, std::string* out) = 0;
+  virtual void append(const Cue& cue, ssa::TextBuffer* out) = 0;
 
   std::FILE* out_;
-  std::string pending_;
+  ssa::TextBuffer pending_;
   int error_ = 0;
 };
 
@@ -97,19 +111,19 @@ class MarkupWriter final : public GatheringWriter {
   using GatheringWriter::GatheringWriter;
 
  private:
-  void append(const Cue& cue, std::string* out) override {
+  void append(const Cue& cue, ssa::TextBuffer* out) override {
     ++counts_.written;
-    out->push_back('#');
+    out->push('#');
     appendNumber(out, cue.number);
     out->append(" line ");
     appendNumber(out, cue.line);
-    out->push_back(' ');
+    out->push(' ');
     out->append(cue.start);
     out->append(kArrow);
     out->append(cue.end);
-    out->push_back(' ');
+    out->push(' ');
     out->append(cue.style);
-    out->push_back('\n');
+    out->push('\n');
     out->append(cue.markup);
     out->append("\n\n");
   }
@@ -120,21 +134,23 @@ class SrtWriter final : public GatheringWriter {
   SrtWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
 
  private:
-  void append(const Cue& cue, std::string* out) override {
+  void append(const Cue& cue, ssa::TextBuffer* out) override {
     // A time that cannot be read stands at 0 rather than dropping the cue.
     const std::uint64_t start = cueTime(cue.start, shift_, &counts_.timesClamped);
     std::uint64_t end = cueTime(cue.end, shift_, &counts_.timesClamped);
     const bool endRaised = end < start;
     if (endRaised) end = start;
-    char head[96];  // the number, the two times, the arrow and two line ends
+    // The number, the two times, the arrow and two line ends.
+    constexpr std::size_t kHead = 96;
+    const std::size_t before = out->size();
+    char* const head = out->reserve(before, kHead) + before;
     char* p = putNumber(head, counts_.written + 1);
     *p++ = '\n';
     p = putSrtTime(p, start);
     p = std::copy(kArrow.begin(), kArrow.end(), p);
     p = putSrtTime(p, end);
     *p++ = '\n';
-    const std::size_t before = out->size();
-    out->append(head, p);
+    out->resize(before + static_cast<std::size_t>(p - head));
     if (!cueText_.append(out, cue.markup, &counts_.balance)) {
       out->resize(before);
       ++counts_.withoutText;
@@ -154,7 +170,10 @@ class JsonlWriter final : public GatheringWriter {
   JsonlWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
 
  private:
-  void append(const Cue& cue, std::string* out) override {
+  void append(const Cue& cue, ssa::TextBuffer* buffer) override {
+    // JSON strings are made in a string of their own, then copied.
+    std::string* const out = &line_;
+    out->clear();
     ++counts_.written;
     out->append("{\"index\":");
     appendNumber(out, cue.number);
@@ -169,6 +188,7 @@ class JsonlWriter final : public GatheringWriter {
     out->append(",\"markup\":");
     appendJsonString(out, cue.markup);
     out->append("}\n");
+    buffer->append(line_);
   }
 
   // As the script writes it; moved, when there is a shift and it can be read.
@@ -178,6 +198,7 @@ class JsonlWriter final : public GatheringWriter {
   }
 
   const std::int64_t shift_;
+  std::string line_;
 };
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -223,6 +244,22 @@ std::uint64_t cueTime(std::string_view text, std::int64_t shift, std::uint64_t* 
 }
 
 std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
+  // Nearly every script writes its times as H:MM:SS.cc: those are read by
+  // position, a tenth of the general reading's work.
+  if (text.size() == 10 && text[1] == ':' && text[4] == ':' && text[7] == '.') {
+    // A byte that is no digit wraps to a value above 9.
+    const auto digit = [&text](std::size_t at) { return static_cast<unsigned>(text[at] - '0'); };
+    const unsigned h = digit(0), m1 = digit(2), m2 = digit(3), s1 = digit(5), s2 = digit(6),
+                   c1 = digit(8), c2 = digit(9);
+    if (h <= 9 && m1 <= 9 && m2 <= 9 && s1 <= 9 && s2 <= 9 && c1 <= 9 && c2 <= 9) {
+      const unsigned seconds = (h * 60 + m1 * 10 + m2) * 60 + s1 * 10 + s2;
+      return std::uint64_t{seconds} * 1000 + c1 * 100 + c2 * 10;
+    }
+  }
+  return parseScriptTimeByParts(text);
+}
+
+std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   std::uint64_t seconds = 0;
@@ -262,11 +299,16 @@ std::string scriptTime(std::uint64_t milliseconds) {
   char* p = putNumber(text, milliseconds / 3600000);
   const auto rest = static_cast<unsigned>(milliseconds % 3600000);
   *p++ = ':';
-  p = putDigits(p, rest / 60000, 2);
+  p = putTwoDigits(p, rest / 60000);
   *p++ = ':';
-  p = putDigits(p, rest / 1000 % 60, 2);
+  p = putTwoDigits(p, rest / 1000 % 60);
   *p++ = '.';
-  p = rest % 10 == 0 ? putDigits(p, rest % 1000 / 10, 2) : putDigits(p, rest % 1000, 3);
+  if (rest % 10 == 0) {
+    p = putTwoDigits(p, rest % 1000 / 10);
+  } else {
+    *p++ = static_cast<char>('0' + rest % 1000 / 100);
+    p = putTwoDigits(p, rest % 100);
+  }
   return std::string(text, p);
 }
 

@@ -298,6 +298,31 @@ INSTANTIATE_TEST_SUITE_P(
                       TimeRow{"0:00:01.00 ", ""}, TimeRow{"9999999999:00:00.00", ""}),
     rowName);
 
+// Times of the usual form are read by position: on that form and every
+// text one byte away from it, the answer is the general reading's.
+TEST(CliTimeFormTest, TheUsualFormReadsAsTheGeneralRuleReadsIt) {
+  const std::string forms[] = {"0:00:00.00", "9:59:59.99", "1:02:03.45", "0:75:90.00",
+                               "5:99:99.99"};
+  const std::string bytes("0159:.,- a/\0", 12);
+  int read = 0;
+  for (const std::string& form : forms) {
+    std::vector<std::string> texts = {form, form.substr(1), form + "0", "0" + form};
+    for (std::size_t at = 0; at < form.size(); ++at) {
+      for (const char c : bytes) {
+        std::string text = form;
+        text[at] = c;
+        texts.push_back(text);
+      }
+    }
+    for (const std::string& text : texts) {
+      EXPECT_EQ(cli::parseScriptTime(text), cli::parseScriptTimeByParts(text)) << printable(text);
+      read += cli::parseScriptTime(text).has_value();
+    }
+  }
+  EXPECT_GT(read, 100);
+  EXPECT_EQ(cli::parseScriptTime("1:02:03.45"), 3723450u);
+}
+
 struct JsonRow {
   std::string bytes;
   std::string json;

@@ -41,17 +41,17 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
   for (const VttTextRow& row : rows) {
     cli::VttClasses classes;
     cli::CueTextMaker maker(&classes);
-    std::string out;
+    ssa::TextBuffer out;
     cli::BalanceCounts counts;
     EXPECT_EQ(maker.append(&out, row.markup, &counts), !row.text.empty()) << row.what;
-    EXPECT_EQ(out, row.text) << row.what;
+    EXPECT_EQ(out.view(), row.text) << row.what;
   }
 }
 
 TEST(CliVttCueTextTest, TheStyleBlockDefinesEveryClassOnce) {
   cli::VttClasses classes;
   cli::CueTextMaker maker(&classes);
-  std::string out;
+  ssa::TextBuffer out;
   cli::BalanceCounts counts;
   // A backslash and a ">" of a face are escaped: the block may hold no "-->".
   maker.append(&out, "<font face=\"A\\B -->\" size=\"+4\" color=\"#ff0000\"><s>x", &counts);
