@@ -116,7 +116,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   ssa::ByteFinder stops(markup, kStops, ssa::currentScan());
   for (std::size_t stop = stops.next();; stop = stops.next()) {
     if (stop < at) continue;  // inside a tag already read
-    text(markup.substr(at, stop - at));
+    if (stop > at) text(markup.substr(at, stop - at));
     if (stop == markup.size()) break;
     if (markup[stop] == '\n') {
       blanks_.push('\n');
@@ -146,9 +146,10 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
 }
 
 bool CueTextMaker::styledLine(std::string_view rest) {
-  // Most cues are one line in their style's <font>, in one more style or
-  // none: "TEXT</font>" or "<i>TEXT</i></font>", TEXT without tags and not
-  // starting or ending with a blank. Those are balanced as they are.
+  // Most cues are in their style's <font>, in one more style or none:
+  // "TEXT</font>" or "<i>TEXT</i></font>", TEXT without tags, not starting
+  // or ending with a blank or a line break, and without a line of blanks
+  // only. Those are balanced as they are.
   constexpr std::string_view kFontClosing = "</font>";
   if (rest.size() <= kFontClosing.size() ||
       !holds(rest, rest.size() - kFontClosing.size(), "</font>")) {
@@ -162,9 +163,16 @@ bool CueTextMaker::styledLine(std::string_view rest) {
     inner = rest.substr(0, 3);
     rest = rest.substr(3, rest.size() - 7);
   }
-  if (rest.empty() || isBlank(rest.front()) || isBlank(rest.back()) ||
-      ssa::ByteFinder(rest, kStops, ssa::currentScan()).next() != rest.size()) {
-    return false;  // a tag or a line break: the walk
+  const auto endsLine = [](char c) { return isBlank(c) || c == '\n'; };
+  if (rest.empty() || endsLine(rest.front()) || endsLine(rest.back())) return false;
+  ssa::ByteFinder stops(rest, kStops, ssa::currentScan());
+  for (std::size_t stop = stops.next(); stop < rest.size(); stop = stops.next()) {
+    if (rest[stop] == '<') return false;  // a tag: the walk
+    // A line break, which the text after it ends before the end: the line it
+    // begins holds more than blanks unless another line break follows them.
+    std::size_t next = stop + 1;
+    while (isBlank(rest[next])) ++next;
+    if (rest[next] == '\n') return false;  // a line of blanks, which goes
   }
   // Written in one piece: this is the path of most cues.
   const std::string_view opening = open_.back().opening;

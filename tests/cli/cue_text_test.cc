@@ -157,7 +157,23 @@ TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
                                 "<s>x</s>",
                                 "<u>x\ny</u>",
                                 "<font color=\"#FF0000\">x</font>",
-                                "x</font>y"};
+                                "x</font>y",
+                                "a\n b",
+                                "a \nb",
+                                "a\t\n\tb",
+                                "a\n\nb",
+                                "a\n \nb",
+                                "a\n\t \n b",
+                                "\na",
+                                "a\n",
+                                " \na",
+                                "a\n ",
+                                "a\nb\nc",
+                                "a\n\n",
+                                "<i>a\n b</i>",
+                                "<i>a\n\nb</i>",
+                                "<b>\na</b>",
+                                "a\n<i>b</i>"};
   const std::string endings[] = {"</font>", "", "</font></font>", "</font> ", "</b></font>"};
   std::vector<std::string> markups;
   for (const std::string& style : styles) {
