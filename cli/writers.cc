@@ -18,26 +18,6 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::string_view kArrow = " --> ";
 
-// Writes `value` in decimal at `p`; answers the end. Pieces of a cue are
-// written through a pointer into room reserved for them, which costs far
-// less than formatted output or appends.
-char* putNumber(char* p, std::uint64_t value) {
-  char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) *p++ = digits[--n];
-  return p;
-}
-
-template <typename Out>
-void appendNumber(Out* out, std::uint64_t value) {
-  char text[20];
-  out->append(std::string_view(text, static_cast<std::size_t>(putNumber(text, value) - text)));
-}
-
 // "00" to "99": two digits at once.
 constexpr std::array<char, 200> digitPairs() {
   std::array<char, 200> pairs{};
@@ -53,6 +33,33 @@ constexpr std::array<char, 200> kDigitPairs = digitPairs();
 char* putTwoDigits(char* p, unsigned value) {
   std::memcpy(p, &kDigitPairs[2 * value], 2);
   return p + 2;
+}
+
+// Writes `value` in decimal at `p`; answers the end. Pieces of a cue are
+// written through a pointer into room reserved for them, which costs far
+// less than formatted output or appends; the digits go two at a time, from
+// the last, once their number is known.
+char* putNumber(char* p, std::uint64_t value) {
+  int count = 1;
+  for (std::uint64_t rest = value; rest >= 10; rest /= 10) ++count;
+  char* const end = p + count;
+  char* q = end;
+  for (; value >= 100; value /= 100) {
+    q -= 2;
+    std::memcpy(q, &kDigitPairs[2 * (value % 100)], 2);
+  }
+  if (value >= 10) {
+    std::memcpy(q - 2, &kDigitPairs[2 * value], 2);
+  } else {
+    q[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+template <typename Out>
+void appendNumber(Out* out, std::uint64_t value) {
+  char text[20];
+  out->append(std::string_view(text, static_cast<std::size_t>(putNumber(text, value) - text)));
 }
 
 // "hh:mm:ss,mmm" (or "." for `separator`), at most 30 bytes (up to 20

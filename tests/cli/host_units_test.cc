@@ -323,6 +323,20 @@ TEST(CliTimeFormTest, TheUsualFormReadsAsTheGeneralRuleReadsIt) {
   EXPECT_EQ(cli::parseScriptTime("1:02:03.45"), 3723450u);
 }
 
+// Hours past 99 are written with as many digits as they need, two at a time
+// from the last: every count of digits, odd and even, and the largest time.
+TEST(CliTimeFormTest, HoursTakeTheDigitsTheyNeed) {
+  std::uint64_t hours = 1;
+  for (int digits = 1; digits <= 12; ++digits, hours *= 10) {
+    for (const std::uint64_t h : {hours, hours * 10 - 1, hours + 7}) {
+      const std::string expected = (h < 10 ? "0" : "") + std::to_string(h) + ":00:01,000";
+      EXPECT_EQ(cli::srtTime(h * 3600000 + 1000), expected);
+    }
+  }
+  EXPECT_EQ(cli::srtTime(UINT64_MAX), "5124095576030:25:51,615");
+  EXPECT_EQ(cli::vttTime(UINT64_MAX), "5124095576030:25:51.615");
+}
+
 struct JsonRow {
   std::string bytes;
   std::string json;
