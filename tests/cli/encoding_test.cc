@@ -129,6 +129,33 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf8Row{"a bad byte in the sixth word", kAscii40 + "\xC3\xA9\x80", 42}),
     rowName);
 
+// ASCII is passed over many bytes at a time: a byte that is not ASCII is
+// found at every place in a run and at every alignment, with a valid
+// sequence or a malformed one.
+TEST(CliUtf8Test, FindsTheFirstByteAboveAsciiAtEveryPlace) {
+  const std::string storage(300, 'a');
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    for (std::size_t length = 0; length <= 200; ++length) {
+      std::string bytes = storage.substr(0, offset + length);
+      const std::string_view run = std::string_view(bytes).substr(offset);
+      EXPECT_TRUE(cli::isAscii(run));
+      EXPECT_EQ(cli::validUtf8Prefix(run), length);
+      for (std::size_t at = 0; at < length; ++at) {
+        bytes[offset + at] = '\xFF';
+        EXPECT_EQ(cli::validUtf8Prefix(std::string_view(bytes).substr(offset)), at);
+        EXPECT_FALSE(cli::isAscii(std::string_view(bytes).substr(offset)));
+        if (at + 1 < length) {
+          bytes[offset + at] = '\xC3';
+          bytes[offset + at + 1] = '\xA9';
+          EXPECT_EQ(cli::validUtf8Prefix(std::string_view(bytes).substr(offset)), length);
+          bytes[offset + at + 1] = 'a';
+        }
+        bytes[offset + at] = 'a';
+      }
+    }
+  }
+}
+
 TEST(CliUtf8Test, TellsAsciiFromTheRest) {
   EXPECT_TRUE(cli::isAscii(kAscii40));
   EXPECT_TRUE(cli::isAscii(""));
