@@ -36,9 +36,13 @@ void printInfo(const std::string& pluginPath, const Properties& properties) {
       properties.inputFormat.c_str(), properties.outputFormat.c_str());
 }
 
+// Events between two requests to start writing the output to disk.
+constexpr std::uint64_t kWritebackEvents = 4096;
+
 // Sends the header and every event line after it, writing a cue for each
 // output sample.
-EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Messages& messages) {
+EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, OutputFile& output,
+                   Messages& messages) {
   EventCounts counts;
   if (!session.sendHeader(script.header().text)) {
     messages.say("warning: " + script.name() +
@@ -67,6 +71,7 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Mes
   if (script.header().firstEvent) send(*script.header().firstEvent, reader.linesRead());
   for (std::string_view event; hostkit::nextEvent(reader, &event);) {
     send(event, reader.linesRead());
+    if (counts.events % kWritebackEvents == 0) output.startWriteback();
   }
   writer.flush();
   session.onMarkup = nullptr;
@@ -146,7 +151,7 @@ int convert(const ConversionRequest& request, const Options& options, hostkit::G
     // The writers gather cues into large writes themselves.
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
     writer = makeWriter(options.form, output.stream(), options.shift);
-    counts = stream(script, session, *writer, messages);
+    counts = stream(script, session, *writer, output, messages);
   }
   int status = report(script, session, counts, messages);
   if (writer != nullptr) {

@@ -158,6 +158,14 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   return true;
 }
 
+void OutputFile::startWriteback() {
+  // Only asks the system to begin; nothing waits, and a failure shows at the
+  // sync.
+  if (stream_ != nullptr && replaces_) {
+    ::sync_file_range(::fileno(stream_), 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+}
+
 bool OutputFile::commit(int writeError, std::string* error) {
   if (stream_ == nullptr) return false;
   int failure = writeError;

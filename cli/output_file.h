@@ -38,6 +38,11 @@ class OutputFile {
   // What messages call it.
   const std::string& name() const { return name_; }
 
+  // Starts writing to disk what has been written so far, when the file is
+  // to be synced (it replaces one): the sync at commit then finds most of
+  // it written and waits for little. Does nothing otherwise.
+  void startWriteback();
+
   // Hands everything over: standard output and devices are flushed; a
   // temporary file gets the destination's mode (a new one's: 0666 less the
   // umask), is synced to disk when it replaces an existing file, closed and

@@ -109,6 +109,7 @@ TEST(CliOutputFileTest, ANewFileAppearsOnlyAtCommitWithAPlainFilesMode) {
   std::string error;
   ASSERT_TRUE(output.open(target.string(), &error)) << error;
   write(output, "cues\n");
+  output.startWriteback();  // nothing to do: a new file is not synced
   EXPECT_FALSE(fs::exists(target));
   ASSERT_EQ(namesIn(dir.path()).size(), 1u);
   EXPECT_EQ(namesIn(dir.path())[0].rfind(".out.srt.", 0), 0u) << "a hidden name beside it";
@@ -130,6 +131,7 @@ TEST(CliOutputFileTest, AReplacedFileKeepsItsModeAndALinkKeepsPointingAtIt) {
   std::string error;
   ASSERT_TRUE(output.open(link.string(), &error)) << error;
   write(output, "new\n");
+  output.startWriteback();  // the new bytes go to disk early, under the temporary name
   EXPECT_EQ(readFile(target), "old\n");
   ASSERT_TRUE(output.commit(0, &error)) << error;
   EXPECT_TRUE(fs::is_symlink(link));
