@@ -104,6 +104,38 @@ TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   EXPECT_EQ(namesIn(out), (std::vector<std::string>{"a.srt"}));
 }
 
+// Named for the stress tests, which the ThreadSanitizer build runs: workers
+// that convert side by side share the module, the messages and the list of
+// temporary files.
+TEST(StressBatchTest, FourWorkersWriteWhatOneWrites) {
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "in");
+  for (int file = 0; file < 8; ++file) {
+    std::string lines;
+    for (int i = 0; i < 200; ++i) {
+      lines += "Dialogue: 0,0:00:0" + std::to_string(i % 10) + ".00,0:00:10.00,S,,0,0,0,,{\\i1}" +
+               std::to_string(file) + " line " + std::to_string(i) + "{\\c&HFF00&}!\n";
+    }
+    dir.write("in/s" + std::to_string(file) + ".ass", script("first") + lines);
+  }
+  for (const char* form : {"srt", "vtt"}) {
+    SCOPED_TRACE(form);
+    const fs::path one = dir.path() / (std::string("one-") + form);
+    const fs::path four = dir.path() / (std::string("four-") + form);
+    const Outcome serial =
+        runHost({"--to", form, "-j", "1", "-d", one.string(), (dir.path() / "in").string()});
+    const Outcome parallel =
+        runHost({"--to", form, "-j", "4", "-d", four.string(), (dir.path() / "in").string()});
+    ASSERT_EQ(serial.status, 0) << serial.err;
+    ASSERT_EQ(parallel.status, 0) << parallel.err;
+    EXPECT_EQ(parallel.err, "");
+    ASSERT_EQ(namesIn(four), namesIn(one));
+    for (const std::string& name : namesIn(one)) {
+      EXPECT_EQ(readFile(four / name), readFile(one / name)) << name;
+    }
+  }
+}
+
 TEST(CliShiftTest, MovesEveryCueAndCountsTheTimesItStopsAtZero) {
   const ScratchDir dir;
   const fs::path input = dir.write("a.ass", script("x"));
