@@ -14,6 +14,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::namesIn;
 using cli_test::Outcome;
 using cli_test::readFile;
 using cli_test::runHost;
@@ -23,15 +24,6 @@ std::string script(const std::string& text) {
   return "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, "
          "Text\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,," +
          text + "\n";
-}
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInAFolderItMakes) {
