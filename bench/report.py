@@ -4,12 +4,14 @@ count into the report, and writes the data the figure is drawn from.
 
     report.py --results RESULTS.json --job JOB.json [--job-note TEXT]
               [--instructions INSTRUCTIONS.json] [--instructions-note TEXT]
+              [--batch BATCH.json] [--batch-note TEXT]
               [--ffmpeg-growth GROWTH.json] [--data DIR]
 
 RESULTS.json is Google Benchmark's JSON output; the median of the
 repetitions is used where there are several. JOB.json holds the whole-job
 runs (wall and CPU seconds, peak KiB) of each program; INSTRUCTIONS.json
-the callgrind count (bench/instructions.py); GROWTH.json ffmpeg's times on
+the callgrind count (bench/instructions.py); BATCH.json the batches with one
+and two workers (bench/batch.py); GROWTH.json ffmpeg's times on
 one long line. A note says why a file is missing. With --data, the figure's
 data files are written to DIR (growth.dat, job.dat).
 """
@@ -26,6 +28,7 @@ KARAOKE_LIMIT = 0.40e-6  # seconds for the 50-block line
 COLOUR_BLOCK_LIMIT = 20e-9  # seconds a block
 INSTRUCTIONS_LIMIT = 15.0  # a byte of input, whole job
 PEAK_LIMIT_KIB = 16 * 1024
+BATCH_SPEEDUP_TARGET = 1.7  # -j 2 against -j 1, a batch of files of similar size
 
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
@@ -67,6 +70,8 @@ def main():
     parser.add_argument("--job-note", default="")
     parser.add_argument("--instructions", default="")
     parser.add_argument("--instructions-note", default="")
+    parser.add_argument("--batch", default="")
+    parser.add_argument("--batch-note", default="")
     parser.add_argument("--ffmpeg-growth", default="")
     parser.add_argument("--data", default="")
     args = parser.parse_args()
@@ -251,6 +256,26 @@ def main():
                                                            (total - module) / size)))
     else:
         print("  " + (args.instructions_note or "skipped"))
+
+    print()
+    print("Batches: subrite-host --to srt -d DIR with every script of a batch (median wall time)")
+    if args.batch and os.path.exists(args.batch):
+        with open(args.batch) as f:
+            batches = json.load(f)
+        for name in ("corpus", "similar"):
+            batch = batches.get(name)
+            if not batch:
+                continue
+            one, two = statistics.median(batch["j1"]), statistics.median(batch["j2"])
+            ratio = one / two if two > 0 else 0.0
+            print("  %-46s -j 1 %.3f s  -j 2 %.3f s  %.2fx  (%d files, %.1f MB)" % (
+                batch["label"], one, two, ratio, batch["files"], batch["bytes"] / 1e6))
+            if name == "similar":
+                targets.append(("batch of similar files: -j 2 >= %.1fx as fast as -j 1" %
+                                BATCH_SPEEDUP_TARGET, ratio >= BATCH_SPEEDUP_TARGET,
+                                "%.2fx" % ratio))
+    else:
+        print("  " + (args.batch_note or "skipped"))
 
     if args.data:
         write_figure_data(args.data, growth, ffmpeg_growth, job_figures)

@@ -14,6 +14,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::namesIn;
 using cli_test::Outcome;
 using cli_test::readFile;
 using cli_test::runHost;
@@ -23,15 +24,6 @@ std::string script(const std::string& text) {
   return "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, "
          "Text\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,," +
          text + "\n";
-}
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInAFolderItMakes) {
@@ -102,6 +94,38 @@ TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(readFile(out / "a.srt"), "1\n00:00:01,000 --> 00:00:02,000\nnew\n\n");
   EXPECT_EQ(namesIn(out), (std::vector<std::string>{"a.srt"}));
+}
+
+// Named for the stress tests, which the ThreadSanitizer build runs: workers
+// that convert side by side share the module, the messages and the list of
+// temporary files.
+TEST(StressBatchTest, FourWorkersWriteWhatOneWrites) {
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "in");
+  for (int file = 0; file < 8; ++file) {
+    std::string lines;
+    for (int i = 0; i < 200; ++i) {
+      lines += "Dialogue: 0,0:00:0" + std::to_string(i % 10) + ".00,0:00:10.00,S,,0,0,0,,{\\i1}" +
+               std::to_string(file) + " line " + std::to_string(i) + "{\\c&HFF00&}!\n";
+    }
+    dir.write("in/s" + std::to_string(file) + ".ass", script("first") + lines);
+  }
+  for (const char* form : {"srt", "vtt"}) {
+    SCOPED_TRACE(form);
+    const fs::path one = dir.path() / (std::string("one-") + form);
+    const fs::path four = dir.path() / (std::string("four-") + form);
+    const Outcome serial =
+        runHost({"--to", form, "-j", "1", "-d", one.string(), (dir.path() / "in").string()});
+    const Outcome parallel =
+        runHost({"--to", form, "-j", "4", "-d", four.string(), (dir.path() / "in").string()});
+    ASSERT_EQ(serial.status, 0) << serial.err;
+    ASSERT_EQ(parallel.status, 0) << parallel.err;
+    EXPECT_EQ(parallel.err, "");
+    ASSERT_EQ(namesIn(four), namesIn(one));
+    for (const std::string& name : namesIn(one)) {
+      EXPECT_EQ(readFile(four / name), readFile(one / name)) << name;
+    }
+  }
 }
 
 TEST(CliShiftTest, MovesEveryCueAndCountsTheTimesItStopsAtZero) {

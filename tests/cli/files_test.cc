@@ -23,6 +23,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::namesIn;
 using cli_test::Outcome;
 using cli_test::readFile;
 using cli_test::runHost;
@@ -33,15 +34,6 @@ const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.i
 const std::string kScript =
     "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
     "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,Hello\n";
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // --- The output is the script --------------------------------------------------------------
 

@@ -23,19 +23,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::namesIn;
 using cli_test::readFile;
 using cli_test::ScratchDir;
 
 const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 mode_t modeOf(const fs::path& path) {
   struct stat info {};

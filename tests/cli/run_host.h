@@ -51,4 +51,7 @@ class ScratchDir {
 
 std::string readFile(const std::filesystem::path& path);
 
+// The names in a folder, sorted.
+std::vector<std::string> namesIn(const std::filesystem::path& folder);
+
 }  // namespace cli_test
