@@ -12,8 +12,14 @@ Two batches:
            the batch the -j 2 target is about, since a batch dominated by one
            big file cannot go faster than that file.
 
+For the similar batch it also times the machine's own ceiling: two -j 1
+processes at once, each on half of the files. Two processes share nothing of
+ours, so what they gain over one is what two cores of this machine give this
+kind of work (on a virtual machine whose two processors share a physical
+core's caches and units, well under 2).
+
 Writes WORKDIR/batch.json: for each batch its files, bytes and the wall
-seconds of every run of each.
+seconds of every run of each ("j1", "j2", and "pair" for the ceiling).
 """
 
 import argparse
@@ -91,6 +97,25 @@ def run_batch(host, folder, out, jobs):
     return wall
 
 
+def run_pair(host, files, out):
+    """Wall seconds of two -j 1 processes at once, each on every other file."""
+    halves = [files[0::2], files[1::2]]
+    outs = [out + "-a", out + "-b"]
+    for folder in outs:
+        shutil.rmtree(folder, ignore_errors=True)
+    started = time.perf_counter()
+    running = [subprocess.Popen([host, "--to", "srt", "-j", "1", "-d", folder] + half,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+               for folder, half in zip(outs, halves)]
+    codes = [p.wait() for p in running]
+    wall = time.perf_counter() - started
+    for folder in outs:
+        shutil.rmtree(folder, ignore_errors=True)
+    if any(code not in (0, 2) for code in codes):
+        sys.exit("batch: two processes at once failed (%s)" % codes)
+    return wall
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("host")
@@ -105,15 +130,16 @@ def main():
         files = [os.path.join(folder, n) for n in sorted(os.listdir(folder))
                  if n.lower().endswith((".ass", ".ssa"))]
         out = os.path.join(args.work, "batch-out")
-        walls = {"1": [], "2": []}
-        # Alternating, so that both see the same machine.
+        walls = {"j1": [], "j2": [], "pair": []}
+        # Alternating, so that all see the same machine.
         for _ in range(args.runs):
-            for jobs in (1, 2):
-                walls[str(jobs)].append(run_batch(args.host, folder, out, jobs))
+            walls["j1"].append(run_batch(args.host, folder, out, 1))
+            walls["j2"].append(run_batch(args.host, folder, out, 2))
+            if name == "similar":
+                walls["pair"].append(run_pair(args.host, files, out))
         shutil.rmtree(out, ignore_errors=True)
         results[name] = {"label": batch["label"], "files": len(files),
-                         "bytes": sum(os.path.getsize(f) for f in files),
-                         "j1": walls["1"], "j2": walls["2"]}
+                         "bytes": sum(os.path.getsize(f) for f in files), **walls}
     with open(os.path.join(args.work, "batch.json"), "w") as f:
         json.dump(results, f)
 

@@ -270,6 +270,11 @@ def main():
             ratio = one / two if two > 0 else 0.0
             print("  %-46s -j 1 %.3f s  -j 2 %.3f s  %.2fx  (%d files, %.1f MB)" % (
                 batch["label"], one, two, ratio, batch["files"], batch["bytes"] / 1e6))
+            if batch.get("pair"):
+                pair = statistics.median(batch["pair"])
+                print("  %-46s %.3f s  %.2fx  (this machine's ceiling for two workers)" % (
+                    "  the same as two -j 1 processes at once", pair,
+                    one / pair if pair > 0 else 0.0))
             if name == "similar":
                 targets.append(("batch of similar files: -j 2 >= %.1fx as fast as -j 1" %
                                 BATCH_SPEEDUP_TARGET, ratio >= BATCH_SPEEDUP_TARGET,
