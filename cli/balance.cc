@@ -44,41 +44,73 @@ int simpleKind(char letter) {
   }
 }
 
+// The first '"' at or after `from`, or the text's size: eight bytes a step
+// (x86 is little-endian: the lowest flagged byte comes first, and flags
+// above a true match are the only false ones).
+std::size_t findQuote(std::string_view text, std::size_t from) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  for (; from + 8 <= text.size(); from += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + from, 8);
+    word ^= kOnes * '"';
+    const std::uint64_t zeros = (word - kOnes) & ~word & (kOnes * 0x80);
+    if (zeros != 0) return from + static_cast<std::size_t>(__builtin_ctzll(zeros)) / 8;
+  }
+  while (from < text.size() && text[from] != '"') ++from;
+  return from;
+}
+
+// Eight bytes of text as one number, the first in the lowest byte, as x86
+// loads them.
+constexpr std::uint64_t word(const char (&bytes)[9]) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+  return value;
+}
+
+std::uint64_t load(const char* at) {
+  std::uint64_t value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
 void readFont(std::string_view text, FontTag* tag) {
   tag->length = 0;
   tag->attributes = tag->emptyAttributes = 0;
   if (!holds(text, 0, "<font")) return;
   std::size_t at = 5;
   unsigned seen = 0;
-  for (;;) {
-    if (at < text.size() && text[at] == '>' && tag->attributes > 0) {
-      tag->length = at + 1;
-      return;
-    }
+  // Every attribute with its quotes takes at least eight bytes, so each is
+  // told by the eight at its start: " face=\"", " size=\"" and their first
+  // value byte, or " color=\"".
+  constexpr std::uint64_t kSevenBytes = 0x00FFFFFFFFFFFFFFu;
+  while (at + 8 <= text.size()) {
+    const std::uint64_t name = load(text.data() + at);
     std::size_t value;
     unsigned which;
-    if (holds(text, at, " face=\"")) {
+    if ((name & kSevenBytes) == (word(" face=\"_") & kSevenBytes)) {
       which = 1, value = at + 7;
-    } else if (holds(text, at, " size=\"")) {
+    } else if ((name & kSevenBytes) == (word(" size=\"_") & kSevenBytes)) {
       which = 2, value = at + 7;
-    } else if (holds(text, at, " color=\"")) {
+    } else if (name == word(" color=\"")) {
       which = 4, value = at + 8;
     } else {
-      return;
+      break;
     }
     if ((seen & which) != 0) return;
     seen |= which;
-    std::size_t end = value;  // values are a few bytes long: no library call
-    while (end < text.size() && text[end] != '"') ++end;
+    const std::size_t end = findQuote(text, value);
     if (end == text.size()) return;
     if (end == value || (end == value + 1 && text[value] == '#')) {
       ++tag->emptyAttributes;
     } else {
-      tag->kept[tag->attributes - tag->emptyAttributes] = text.substr(at, end + 1 - at);
+      tag->kept[tag->attributes - tag->emptyAttributes] =
+          std::string_view(text.data() + at, end + 1 - at);
     }
     ++tag->attributes;
     at = end + 1;
   }
+  if (at < text.size() && text[at] == '>' && tag->attributes > 0) tag->length = at + 1;
 }
 
 }  // namespace
@@ -98,6 +130,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   fonts_ = 0;
   blanks_.clear();
   out_ = out;
+  pendingEnd_ = nullptr;
   const std::size_t before = out->size();
   rebuilt_.clear();
   // Rebuilt tags are never longer than the markup: views into them hold.
@@ -142,6 +175,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
     }
   }
   if (blanks_.size() != 0) putBlanks(true);
+  flush();
   return true;
 }
 
@@ -316,6 +350,22 @@ void CueTextMaker::closeKind(Kind kind) {
   }
 }
 
+void CueTextMaker::put(std::string_view bytes) {
+  if (bytes.data() == pendingEnd_) {
+    pendingEnd_ += bytes.size();
+    return;
+  }
+  flush();
+  pending_ = bytes.data();
+  pendingEnd_ = pending_ + bytes.size();
+}
+
+void CueTextMaker::flush() {
+  if (pendingEnd_ == nullptr) return;
+  out_->append(std::string_view(pending_, static_cast<std::size_t>(pendingEnd_ - pending_)));
+  pendingEnd_ = nullptr;
+}
+
 void CueTextMaker::close(Element& element) {
   put((classes_ != nullptr ? kVttClosings : kClosings)[static_cast<int>(element.kind)]);
   element.shown = false;
@@ -325,45 +375,50 @@ void CueTextMaker::close(Element& element) {
 // follows, so that tags stay next to what they mark and blank lines can be
 // dropped.
 void CueTextMaker::text(std::string_view run) {
-  std::size_t first = 0;
-  while (first < run.size() && isBlank(run[first])) ++first;
-  if (first == run.size()) {
-    blanks_.append(run);
-    return;
-  }
-  std::size_t last = run.size();
-  while (isBlank(run[last - 1])) --last;
-  if (first > 0) blanks_.append(run.substr(0, first));
+  const char* const end = run.data() + run.size();
+  const char* first = run.data();
+  while (first != end && isBlank(*first)) ++first;
+  if (first == end) return blanks_.append(run);
+  const char* last = end;
+  while (isBlank(last[-1])) --last;
+  if (first != run.data()) blanks_.append(std::string_view(run.data(), first - run.data()));
   if (blanks_.size() != 0) putBlanks(false);
-  for (; firstPending_ < open_.size(); ++firstPending_) {
-    Element& element = open_[firstPending_];
-    if (element.shown || element.opening.empty()) continue;
-    put(element.opening);
-    element.shown = true;
+  Element* const elements = open_.data();
+  const std::size_t open = open_.size();
+  for (std::size_t i = firstPending_; i < open; ++i) {
+    if (elements[i].shown || elements[i].opening.empty()) continue;
+    put(elements[i].opening);
+    elements[i].shown = true;
   }
-  putText(run.substr(first, last - first));
-  if (last < run.size()) blanks_.append(run.substr(last));
+  firstPending_ = open;
+  const std::string_view shown(first, static_cast<std::size_t>(last - first));
+  if (classes_ == nullptr) {
+    put(shown);
+  } else {
+    putEscaped(shown);
+  }
+  if (last != end) blanks_.append(std::string_view(last, static_cast<std::size_t>(end - last)));
   anyText_ = true;
 }
 
 void CueTextMaker::putBlanks(bool atEnd) {
+  flush();  // blanks_ is written over: its bytes go out now
   const std::string_view blanks = blanks_.view();
   const std::size_t firstBreak = blanks.find('\n');
   if (firstBreak == std::string_view::npos) {
-    put(blanks);
+    out_->append(blanks);
   } else {
     // What ends the line written so far, one line break, and what begins
     // the next line; the lines between hold nothing. Before the first text
     // there is no line to end.
-    if (anyText_) put(blanks.substr(0, firstBreak));
-    if (anyText_ && !atEnd) put("\n");
-    if (!atEnd) put(blanks.substr(blanks.rfind('\n') + 1));
+    if (anyText_) out_->append(blanks.substr(0, firstBreak));
+    if (anyText_ && !atEnd) out_->push('\n');
+    if (!atEnd) out_->append(blanks.substr(blanks.rfind('\n') + 1));
   }
   blanks_.clear();
 }
 
-void CueTextMaker::putText(std::string_view run) {
-  if (classes_ == nullptr) return put(run);
+void CueTextMaker::putEscaped(std::string_view run) {
   for (;;) {
     const std::size_t special = run.find_first_of("&<>");
     put(run.substr(0, special));

@@ -115,14 +115,21 @@ class CueTextMaker {
   std::size_t readTag(std::string_view text);
   void closeKind(Kind kind);
   void close(Element& element);
-  void text(std::string_view run);     // a run without line breaks
-  void putText(std::string_view run);  // escaped for WebVTT
+  void text(std::string_view run);        // a run without line breaks
+  void putEscaped(std::string_view run);  // for WebVTT
   // The blanks waiting before text that is not blank, less the blank lines.
   void putBlanks(bool atEnd);
-  void put(std::string_view bytes) { out_->append(bytes); }
+  // Bytes that stay as they are until the cue is done: the markup's,
+  // rebuilt_'s, known_'s and literals. Those that follow the last ones in
+  // memory (a tag as the markup has it and the text after it) join them,
+  // and go out with them in one copy.
+  void put(std::string_view bytes);
+  void flush();  // what put keeps
 
   // Nothing is appended before the first text that is not blank.
   ssa::TextBuffer* out_ = nullptr;
+  const char* pending_ = nullptr;     // bytes put and not yet appended...
+  const char* pendingEnd_ = nullptr;  // ...up to here; null when none
   BalanceCounts* counts_ = nullptr;
   std::vector<Element> open_;
   std::size_t firstPending_ = 0;  // below it every element is shown, or never is
