@@ -124,7 +124,11 @@ class CueTextMaker {
   // memory (a tag as the markup has it and the text after it) join them,
   // and go out with them in one copy.
   void put(std::string_view bytes);
-  void flush();  // what put keeps
+  // What put keeps goes out.
+  void flush() {
+    if (pendingEnd_ != nullptr) appendPending();
+  }
+  void appendPending();
 
   // Nothing is appended before the first text that is not blank.
   ssa::TextBuffer* out_ = nullptr;
