@@ -121,7 +121,25 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"a less-than sign", "1 < 2 <3", "1 < 2 <3", {}},
         CueTextRow{"another tag", "<p>x</p> <B>y</B>", "<p>x</p> <B>y</B>", {}},
         CueTextRow{"an unknown attribute", "<font style=\"x\">y", "<font style=\"x\">y", {}},
-        CueTextRow{"an unterminated value", "<font face=\"Arial>y", "<font face=\"Arial>y", {}}),
+        CueTextRow{"an unterminated value", "<font face=\"Arial>y", "<font face=\"Arial>y", {}},
+        // Attributes are told eight bytes at a time: values shorter and
+        // longer than that, and tags cut short within those eight.
+        CueTextRow{"long and short values",
+                   "<font face=\"Open Sans Semibold\" size=\"+1\" color=\"#A0B1C2\">x",
+                   "<font face=\"Open Sans Semibold\" size=\"+1\" color=\"#A0B1C2\">x</font>",
+                   counted(1, 0, 0, 0, 0, 0)},
+        CueTextRow{"a tag cut after its value", "x<font face=\"\"", "x<font face=\"\"", {}},
+        CueTextRow{"a tag cut in its name", "x<font colo", "x<font colo", {}},
+        CueTextRow{"a tag cut before its closing quote",
+                   "<font color=\"#FF0000",
+                   "<font color=\"#FF0000",
+                   {}},
+        // Pieces that follow each other in the markup are written together;
+        // blanks and closings between them are not lost.
+        CueTextRow{"tags, text and blanks in turn",
+                   "<b>a</b> <i>b <u>c</u></i>\n<s>d</s><b>",
+                   "<b>a</b> <i>b <u>c</u></i>\n<s>d</s>",
+                   {}}),
     rowName);
 
 // Known style openings and one-line cues written in one piece are ways round
