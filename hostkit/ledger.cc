@@ -74,10 +74,6 @@ void Buffer::setHasPayload(bool has) {
 
 void Buffer::release() { ledger_.noteRelease(*this, Holder::Component); }
 
-void Buffer::releaseAs(Holder holder) { ledger_.noteRelease(*this, holder); }
-
-void Buffer::handTo(Holder holder) { ledger_.noteHandOver(*this, holder); }
-
 // A buffer's payload is used by one party at a time, so its depth needs no
 // lock; only what is wrong is written down, under the mutex.
 void* Buffer::lockPayload() {
@@ -97,11 +93,6 @@ void Buffer::unlockPayload() {
   }
   --lockDepth_;
   ledger_.countCall(ledger_.unlocks_);
-}
-
-std::string_view Buffer::payload() const {
-  const std::size_t size = std::min<std::size_t>(payloadSize, size_);
-  return std::string_view(storage_.get(), size);
 }
 
 // --- Ledger -------------------------------------------------------------

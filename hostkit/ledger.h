@@ -4,6 +4,7 @@
 // payload locked.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -50,13 +51,15 @@ class Buffer final : public FLM::MediaBuffer {
   void unlockPayload() override;
 
   // The reference changes hands (a message carried it).
-  void handTo(Holder holder);
+  void handTo(Holder holder);  // inline, below Ledger
   // The holder named drops the reference itself (not through the module).
-  void releaseAs(Holder holder);
+  void releaseAs(Holder holder);  // inline, below Ledger
 
   Holder holder() const { return holder_.load(std::memory_order_relaxed); }
   // The first payloadSize bytes, read without locking (for checks).
-  std::string_view payload() const;
+  std::string_view payload() const {
+    return std::string_view(storage_.get(), std::min<std::size_t>(payloadSize, size_));
+  }
   // The bytes the payload was made with.
   std::size_t capacity() const { return size_; }
   int lockDepth() const { return lockDepth_; }
@@ -182,5 +185,9 @@ class Ledger {
   std::atomic<std::uint64_t> unlocks_{0};
   std::atomic<std::uint64_t> foreignCalls_{0};  // refused calls from other threads
 };
+
+// The host's own calls on every output sample, kept inline.
+inline void Buffer::handTo(Holder holder) { ledger_.noteHandOver(*this, holder); }
+inline void Buffer::releaseAs(Holder holder) { ledger_.noteRelease(*this, holder); }
 
 }  // namespace hostkit
