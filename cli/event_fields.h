@@ -34,10 +34,8 @@ class EventFieldReader {
  private:
   ssa::EventColumns columns_;
   std::optional<std::size_t> start_, end_, style_;
-  // Fields enough that the three above end where the full cut ends them: one
-  // past the last of them, which then takes the rest (usually the Text).
-  std::size_t needed_ = 0;
   bool textAdded_ = false;
+  // The leading fields of a line, as far as the last of the three; sized once.
   std::vector<std::string_view> fields_;
 };
 

@@ -35,14 +35,34 @@ char* putTwoDigits(char* p, unsigned value) {
   return p + 2;
 }
 
+// 1, 10, 100, ... 10^19.
+constexpr std::array<std::uint64_t, 20> powersOfTen() {
+  std::array<std::uint64_t, 20> powers{};
+  std::uint64_t power = 1;
+  for (auto& entry : powers) {
+    entry = power;
+    power *= 10;
+  }
+  return powers;
+}
+constexpr std::array<std::uint64_t, 20> kPowersOfTen = powersOfTen();
+
+// The decimal digits of `value`, without dividing: its bit length times
+// log10(2) (1233 / 4096) is the number of digits or one more, which one
+// comparison settles. 0 is taken for 1, which has as many.
+int digitCount(std::uint64_t value) {
+  const std::uint64_t nonZero =
+      value | 1;  // as many digits, since every power of ten past 1 is even
+  const int estimate = ((64 - __builtin_clzll(nonZero)) * 1233) >> 12;  // at most 19
+  return estimate + 1 - (nonZero < kPowersOfTen[static_cast<std::size_t>(estimate)] ? 1 : 0);
+}
+
 // Writes `value` in decimal at `p`; answers the end. Pieces of a cue are
 // written through a pointer into room reserved for them, which costs far
 // less than formatted output or appends; the digits go two at a time, from
 // the last, once their number is known.
 char* putNumber(char* p, std::uint64_t value) {
-  int count = 1;
-  for (std::uint64_t rest = value; rest >= 10; rest /= 10) ++count;
-  char* const end = p + count;
+  char* const end = p + digitCount(value);
   char* q = end;
   for (; value >= 100; value /= 100) {
     q -= 2;
@@ -252,15 +272,29 @@ std::uint64_t cueTime(std::string_view text, std::int64_t shift, std::uint64_t* 
 
 std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
   // Nearly every script writes its times as H:MM:SS.cc: those are read by
-  // position, a tenth of the general reading's work.
-  if (text.size() == 10 && text[1] == ':' && text[4] == ':' && text[7] == '.') {
-    // A byte that is no digit wraps to a value above 9.
-    const auto digit = [&text](std::size_t at) { return static_cast<unsigned>(text[at] - '0'); };
-    const unsigned h = digit(0), m1 = digit(2), m2 = digit(3), s1 = digit(5), s2 = digit(6),
-                   c1 = digit(8), c2 = digit(9);
-    if (h <= 9 && m1 <= 9 && m2 <= 9 && s1 <= 9 && s2 <= 9 && c1 <= 9 && c2 <= 9) {
-      const unsigned seconds = (h * 60 + m1 * 10 + m2) * 60 + s1 * 10 + s2;
-      return std::uint64_t{seconds} * 1000 + c1 * 100 + c2 * 10;
+  // position, the eight bytes "MM:SS.cc" as one word, a tenth of the general
+  // reading's work.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte 0 of the word is text[2]");
+  if (text.size() == 10 && text[1] == ':') {
+    const unsigned hours = static_cast<unsigned char>(text[0]) - unsigned{'0'};  // wraps when below
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + 2, sizeof word);
+    constexpr std::uint64_t kDigits = 0xFFFF00FFFF00FFFFu;       // bytes 0, 1, 3, 4, 6 and 7
+    constexpr std::uint64_t kPunctuation = 0x00002E00003A0000u;  // ':' at 2, '.' at 5
+    constexpr std::uint64_t kHighNibbles = 0xF0F000F0F000F0F0u & kDigits;
+    constexpr std::uint64_t kThrees = 0x3030003030003030u;  // what a digit's high nibble is
+    constexpr std::uint64_t kSixes = 0x0606000606000606u;   // pushes 0x3A-0x3F out of 0x3_
+    // Once every digit byte is 0x30-0x3F, adding 6 carries into no other byte.
+    if (hours <= 9 && (word & ~kDigits) == kPunctuation && (word & kHighNibbles) == kThrees &&
+        ((word + kSixes) & kHighNibbles) == kThrees) {
+      const std::uint64_t values = word & (kDigits & 0x0F0F0F0F0F0F0F0Fu);
+      // Byte 0 becomes ten times the minutes' first digit plus the second,
+      // byte 3 the seconds' and byte 6 the hundredths'; no byte passes 99.
+      const std::uint64_t pairs = values * 10 + (values >> 8);
+      const auto minutes = static_cast<unsigned>(pairs & 0xFF);
+      const auto seconds = static_cast<unsigned>((pairs >> 24) & 0xFF);
+      const auto hundredths = static_cast<unsigned>((pairs >> 48) & 0xFF);
+      return std::uint64_t{(hours * 60 + minutes) * 60 + seconds} * 1000 + hundredths * 10;
     }
   }
   return parseScriptTimeByParts(text);

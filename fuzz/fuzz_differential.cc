@@ -1,6 +1,7 @@
 // The production script functions against the reference converter, byte for
 // byte: the header parse with both tables, the conversion of every event line
 // (and the tables it leaves), and the text and colour helpers on each line.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,6 +59,12 @@ void compareHelpers(const std::string& text, std::uint32_t columnCount) {
     const std::vector<std::string> reference = oracle::splitEventFields(text, limit);
     expect(std::vector<std::string>(fields.begin(), fields.end()) == reference,
            "splitEventFields differs");
+    // The leading-field cut is the same split, stopped early.
+    std::string_view leading[4];
+    const std::size_t cut = ssa::cutLeadingEventFields(text, limit, 4, leading);
+    expect(cut == std::min<std::size_t>(4, fields.size()) &&
+               std::equal(leading, leading + cut, fields.begin()),
+           "cutLeadingEventFields differs from splitEventFields");
   }
   expect(ssa::parseLeadingDigits(text) == oracle::parseLeadingDigits(text),
          "parseLeadingDigits differs");

@@ -54,7 +54,7 @@ void Buffer::reset(std::uint64_t serial, std::size_t bytes, Holder holder) {
   }
   size_ = bytes;
   holder_.store(holder, std::memory_order_relaxed);
-  hasPayload_ = true;
+  setHasPayload(true);
   lockDepth_ = 0;
   payloadSize = static_cast<std::uint32_t>(bytes);
   std::memset(unknown1, 0, sizeof unknown1);
@@ -64,11 +64,15 @@ void Buffer::reset(std::uint64_t serial, std::size_t bytes, Holder holder) {
   streamParams[0] = streamParams[1] = 0;
 }
 
+void Buffer::setHasPayload(bool has) {
+  if (!has) {
+    lockedAddress_ = nullptr;
+  } else {
+    lockedAddress_ = size_ == 0 ? untouchablePage() : storage_.get();
+  }
+}
+
 void Buffer::release() { ledger_.noteRelease(*this, Holder::Component); }
-
-void Buffer::releaseAs(Holder holder) { ledger_.noteRelease(*this, holder); }
-
-void Buffer::handTo(Holder holder) { ledger_.noteHandOver(*this, holder); }
 
 // A buffer's payload is used by one party at a time, so its depth needs no
 // lock; only what is wrong is written down, under the mutex.
@@ -76,9 +80,8 @@ void* Buffer::lockPayload() {
   if (!ledger_.admits()) return nullptr;
   if (holder() == Holder::Released) ledger_.problem(*this, " locked after its release");
   ++lockDepth_;
-  ledger_.locks_.fetch_add(1, std::memory_order_relaxed);
-  if (!hasPayload_) return nullptr;
-  return size_ == 0 ? untouchablePage() : storage_.get();
+  ledger_.countCall(ledger_.locks_);
+  return lockedAddress_;
 }
 
 void Buffer::unlockPayload() {
@@ -89,31 +92,10 @@ void Buffer::unlockPayload() {
     return;
   }
   --lockDepth_;
-  ledger_.unlocks_.fetch_add(1, std::memory_order_relaxed);
-}
-
-std::string_view Buffer::payload() const {
-  const std::size_t size = std::min<std::size_t>(payloadSize, size_);
-  return std::string_view(storage_.get(), size);
+  ledger_.countCall(ledger_.unlocks_);
 }
 
 // --- Ledger -------------------------------------------------------------
-
-class Ledger::Guard {
- public:
-  explicit Guard(const Ledger& ledger)
-      : mutex_(ledger.threads_ == LedgerThreads::Any ? &ledger.mutex_ : nullptr) {
-    if (mutex_ != nullptr) mutex_->lock();
-  }
-  ~Guard() {
-    if (mutex_ != nullptr) mutex_->unlock();
-  }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  std::mutex* const mutex_;
-};
 
 thread_local const char Ledger::threadMark = 0;
 
@@ -123,18 +105,19 @@ Ledger::~Ledger() = default;
 
 Buffer* Ledger::make(std::size_t bytes, Holder holder) {
   if (!admits()) return nullptr;
-  Guard guard(*this);
-  Buffer* buffer;
-  if (!spare_.empty()) {
-    buffer = spare_.back();
-    spare_.pop_back();
-  } else {
-    all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
-    buffer = all_.back().get();
-  }
-  buffer->reset(++counts_.made, bytes, holder);
-  ++counts_.live;
-  return buffer;
+  return guarded([&] {
+    Buffer* buffer;
+    if (!spare_.empty()) {
+      buffer = spare_.back();
+      spare_.pop_back();
+    } else {
+      all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
+      buffer = all_.back().get();
+    }
+    buffer->reset(++counts_.made, bytes, holder);
+    ++counts_.live;
+    return buffer;
+  });
 }
 
 Buffer* Ledger::sample(std::string_view bytes, Holder holder) {
@@ -165,29 +148,31 @@ Buffer* Ledger::blank(std::size_t bytes, Holder holder) {
 
 void Ledger::noteHandOver(Buffer& buffer, Holder to) {
   if (!admits()) return;
-  Guard guard(*this);
-  if (buffer.holder() == Holder::Released) return reportHandOver(buffer);
-  buffer.holder_.store(to, std::memory_order_relaxed);
+  guarded([&] {
+    if (buffer.holder() == Holder::Released) return reportHandOver(buffer);
+    buffer.holder_.store(to, std::memory_order_relaxed);
+  });
 }
 
 void Ledger::noteRelease(Buffer& buffer, Holder by) {
   if (!admits()) return;
-  Guard guard(*this);
-  const Holder holder = buffer.holder();
-  if (holder != by || buffer.lockDepth_ != 0) reportRelease(buffer, by);
-  if (holder == Holder::Released) return;
-  buffer.holder_.store(Holder::Released, std::memory_order_relaxed);
-  --counts_.live;
-  ++counts_.released;
-  // Into the quarantine; when it is full, its oldest buffer may be reused.
-  if (quarantined_ == kQuarantine) {
-    spare_.push_back(quarantine_[quarantineStart_]);
-    quarantine_[quarantineStart_] = &buffer;
-    quarantineStart_ = (quarantineStart_ + 1) % kQuarantine;
-  } else {
-    quarantine_[(quarantineStart_ + quarantined_) % kQuarantine] = &buffer;
-    ++quarantined_;
-  }
+  guarded([&] {
+    const Holder holder = buffer.holder();
+    if (holder != by || buffer.lockDepth_ != 0) reportRelease(buffer, by);
+    if (holder == Holder::Released) return;
+    buffer.holder_.store(Holder::Released, std::memory_order_relaxed);
+    --counts_.live;
+    ++counts_.released;
+    // Into the quarantine; when it is full, its oldest buffer may be reused.
+    if (quarantined_ == kQuarantine) {
+      spare_.push_back(quarantine_[quarantineStart_]);
+      quarantine_[quarantineStart_] = &buffer;
+      quarantineStart_ = (quarantineStart_ + 1) % kQuarantine;
+    } else {
+      quarantine_[(quarantineStart_ + quarantined_) % kQuarantine] = &buffer;
+      ++quarantined_;
+    }
+  });
 }
 
 void Ledger::reportHandOver(const Buffer& buffer) {
@@ -209,8 +194,7 @@ void Ledger::reportRelease(const Buffer& buffer, Holder by) {
 }
 
 void Ledger::problem(const Buffer& buffer, const char* text) {
-  Guard guard(*this);
-  problems_.push_back("buffer #" + std::to_string(buffer.serial_) + text);
+  guarded([&] { problems_.push_back("buffer #" + std::to_string(buffer.serial_) + text); });
 }
 
 std::vector<std::string> Ledger::problemsHeld() const {
@@ -223,36 +207,38 @@ std::vector<std::string> Ledger::problemsHeld() const {
 }
 
 Ledger::Counts Ledger::counts() const {
-  Guard guard(*this);
-  Counts counts = counts_;
-  counts.locks = locks_.load();
-  counts.unlocks = unlocks_.load();
-  return counts;
+  return guarded([this] {
+    Counts counts = counts_;
+    counts.locks = locks_.load();
+    counts.unlocks = unlocks_.load();
+    return counts;
+  });
 }
 
 std::vector<std::string> Ledger::problems() const {
-  Guard guard(*this);
-  return problemsHeld();
+  return guarded([this] { return problemsHeld(); });
 }
 
 bool Ledger::clean() const {
-  Guard guard(*this);
-  return problems_.empty() && foreignCalls_.load() == 0 && counts_.live == 0 &&
-         locks_.load() == unlocks_.load();
+  return guarded([this] {
+    return problems_.empty() && foreignCalls_.load() == 0 && counts_.live == 0 &&
+           locks_.load() == unlocks_.load();
+  });
 }
 
 std::string Ledger::summary() const {
-  Guard guard(*this);
-  std::ostringstream out;
-  out << "made " << counts_.made << ", released " << counts_.released << ", live " << counts_.live
-      << ", locks " << locks_.load() << ", unlocks " << unlocks_.load();
-  for (const auto& buffer : all_) {
-    if (buffer->holder() == Holder::Released) continue;
-    out << "\n  buffer #" << buffer->serial_ << " never released (held by "
-        << holderName(buffer->holder()) << ")";
-  }
-  for (const std::string& text : problemsHeld()) out << "\n  " << text;
-  return out.str();
+  return guarded([this] {
+    std::ostringstream out;
+    out << "made " << counts_.made << ", released " << counts_.released << ", live " << counts_.live
+        << ", locks " << locks_.load() << ", unlocks " << unlocks_.load();
+    for (const auto& buffer : all_) {
+      if (buffer->holder() == Holder::Released) continue;
+      out << "\n  buffer #" << buffer->serial_ << " never released (held by "
+          << holderName(buffer->holder()) << ")";
+    }
+    for (const std::string& text : problemsHeld()) out << "\n  " << text;
+    return out.str();
+  });
 }
 
 }  // namespace hostkit

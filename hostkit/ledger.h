@@ -4,6 +4,7 @@
 // payload locked.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -50,17 +51,20 @@ class Buffer final : public FLM::MediaBuffer {
   void unlockPayload() override;
 
   // The reference changes hands (a message carried it).
-  void handTo(Holder holder);
+  void handTo(Holder holder);  // inline, below Ledger
   // The holder named drops the reference itself (not through the module).
-  void releaseAs(Holder holder);
+  void releaseAs(Holder holder);  // inline, below Ledger
 
   Holder holder() const { return holder_.load(std::memory_order_relaxed); }
   // The first payloadSize bytes, read without locking (for checks).
-  std::string_view payload() const;
+  std::string_view payload() const {
+    return std::string_view(storage_.get(), std::min<std::size_t>(payloadSize, size_));
+  }
   // The bytes the payload was made with.
   std::size_t capacity() const { return size_; }
   int lockDepth() const { return lockDepth_; }
-  void setHasPayload(bool has) { hasPayload_ = has; }
+  // False: lockPayload answers null, as for a buffer made without a payload.
+  void setHasPayload(bool has);
   std::uint64_t serial() const { return serial_; }
 
  private:
@@ -77,7 +81,9 @@ class Buffer final : public FLM::MediaBuffer {
   // Changed by the ledger (under its mutex when it has one); read without it
   // on the payload path.
   std::atomic<Holder> holder_{Holder::Released};
-  bool hasPayload_ = true;
+  // What lockPayload answers, set when the buffer is made: the storage, the
+  // untouchable page for an empty payload, or null without a payload.
+  void* lockedAddress_ = nullptr;
   int lockDepth_ = 0;  // the payload is used by one party at a time
   std::uint64_t serial_ = 0;
 };
@@ -117,22 +123,39 @@ class Ledger {
 
  private:
   friend class Buffer;
-  // The ledger's mutex for the scope, when it has callers on several threads.
-  class Guard;
+  // Runs `change` under the mutex for LedgerThreads::Any; bare for One, so
+  // that its paths keep no lock state at all.
+  template <typename Change>
+  auto guarded(Change change) const {
+    if (threads_ == LedgerThreads::One) return change();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return change();
+  }
 
   // False, with the call counted, for a call that a one-thread ledger must
   // refuse; then the caller changes nothing.
   bool admits() {
-    if (threads_ == LedgerThreads::Any || &threadMark == owner_) return true;
+    // The owner's calls first: they are nearly all of them, for either kind.
+    if (&threadMark == owner_ || threads_ == LedgerThreads::Any) return true;
     foreignCalls_.fetch_add(1, std::memory_order_relaxed);
     return false;
+  }
+  // Counts a payload call. A one-thread ledger has one writer, since calls
+  // from other threads are refused first, so a plain add does there; other
+  // ledgers add atomically.
+  void countCall(std::atomic<std::uint64_t>& counter) {
+    if (threads_ == LedgerThreads::One) {
+      counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    } else {
+      counter.fetch_add(1, std::memory_order_relaxed);
+    }
   }
   // Answers null when the call is refused.
   Buffer* make(std::size_t bytes, Holder holder);
   void noteHandOver(Buffer& buffer, Holder to);
   void noteRelease(Buffer& buffer, Holder by);
   // The words for what is wrong, out of the way of the paths that call them
-  // only for a fault. Those two are called under the guard; problem takes it.
+  // only for a fault. Those two are called guarded; problem guards itself.
   [[gnu::cold]] [[gnu::noinline]] void reportHandOver(const Buffer& buffer);
   [[gnu::cold]] [[gnu::noinline]] void reportRelease(const Buffer& buffer, Holder by);
   [[gnu::cold]] [[gnu::noinline]] void problem(const Buffer& buffer, const char* text);
@@ -157,10 +180,14 @@ class Ledger {
   std::vector<Buffer*> spare_;
   std::vector<std::string> problems_;
   Counts counts_;  // made, released, live
-  // Counted without the mutex: the payload path takes none.
+  // Counted without the mutex: the payload path takes none (countCall).
   std::atomic<std::uint64_t> locks_{0};
   std::atomic<std::uint64_t> unlocks_{0};
   std::atomic<std::uint64_t> foreignCalls_{0};  // refused calls from other threads
 };
+
+// The host's own calls on every output sample, kept inline.
+inline void Buffer::handTo(Holder holder) { ledger_.noteHandOver(*this, holder); }
+inline void Buffer::releaseAs(Holder holder) { ledger_.noteRelease(*this, holder); }
 
 }  // namespace hostkit

@@ -567,6 +567,22 @@ void splitEventFields(std::string_view line, std::uint32_t limit,
   fields.push_back(trim(line.substr(start)));
 }
 
+std::size_t cutLeadingEventFields(std::string_view line, std::uint32_t limit, std::size_t count,
+                                  std::string_view* fields) {
+  if (count == 0) return 0;
+  std::size_t cut = 0;
+  std::size_t start = 0;
+  // As splitEventFields, stopping once `count` fields have ended at a comma.
+  const std::uint32_t commaFields = limit > 1 ? limit - 1 : 0;
+  forEachFieldComma(line, std::min<std::uint64_t>(commaFields, count), currentScan(),
+                    [&](std::size_t comma) {
+                      fields[cut++] = trim(std::string_view(line.data() + start, comma - start));
+                      start = comma + 1;
+                    });
+  if (cut < count) fields[cut++] = trim(std::string_view(line.data() + start, line.size() - start));
+  return cut;
+}
+
 void LineConverter::readTables(EventColumns& eventColumns, const StyleTable& styleTable) {
   tables_.valid = false;
   auto text = eventColumns.find(kTextColumn);

@@ -1,6 +1,7 @@
 // Conversion of one event line into markup.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,14 @@ namespace ssa {
 // last field keeps every comma it contains. The views point into `line`.
 void splitEventFields(std::string_view line, std::uint32_t limit,
                       std::vector<std::string_view>& fields);
+
+// The first `count` fields that splitEventFields(line, limit, ...) gives, or
+// all of them when it gives fewer, written to fields[0], fields[1], ...;
+// answers how many. The line is walked only as far as the last of them, and
+// nothing is allocated: for a caller that reads a few leading fields of
+// every line.
+std::size_t cutLeadingEventFields(std::string_view line, std::uint32_t limit, std::size_t count,
+                                  std::string_view* fields);
 
 // Turns the text after "Dialogue:" into markup: picks the Text field, replaces
 // the line-break codes, translates the override blocks and wraps the result in

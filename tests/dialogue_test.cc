@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,40 @@ TEST(SplitEventFieldsTest, AgreesWithACommaSearchAtEveryLength) {
     }
   }
   // The kinds go from the narrowest to the widest: the widest is in use again.
+}
+
+// The leading-field cut must give the first fields of the full split, views
+// into the same bytes, for every count: the host reads Start, End and Style
+// with it and must agree with the module on where they end.
+TEST(CutLeadingEventFieldsTest, GivesThePrefixOfTheFullSplit) {
+  const auto agree = [](const std::string& line, std::uint32_t limit) {
+    std::vector<std::string_view> all;
+    ssa::splitEventFields(line, limit, all);
+    for (std::size_t count = 0; count <= all.size() + 2; ++count) {
+      std::vector<std::string_view> cut(count + 1, "unwritten");
+      const std::size_t n = ssa::cutLeadingEventFields(line, limit, count, cut.data());
+      ASSERT_EQ(n, std::min(count, all.size())) << line << " / " << limit << " / " << count;
+      for (std::size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(cut[i].data(), all[i].data()) << line << " / " << limit << " / " << i;
+        EXPECT_EQ(cut[i].size(), all[i].size()) << line << " / " << limit << " / " << i;
+      }
+      EXPECT_EQ(cut[n], "unwritten") << line << " / " << limit << " / " << count;
+    }
+  };
+  for (const std::string& line :
+       {"a,b,c"s, " a , b ,c"s, "0,{x,y},T, and more"s, "a,b,"s, "a,,b"s, "  ,x"s, "a,\0"s, ""s}) {
+    for (std::uint32_t limit = 0; limit < 6; ++limit) agree(line, limit);
+  }
+  std::uint32_t seed = 54321;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (const ssa::ScanKind kind : ssa::kScanKinds) {
+    if (!ssa::useScan(kind)) continue;
+    for (int i = 0; i < 1000; ++i) {
+      std::string line(next() % 130, 'a');
+      for (char& c : line) c = ",{} a"[next() % 5];
+      agree(line, next() % 12);
+    }
+  }
 }
 
 class LineConverterTest : public ::testing::Test {

@@ -106,14 +106,26 @@ TEST(LedgerTest, AOneThreadLedgerRefusesOtherThreads) {
   EXPECT_TRUE(shared.clean()) << shared.summary();
 }
 
+// A one-thread ledger counts without atomics and takes no lock; its counts
+// must be those of a ledger for any thread.
 TEST(LedgerTest, ABufferUsedByTheRulesLeavesItClean) {
-  Ledger ledger;
-  Buffer* buffer = ledger.sample("Dialogue: x", Holder::Component);
-  ASSERT_NE(buffer->lockPayload(), nullptr);
-  buffer->unlockPayload();
-  buffer->handTo(Holder::Peer);
-  buffer->releaseAs(Holder::Peer);
-  EXPECT_TRUE(ledger.clean()) << ledger.summary();
+  for (const LedgerThreads threads : {LedgerThreads::Any, LedgerThreads::One}) {
+    Ledger ledger(threads);
+    Buffer* buffer = ledger.sample("Dialogue: x", Holder::Component);
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(buffer->lockPayload(), static_cast<const void*>(buffer->payload().data()));
+      buffer->unlockPayload();
+    }
+    buffer->handTo(Holder::Peer);
+    buffer->releaseAs(Holder::Peer);
+    EXPECT_TRUE(ledger.clean()) << ledger.summary();
+    const Ledger::Counts counts = ledger.counts();
+    EXPECT_EQ(counts.made, 1u);
+    EXPECT_EQ(counts.released, 1u);
+    EXPECT_EQ(counts.live, 0u);
+    EXPECT_EQ(counts.locks, 3u);
+    EXPECT_EQ(counts.unlocks, 3u);
+  }
 }
 
 // A released buffer is made again only after 256 later releases, so that a

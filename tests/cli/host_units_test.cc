@@ -303,7 +303,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CliTimeFormTest, TheUsualFormReadsAsTheGeneralRuleReadsIt) {
   const std::string forms[] = {"0:00:00.00", "9:59:59.99", "1:02:03.45", "0:75:90.00",
                                "5:99:99.99"};
-  const std::string bytes("0159:.,- a/\0", 12);
+  // Bytes at the edges of the digits, and ones whose low nibble is a digit's.
+  const std::string bytes("0159:.,- a/\0?\xB5\xFA\x10\x39\x40", 18);
   int read = 0;
   for (const std::string& form : forms) {
     std::vector<std::string> texts = {form, form.substr(1), form + "0", "0" + form};
