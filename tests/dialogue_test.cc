@@ -52,6 +52,24 @@ TEST(SplitEventFieldsTest, Rows) {
   // The kinds go from the narrowest to the widest: the widest is in use again.
 }
 
+// Calls check(line, limit) `count` times with each scan the processor runs,
+// on random lines of commas, braces and text up to four windows long, so
+// that commas and blocks cross the windows. The widest scan is in use again
+// afterwards: the kinds go from the narrowest to the widest.
+template <typename Check>
+void forRandomFieldLines(std::uint32_t seed, int count, Check check) {
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (const ssa::ScanKind kind : ssa::kScanKinds) {
+    if (!ssa::useScan(kind)) continue;
+    SCOPED_TRACE(ssa::scanName(kind));
+    for (int i = 0; i < count; ++i) {
+      std::string line(next() % 130, 'a');
+      for (char& c : line) c = ",{} a"[next() % 5];
+      check(line, next() % 12);
+    }
+  }
+}
+
 // The split walks the commas and braces a window at a time; the fields must
 // be those of a search for each comma in turn, as findFieldComma makes it,
 // on lines whose commas and blocks cross the windows, with every scan.
@@ -68,19 +86,9 @@ TEST(SplitEventFieldsTest, AgreesWithACommaSearchAtEveryLength) {
     fields.emplace_back(ssa::trim(line.substr(start)));
     return fields;
   };
-  std::uint32_t seed = 12345;
-  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-  for (const ssa::ScanKind kind : ssa::kScanKinds) {
-    if (!ssa::useScan(kind)) continue;
-    for (int i = 0; i < 3000; ++i) {
-      std::string line(next() % 130, 'a');
-      for (char& c : line) c = ",{} a"[next() % 5];
-      const std::uint32_t limit = next() % 12;
-      EXPECT_EQ(split(line, limit), bySearch(line, limit))
-          << line << " / " << limit << " / " << ssa::scanName(kind);
-    }
-  }
-  // The kinds go from the narrowest to the widest: the widest is in use again.
+  forRandomFieldLines(12345, 3000, [&](const std::string& line, std::uint32_t limit) {
+    EXPECT_EQ(split(line, limit), bySearch(line, limit)) << line << " / " << limit;
+  });
 }
 
 // The leading-field cut must give the first fields of the full split, views
@@ -105,16 +113,7 @@ TEST(CutLeadingEventFieldsTest, GivesThePrefixOfTheFullSplit) {
        {"a,b,c"s, " a , b ,c"s, "0,{x,y},T, and more"s, "a,b,"s, "a,,b"s, "  ,x"s, "a,\0"s, ""s}) {
     for (std::uint32_t limit = 0; limit < 6; ++limit) agree(line, limit);
   }
-  std::uint32_t seed = 54321;
-  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-  for (const ssa::ScanKind kind : ssa::kScanKinds) {
-    if (!ssa::useScan(kind)) continue;
-    for (int i = 0; i < 1000; ++i) {
-      std::string line(next() % 130, 'a');
-      for (char& c : line) c = ",{} a"[next() % 5];
-      agree(line, next() % 12);
-    }
-  }
+  forRandomFieldLines(54321, 1000, agree);
 }
 
 class LineConverterTest : public ::testing::Test {
