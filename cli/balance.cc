@@ -44,22 +44,6 @@ int simpleKind(char letter) {
   }
 }
 
-// The first '"' at or after `from`, or the text's size: eight bytes a step
-// (x86 is little-endian: the lowest flagged byte comes first, and flags
-// above a true match are the only false ones).
-std::size_t findQuote(std::string_view text, std::size_t from) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  for (; from + 8 <= text.size(); from += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + from, 8);
-    word ^= kOnes * '"';
-    const std::uint64_t zeros = (word - kOnes) & ~word & (kOnes * 0x80);
-    if (zeros != 0) return from + static_cast<std::size_t>(__builtin_ctzll(zeros)) / 8;
-  }
-  while (from < text.size() && text[from] != '"') ++from;
-  return from;
-}
-
 // Eight bytes of text as one number, the first in the lowest byte, as x86
 // loads them.
 constexpr std::uint64_t word(const char (&bytes)[9]) {
@@ -99,8 +83,8 @@ void readFont(std::string_view text, FontTag* tag) {
     }
     if ((seen & which) != 0) return;
     seen |= which;
-    const std::size_t end = findQuote(text, value);
-    if (end == text.size()) return;
+    const std::size_t end = text.find('"', value);
+    if (end == std::string_view::npos) return;
     if (end == value || (end == value + 1 && text[value] == '#')) {
       ++tag->emptyAttributes;
     } else {
