@@ -182,69 +182,14 @@ TEST(OracleTextTest, ParseLeadingDigits) {
 }
 
 TEST(OracleTextTest, RelativeFontSize) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"20", "-1"},
-      {"21", "-0"},
-      {"22", ""},
-      {"23", "+0"},
-      {"24", "+1"},
-      {"25", "+1"},
-      {"30", "+4"},
-      {"1", "-10"},
-      {"100", "+39"},
-      {"0", ""},
-      {"", ""},
-      {"abc", ""},
-      {" 20", ""},
-      // Too long for the nine-character field; the whole number is given.
-      {"200000022", "+100000000"},
-      {"4294967295", "+2147483636"}};
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(relativeFontSize(text), expected) << text;
+  for (const auto& [text, expected] : fixtures::kRelativeFontSizes) {
+    EXPECT_EQ(relativeFontSize(text), expected) << testing::PrintToString(text);
   }
 }
 
 TEST(OracleColourTest, ConvertColour) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"&HFF8000", "0080FF"},
-      {"&HFF8000&", "0080FF"},
-      {"&HFF&", "FF0000"},
-      {"&H80FF&", "FF8000"},
-      {"&Hff8000&", "0080ff"},
-      {"&H00FF8000&", ""},
-      {"&HABC&", ""},
-      {"&H", ""},
-      {"&hFF8000&", ""},
-      {"255", "FF0000"},
-      {"65280", "00FF00"},
-      {"16711680", "0000FF"},
-      {"16777215", "FFFFFF"},
-      {"-1", "FFFFFF"},
-      {"12abc", "0C0000"},
-      {"0x00FF00", "000000"},
-      {"abc", ""},
-      {"x", ""},
-      {"&&", ""},
-      {"&H00FFFFFF", ""},
-      {"&HFFFFFF&", "FFFFFF"},
-      {"7", ""},
-      // "%d" read by hand: white space, sign, NUL bytes, clamping.
-      {" \t\v+255", "FF0000"},
-      {"- 1", ""},
-      {"+", ""},
-      {"12\0"s
-       "34"s,
-       "0C0000"},
-      {"\0"
-       "12"s,
-       ""},
-      {"99999999999", "FFFFFF"},
-      {"2147483648", "FFFFFF"},
-      {"-2147483649", "000000"},
-      {"-99999999999", "000000"},
-      {"-16777216", "000000"}};
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(convertColour(text), expected) << text;
+  for (const auto& [text, expected] : fixtures::kColours) {
+    EXPECT_EQ(convertColour(text), expected) << testing::PrintToString(text);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/fixtures.h"
+
 namespace ssa {
 namespace {
 
@@ -155,76 +157,14 @@ TEST(ParseLeadingDigitsTest, Table) {
 }
 
 TEST(RelativeFontSizeTest, Table) {
-  struct Case {
-    std::string_view text;
-    std::string_view expected;
-  };
-  const Case cases[] = {
-      {"20", "-1"},
-      {"21", "-0"},
-      {"22", ""},
-      {"23", "+0"},
-      {"24", "+1"},
-      {"25", "+1"},
-      {"30", "+4"},
-      {"1", "-10"},
-      {"100", "+39"},
-      {"0", ""},
-      {"", ""},
-      {"abc", ""},
-      {" 20", ""},
-      {"20.9", "-1"},
-      {"22.5", ""},
-      // Large sizes keep their whole magnitude.
-      {"200000021", "+99999999"},
-      {"200000022", "+100000000"},
-      {"4294967295", "+2147483636"},
-      // 4294967318 wraps to 22.
-      {"4294967318", ""},
-      {"2\0000"sv, "-10"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(relativeFontSize(c.text), c.expected) << "text " << show(c.text);
+  for (const auto& [text, expected] : fixtures::kRelativeFontSizes) {
+    EXPECT_EQ(relativeFontSize(text), expected) << "text " << show(text);
   }
 }
 
 TEST(ConvertColourTest, Table) {
-  struct Case {
-    std::string_view text;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"&HFF8000", "0080FF"},
-      {"&HFF8000&", "0080FF"},
-      {"&HFF&", "FF0000"},
-      {"&H80FF&", "FF8000"},
-      {"&Hff8000&", "0080ff"},
-      {"&HFFFFFF&", "FFFFFF"},
-      {"&H00FF8000&", ""},
-      {"&H00FFFFFF", ""},
-      {"&HABC&", ""},
-      {"&H", ""},
-      {"&H&", ""},
-      {"&hFF8000&", ""},
-      // Only one trailing "&" is dropped.
-      {"&HFF8000&&", ""},
-      {"255", "FF0000"},
-      {"65280", "00FF00"},
-      {"16711680", "0000FF"},
-      {"16777215", "FFFFFF"},
-      {"-1", "FFFFFF"},
-      {"12abc", "0C0000"},
-      {"0x00FF00", "000000"},
-      {"255&", "FF0000"},
-      {"abc", ""},
-      {"x", ""},
-      {"5", ""},
-      {"", ""},
-      {"&&", ""},
-      {"&H\0\0&"sv, std::string(2, '\0') + "0000"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(convertColour(c.text), c.expected) << "text " << show(c.text);
+  for (const auto& [text, expected] : fixtures::kColours) {
+    EXPECT_EQ(convertColour(text), expected) << "text " << show(text);
   }
 }
 
