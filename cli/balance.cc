@@ -61,6 +61,8 @@ std::uint64_t load(const char* at) {
 void readFont(std::string_view text, FontTag* tag) {
   tag->length = 0;
   tag->attributes = tag->emptyAttributes = 0;
+  tag->lineBreaks = false;
+  tag->repeated = false;
   if (!holds(text, 0, "<font")) return;
   std::size_t at = 5;
   unsigned seen = 0;
@@ -81,21 +83,42 @@ void readFont(std::string_view text, FontTag* tag) {
     } else {
       break;
     }
-    if ((seen & which) != 0) return;
+    tag->repeated = tag->repeated || (seen & which) != 0;
     seen |= which;
     const std::size_t end = text.find('"', value);
     if (end == std::string_view::npos) return;
+    const std::size_t start = at;
+    at = end + 1;
+    if (tag->repeated) continue;  // only read to its end
     if (end == value || (end == value + 1 && text[value] == '#')) {
       ++tag->emptyAttributes;
     } else {
       tag->kept[tag->attributes - tag->emptyAttributes] =
-          std::string_view(text.data() + at, end + 1 - at);
+          std::string_view(text.data() + start, end + 1 - start);
+      tag->lineBreaks =
+          tag->lineBreaks || std::memchr(text.data() + value, '\n', end - value) != nullptr;
     }
     ++tag->attributes;
-    at = end + 1;
   }
   if (at < text.size() && text[at] == '>' && tag->attributes > 0) tag->length = at + 1;
 }
+
+// Whether `text` begins with what readers take for a tag: one of the
+// module's forms, or a <font> with an attribute twice.
+bool isTag(std::string_view text) {
+  if (text.size() < 3) return false;
+  if (text[1] == '/') {
+    return (text.size() >= 4 && text[3] == '>' && simpleKind(text[2]) >= 0) ||
+           holds(text, 0, "</font>");
+  }
+  if (text[2] == '>' && simpleKind(text[1]) >= 0) return true;
+  FontTag font;
+  readFont(text, &font);
+  return font.length != 0;
+}
+
+// Invisible, and no reader takes "<" and it for the start of a tag.
+constexpr std::string_view kWordJoiner = "\xE2\x81\xA0";  // U+2060
 
 }  // namespace
 
@@ -117,6 +140,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   pendingEnd_ = nullptr;
   const std::size_t before = out->size();
   rebuilt_.clear();
+  angles_.clear();
   // Rebuilt tags are never longer than the markup: views into them hold.
   if (rebuilt_.capacity() < markup.size()) rebuilt_.reserve(markup.size());
   anyText_ = false;
@@ -143,6 +167,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
     const std::size_t length = readTag(markup.substr(stop));
     if (length == 0) {
       text(markup.substr(stop, 1));  // a "<" that starts no tag is text
+      if (classes_ == nullptr) angles_.push_back(written() - 1);
       at = stop + 1;
     } else {
       at = stop + length;
@@ -160,7 +185,29 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   }
   if (blanks_.size() != 0) putBlanks(true);
   flush();
+  if (!angles_.empty()) partFalseTags();
   return true;
+}
+
+void CueTextMaker::partFalseTags() {
+  const std::string_view cue = out_->view();
+  std::vector<std::size_t>& parted = angles_;
+  parted.erase(std::remove_if(parted.begin(), parted.end(),
+                              [cue](std::size_t at) { return !isTag(cue.substr(at)); }),
+               parted.end());
+  if (parted.empty()) return;
+  counts_->partedTags += parted.size();
+  // Rebuilt from the first one on, which is rare enough to copy.
+  const std::string tail(cue.substr(parted.front()));
+  out_->resize(parted.front());
+  std::size_t from = 0;
+  for (const std::size_t at : parted) {
+    const std::size_t end = at + 1 - parted.front();
+    out_->append(std::string_view(tail).substr(from, end - from));
+    out_->append(kWordJoiner);
+    from = end;
+  }
+  out_->append(std::string_view(tail).substr(from));
 }
 
 bool CueTextMaker::styledLine(std::string_view rest) {
@@ -275,7 +322,7 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
   if (text[1] != 'f') return 0;
   readFont(text, &font_);
   const FontTag& font = font_;
-  if (font.length == 0) return 0;
+  if (font.length == 0 || font.repeated) return 0;
   std::string_view opening = text.substr(0, font.length);
   counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
   if (classes_ != nullptr && font.emptyAttributes < font.attributes) {
@@ -294,11 +341,12 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
   } else if (font.emptyAttributes == font.attributes) {
     ++counts_->emptyFonts;
     opening = {};
-  } else if (font.emptyAttributes > 0) {
+  } else if (font.emptyAttributes > 0 || font.lineBreaks) {
     const std::size_t start = rebuilt_.size();
     rebuilt_ += "<font";
     for (int i = 0; i < font.attributes - font.emptyAttributes; ++i) rebuilt_ += font.kept[i];
     rebuilt_ += '>';
+    if (font.lineBreaks) std::replace(rebuilt_.begin() + start, rebuilt_.end(), '\n', ' ');
     opening = std::string_view(rebuilt_).substr(start);
   }
   open_.push_back(Element{Kind::Font, opening, false});

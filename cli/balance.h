@@ -21,6 +21,10 @@ struct FontTag {
   int attributes = 0;
   int emptyAttributes = 0;
   std::string_view kept[3];  // those with a value, with their leading space
+  bool lineBreaks = false;   // a kept value holds a line break (from "{\fnA\NB}")
+  // An attribute comes twice: not the module's form, though readers take
+  // it for a tag. Only the first of each is counted and kept.
+  bool repeated = false;
 };
 
 // The classes WebVTT cue text uses for what its own tags cannot say: a
@@ -54,6 +58,7 @@ struct BalanceCounts {
   std::uint64_t reopened = 0;          // tags closed for a crossing closing tag, opened again
   std::uint64_t emptyAttributes = 0;   // face="", size="" and color="#": dropped
   std::uint64_t emptyFonts = 0;  // <font> left without attributes: dropped with its closing tag
+  std::uint64_t partedTags = 0;  // text that would read as a tag: parted
 };
 
 // Appends the cue text of `markup`. Tags are only the forms the module
@@ -68,12 +73,19 @@ struct BalanceCounts {
 //    override code it came from did. (It also keeps the work linear: else
 //    each of many nested <b> could close and reopen every <font> after it.)
 //  - An attribute with an empty value is dropped; a <font> left with none
-//    is dropped, and the closing tag that belongs to it too.
+//    is dropped, and the closing tag that belongs to it too. A line break
+//    in a value becomes a space: a tag must not hold a blank line, which
+//    would end the cue.
 //  - Tags left open are closed at the end, the last opened first.
 //  - Tags stand next to the text they mark: an opening tag is written just
 //    before the next text that is not blank (space, tab, line break), a
 //    closing one just after the last; tags around no such text are dropped.
 //  - Lines that would hold nothing but spaces and tabs are dropped.
+//  - A "<" of the text that would read as a tag is followed by U+2060 WORD
+//    JOINER, which readers do not show: the text stays, and stays text.
+//    Such are a <font> with an attribute twice, and what dropping or moving
+//    tags brings together ("<</u>/b>" gives "</b>"). (WebVTT escapes the
+//    "<" instead.)
 // Answers whether there was text other than blanks; when there was not,
 // nothing is appended.
 bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* counts);
@@ -129,6 +141,13 @@ class CueTextMaker {
     if (pendingEnd_ != nullptr) appendPending();
   }
   void appendPending();
+  // Parts the text "<"s of the cue (angles_) that now read as a tag.
+  void partFalseTags();
+  // Bytes of the cue text so far, what put keeps included.
+  std::size_t written() const {
+    return out_->size() +
+           (pendingEnd_ != nullptr ? static_cast<std::size_t>(pendingEnd_ - pending_) : 0);
+  }
 
   // Nothing is appended before the first text that is not blank.
   ssa::TextBuffer* out_ = nullptr;
@@ -150,7 +169,8 @@ class CueTextMaker {
   std::vector<Known> known_;  // the last openings read at the start of a cue
   std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
   bool anyText_ = false;
-  VttClasses* classes_ = nullptr;  // set: WebVTT cue text
+  std::vector<std::size_t> angles_;  // where in out_ the cue's text "<"s stand (SubRip)
+  VttClasses* classes_ = nullptr;    // set: WebVTT cue text
   bool generalOnly_ = false;
 };
 

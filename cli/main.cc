@@ -88,10 +88,13 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  " (dropped)\n"
                  "empty attributes:     %" PRIu64
                  " (dropped)\n"
-                 "empty fonts:          %" PRIu64 " (dropped)\n",
+                 "empty fonts:          %" PRIu64
+                 " (dropped)\n"
+                 "tags parted:          %" PRIu64
+                 " (text that would read as a tag)\n",
                  written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
                  balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
-                 balance.emptyFonts);
+                 balance.emptyFonts, balance.partedTags);
   }
   std::fprintf(stderr,
                "times before 0:       %" PRIu64

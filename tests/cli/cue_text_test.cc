@@ -29,9 +29,10 @@ class CliCueTextTest : public ::testing::TestWithParam<CueTextRow> {};
 
 cli::BalanceCounts counted(std::uint64_t closedAtEnd, std::uint64_t strayClosings,
                            std::uint64_t repeatedOpenings, std::uint64_t reopened,
-                           std::uint64_t emptyAttributes, std::uint64_t emptyFonts) {
-  return cli::BalanceCounts{closedAtEnd, strayClosings,   repeatedOpenings,
-                            reopened,    emptyAttributes, emptyFonts};
+                           std::uint64_t emptyAttributes, std::uint64_t emptyFonts,
+                           std::uint64_t partedTags = 0) {
+  return cli::BalanceCounts{closedAtEnd,     strayClosings, repeatedOpenings, reopened,
+                            emptyAttributes, emptyFonts,    partedTags};
 }
 
 TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
@@ -49,6 +50,7 @@ TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
   EXPECT_EQ(counts.reopened, row.counts.reopened);
   EXPECT_EQ(counts.emptyAttributes, row.counts.emptyAttributes);
   EXPECT_EQ(counts.emptyFonts, row.counts.emptyFonts);
+  EXPECT_EQ(counts.partedTags, row.counts.partedTags);
 
   cli::CueTextMaker maker;
   for (int round = 0; round < 2; ++round) {
@@ -99,6 +101,9 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"a font left without attributes drops its own closing tag",
                    "<font color=\"#00FF00\">a<font color=\"#\">b</font>c</font>",
                    "<font color=\"#00FF00\">abc</font>", counted(0, 0, 0, 0, 1, 1)},
+        CueTextRow{"a value with a blank line, which would end the cue",
+                   "<font face=\"A\n \nB\" color=\"#\">x", "<font face=\"A   B\">x</font>",
+                   counted(1, 0, 0, 0, 1, 0)},
         CueTextRow{"an empty face", "<font face=\"\" size=\"+1\">x", "<font size=\"+1\">x</font>",
                    counted(1, 0, 0, 0, 1, 0)},
         // Tags stay next to their text.
@@ -130,6 +135,20 @@ INSTANTIATE_TEST_SUITE_P(
                    counted(1, 0, 0, 0, 0, 0)},
         CueTextRow{"a tag cut after its value", "x<font face=\"\"", "x<font face=\"\"", {}},
         CueTextRow{"a tag cut in its name", "x<font colo", "x<font colo", {}},
+        // Dropped tags must not make a tag of the text beside them: its "<"
+        // is parted from the rest by an invisible U+2060.
+        CueTextRow{"a closing tag made by a stray one", "a<</u>/b>", "a<\u2060/b>",
+                   counted(0, 1, 0, 0, 0, 0, 1)},
+        CueTextRow{"an opening font made by a stray closing", "<fo</u>nt color=\"#FF0000\">x",
+                   "<\u2060font color=\"#FF0000\">x", counted(0, 1, 0, 0, 0, 0, 1)},
+        CueTextRow{"a tag made by dropping a pair around nothing", "<<i></i>b>x</b>", "<\u2060b>x",
+                   counted(0, 1, 0, 0, 0, 0, 1)},
+        CueTextRow{"a tag made across blanks", "<font<b></b> color=\"#0000FF\">x",
+                   "<\u2060font color=\"#0000FF\">x", counted(0, 0, 0, 0, 0, 0, 1)},
+        CueTextRow{"a font with an attribute twice, which readers take for a tag",
+                   "<font size=\"+1\" size=\"-1\">x", "<\u2060font size=\"+1\" size=\"-1\">x",
+                   counted(0, 0, 0, 0, 0, 0, 1)},
+        CueTextRow{"text joined into what is no tag", "<</u>p>", "<p>", counted(0, 1, 0, 0, 0, 0)},
         CueTextRow{"a tag cut before its closing quote",
                    "<font color=\"#FF0000",
                    "<font color=\"#FF0000",

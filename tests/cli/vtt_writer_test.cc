@@ -34,6 +34,7 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
       {"tags left open are closed", "<font color=\"#FF0000\"><i>x", "<c.cFF0000><i>x</i></c>"},
       {"crossed tags are closed and reopened", "<b><i>x</b>y</i>", "<b><i>x</i></b><i>y</i>"},
       {"text is escaped", "a<b & c>d -->", "a&lt;b &amp; c&gt;d --&gt;"},
+      {"text left beside a dropped tag stays text", "a<</u>/b>", "a&lt;/b&gt;"},
       {"a tag-like text that is no tag", "<bold>", "&lt;bold&gt;"},
       {"blank lines go", "one\n\n  \ntwo", "one\ntwo"},
       {"nothing but tags is no text", "<b></b><font color=\"#FF0000\">", ""},
