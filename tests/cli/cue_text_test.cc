@@ -101,9 +101,19 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"a font left without attributes drops its own closing tag",
                    "<font color=\"#00FF00\">a<font color=\"#\">b</font>c</font>",
                    "<font color=\"#00FF00\">abc</font>", counted(0, 0, 0, 0, 1, 1)},
+        // Values of up to seven bytes are tested as one word, longer ones
+        // by a search.
         CueTextRow{"a value with a blank line, which would end the cue",
                    "<font face=\"A\n \nB\" color=\"#\">x", "<font face=\"A   B\">x</font>",
                    counted(1, 0, 0, 0, 1, 0)},
+        CueTextRow{"line breaks in a long value",
+                   "<font face=\"Open\n\nSans Semibold\" color=\"#0000FF\">x",
+                   "<font face=\"Open  Sans Semibold\" color=\"#0000FF\">x</font>",
+                   counted(1, 0, 0, 0, 0, 0)},
+        CueTextRow{"line breaks in a short value after a long one",
+                   "<font face=\"Open Sans Semibold\" color=\"#0\n\n00F\">x",
+                   "<font face=\"Open Sans Semibold\" color=\"#0  00F\">x</font>",
+                   counted(1, 0, 0, 0, 0, 0)},
         CueTextRow{"an empty face", "<font face=\"\" size=\"+1\">x", "<font size=\"+1\">x</font>",
                    counted(1, 0, 0, 0, 1, 0)},
         // Tags stay next to their text.
