@@ -1,7 +1,7 @@
 // subrite-host's writers on any cues: whatever markup and times arrive, the
 // SubRip and WebVTT files must pass the strict readers of the tests, JSON
-// lines must be valid UTF-8, and the cue text's short cuts must give what
-// its general walk gives.
+// lines must be valid UTF-8, and the short cuts of the cue text and of the
+// time reading must give what their general ways give.
 //
 // The input is a shift selector byte, then cues separated by 0xFF (a byte
 // no UTF-8 holds), each "START,END,MARKUP"; a missing part is empty.
@@ -97,6 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   for (const CueParts& cue : cues) {
+    // The reading of the usual time form by position is a short cut too.
+    for (const std::string_view time : {cue.start, cue.end}) {
+      expect(cli::parseScriptTime(time) == cli::parseScriptTimeByParts(time),
+             "the two readings of a time differ", time);
+    }
     for (const bool vtt : {false, true}) {
       cli::VttClasses classes;
       cli::CueTextMaker quick(vtt ? &classes : nullptr);
