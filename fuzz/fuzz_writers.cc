@@ -1,7 +1,7 @@
-// subrite-host's writers on any cues: whatever markup and times arrive, the
-// SubRip and WebVTT files must pass the strict readers of the tests, JSON
-// lines must be valid UTF-8, and the short cuts of the cue text and of the
-// time reading must give what their general ways give.
+// subrite-host's writers on any cues: whatever markup and times arrive,
+// SubRip, WebVTT and JSON lines must pass the strict readers of the tests,
+// and the short cuts of the cue text and of the time reading must give what
+// their general ways give.
 //
 // The input is a shift selector byte, then cues separated by 0xFF (a byte
 // no UTF-8 holds), each "START,END,MARKUP"; a missing part is empty.
@@ -18,6 +18,7 @@
 #include "cli/writers.h"
 #include "fuzz/checks.h"
 #include "script/text_buffer.h"
+#include "tests/cli/json_check.h"
 #include "tests/cli/srt_check.h"
 #include "tests/cli/vtt_check.h"
 
@@ -127,8 +128,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Written jsonl = write(cli::OutputForm::Jsonl, cues, shift);
   write(cli::OutputForm::Markup, cues, shift);
 
-  expect(cli_test::isValidUtf8(jsonl.text), "JSON lines that are not UTF-8", jsonl.text);
+  // JSON lines take any bytes: each line is JSON, and gives back the markup
+  // when it was UTF-8.
   expect(jsonl.counts.written == cues.size(), "JSON lines lost a cue");
+  std::string_view lines = jsonl.text;
+  for (std::size_t i = 0; i < cues.size(); ++i) {
+    const std::size_t end = lines.find('\n');
+    expect(end != std::string_view::npos, "a JSON line is missing", jsonl.text);
+    const cli_test::JsonObject object = cli_test::readJsonObject(lines.substr(0, end));
+    expect(object.valid, "a JSON line the strict reader refuses",
+           object.error + "\n" + std::string(lines.substr(0, end)));
+    expect(object.numbers.at("index") == std::to_string(i + 1), "a JSON line's index is wrong");
+    expect(!cli_test::isValidUtf8(cues[i].markup) || object.strings.at("markup") == cues[i].markup,
+           "a JSON line does not give back its markup", cues[i].markup);
+    lines.remove_prefix(end + 1);
+  }
+  expect(lines.empty(), "more JSON lines than cues", jsonl.text);
   if (asHanded) {
     const cli_test::SrtVerdict srtVerdict = cli_test::checkSrt(srt.text);
     expect(srtVerdict.valid, "SubRip the strict reader refuses",

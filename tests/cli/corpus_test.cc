@@ -1,10 +1,10 @@
 // Every real-world script of the shared corpus through subrite-host: no crash,
 // clean accounting, valid UTF-8 SubRip with balanced tags and one cue for
 // each dialogue line that has a Text field (less those left without text),
-// and JSON lines that are valid UTF-8. The cues are counted here from the
-// script, by this test's own reading of the format, after converting the
-// scripts that are not UTF-8 with iconv from the encoding they are known to
-// be in.
+// and JSON lines that a strict JSON reader accepts. The cues are counted here
+// from the script, by this test's own reading of the format, after
+// converting the scripts that are not UTF-8 with iconv from the encoding
+// they are known to be in.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/cli/json_check.h"
 #include "tests/cli/run_host.h"
 #include "tests/cli/srt_check.h"
 #include "tests/cli/vtt_check.h"
@@ -181,21 +182,6 @@ std::map<std::string, std::string> statsOf(const std::string& err) {
   return stats;
 }
 
-bool validJsonLine(const std::string& line) {
-  if (line.size() < 2 || line.front() != '{' || line.back() != '}') return false;
-  for (std::size_t i = 0; i < line.size();) {
-    const unsigned char c = static_cast<unsigned char>(line[i]);
-    if (c < 0x20) return false;
-    std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-    if (length == 0 || i + length > line.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 class CliCorpusTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -244,7 +230,9 @@ TEST_F(CliCorpusTest, EveryScriptGivesOneValidJsonLineACue) {
     std::istringstream lines(run.out);
     std::size_t count = 0;
     for (std::string line; std::getline(lines, line); ++count) {
-      ASSERT_TRUE(validJsonLine(line)) << line;
+      const cli_test::JsonObject object = cli_test::readJsonObject(line);
+      ASSERT_TRUE(object.valid) << object.error << "\n" << line;
+      EXPECT_EQ(object.numbers.at("index"), std::to_string(count + 1));
     }
     EXPECT_EQ(count, expected.cues);
   }
