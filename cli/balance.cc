@@ -113,18 +113,35 @@ bool holdsLineBreak(std::string_view text, std::size_t value, std::size_t end) {
   if (at < text.size() && text[at] == '>' && tag->attributes > 0) tag->length = at + 1;
 }
 
-// Whether `text` begins with what readers take for a tag: one of the
-// module's forms, or a <font> with an attribute twice.
-bool isTag(std::string_view text) {
-  if (text.size() < 3) return false;
+// The tag that begins `text`, told apart by position: <b>, <i>, <u>, <s>,
+// their closing tags, </font> and <font ...>, whose attributes go to *font
+// (one with an attribute twice included: readers take it for a tag).
+struct TagForm {
+  std::size_t length = 0;  // 0: no tag
+  int kind = 0;            // simpleKind's number, or kFontKind
+  bool closing = false;
+};
+constexpr int kFontKind = 4;
+
+[[gnu::always_inline]] inline TagForm readForm(std::string_view text, FontTag* font) {
+  if (text.size() < 3) return {};
   if (text[1] == '/') {
-    return (text.size() >= 4 && text[3] == '>' && simpleKind(text[2]) >= 0) ||
-           holds(text, 0, "</font>");
+    if (text.size() >= 4 && text[3] == '>' && simpleKind(text[2]) >= 0) {
+      return {4, simpleKind(text[2]), true};
+    }
+    if (holds(text, 0, "</font>")) return {7, kFontKind, true};
+    return {};
   }
-  if (text[2] == '>' && simpleKind(text[1]) >= 0) return true;
+  if (text[2] == '>' && simpleKind(text[1]) >= 0) return {3, simpleKind(text[1]), false};
+  if (text[1] != 'f') return {};
+  readFont(text, font);
+  return {font->length, kFontKind, false};
+}
+
+// Whether `text` begins with what readers take for a tag.
+bool isTag(std::string_view text) {
   FontTag font;
-  readFont(text, &font);
-  return font.length != 0;
+  return readForm(text, &font).length != 0;
 }
 
 // Invisible, and no reader takes "<" and it for the start of a tag.
@@ -302,20 +319,15 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
 }
 
 std::size_t CueTextMaker::readTag(std::string_view text) {
-  // Told apart by position: <b>, <i>, <u>, <s>, their closing tags, </font>
-  // and <font ...>.
-  if (text.size() < 3) return 0;
-  if (text[1] == '/') {
-    if (text.size() >= 4 && text[3] == '>' && simpleKind(text[2]) >= 0) {
-      closeKind(static_cast<Kind>(simpleKind(text[2])));
-      return 4;
-    }
-    if (!holds(text, 0, "</font>")) return 0;
-    closeKind(Kind::Font);
-    return 7;
+  static_assert(static_cast<int>(Kind::Font) == kFontKind, "a form's kind is a Kind");
+  const TagForm form = readForm(text, &font_);
+  if (form.length == 0) return 0;
+  if (form.closing) {
+    closeKind(static_cast<Kind>(form.kind));
+    return form.length;
   }
-  if (text[2] == '>' && simpleKind(text[1]) >= 0) {
-    const int kind = simpleKind(text[1]);
+  if (form.kind != kFontKind) {
+    const int kind = form.kind;
     if (kindOpen_[kind]) {
       ++counts_->repeatedOpenings;
     } else {
@@ -329,10 +341,8 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
     }
     return 3;
   }
-  if (text[1] != 'f') return 0;
-  readFont(text, &font_);
   const FontTag& font = font_;
-  if (font.length == 0 || font.repeated) return 0;
+  if (font.repeated) return 0;  // not the module's form: text
   std::string_view opening = text.substr(0, font.length);
   counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
   if (classes_ != nullptr && font.emptyAttributes < font.attributes) {
