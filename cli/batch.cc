@@ -96,9 +96,14 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
   std::set<std::pair<dev_t, ino_t>> seen;
   for (const std::string& script : scripts) {
     struct stat info {};
-    if (::stat(script.c_str(), &info) != 0) {
-      messages.say("cannot open " + script + ": " + std::strerror(errno));
+    // What was given and yields nothing is named as a script that fails is.
+    const auto fail = [&](const std::string& why) {
+      messages.say(why);
+      messages.say("not converted: " + script);
       ++*failed;
+    };
+    if (::stat(script.c_str(), &info) != 0) {
+      fail("cannot open " + script + ": " + std::strerror(errno));
       continue;
     }
     std::vector<std::string> found;
@@ -106,8 +111,11 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
     if (!S_ISDIR(info.st_mode)) {
       found.push_back(script);
     } else if (!listFolder(script, &found, &error)) {
-      messages.say(error);
-      ++*failed;
+      fail(error);
+      continue;
+    } else if (found.empty()) {
+      // Folders are not searched below: one per episode gives nothing.
+      fail("no .ass or .ssa file in " + script);
       continue;
     }
     for (const std::string& file : found) {

@@ -1,7 +1,10 @@
 #include "cli/conversion.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,10 +114,9 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
   return status;
 }
 
-}  // namespace
-
-int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
-            const std::string& pluginPath, Messages& messages, ConversionStats* stats) {
+int convertScript(const ConversionRequest& request, const Options& options,
+                  hostkit::GetPlugin entry, const std::string& pluginPath, Messages& messages,
+                  ConversionStats* stats) {
   ScriptInput script;
   std::string error;
   if (!script.open(request.script, std::string_view(kSampleScript, kSampleScriptSize), &error)) {
@@ -124,6 +126,13 @@ int convert(const ConversionRequest& request, const Options& options, hostkit::G
   const bool toFile = !options.info && !request.output.empty() && request.output != "-";
   if (toFile && script.fd() >= 0 && isSameFile(script.fd(), request.output)) {
     messages.say("refusing to write " + request.output + ": it is the script being read (" +
+                 script.name() + "); choose another output");
+    return kExitUsage;
+  }
+  // As `>> movie.ass` would have it: the cues appended to the script.
+  if (!toFile && !options.info && script.fd() >= 0 &&
+      isSameRegularFile(script.fd(), STDOUT_FILENO)) {
+    messages.say("refusing to write standard output: it is the script being read (" +
                  script.name() + "); choose another output");
     return kExitUsage;
   }
@@ -173,6 +182,22 @@ int convert(const ConversionRequest& request, const Options& options, hostkit::G
     stats->buffers = session.counts();
   }
   return status;
+}
+
+}  // namespace
+
+int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
+            const std::string& pluginPath, Messages& messages, ConversionStats* stats) {
+  try {
+    return convertScript(request, options, entry, pluginPath, messages, stats);
+  } catch (const std::bad_alloc&) {
+    // Unwound: the temporary output is gone, and the memory with it.
+    const std::string name = !request.script          ? "the sample script"
+                             : *request.script == "-" ? "standard input"
+                                                      : *request.script;
+    messages.say("cannot convert " + name + ": out of memory");
+    return kExitUsage;
+  }
 }
 
 }  // namespace cli

@@ -20,13 +20,27 @@ constexpr std::size_t kZeroWindow = 4096;
 
 }  // namespace
 
-bool isUtf8Name(std::string_view name) {
-  std::string letters;
+namespace {
+
+// A name as iconv compares it: "utf_16le" and "UTF-16LE" are one.
+std::string letters(std::string_view name) {
+  std::string kept;
   for (const char c : name) {
     if (c == '-' || c == '_') continue;
-    letters += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    kept += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   }
-  return letters == "UTF8";
+  return kept;
+}
+
+}  // namespace
+
+bool isUtf8Name(std::string_view name) { return letters(name) == "UTF8"; }
+
+bool readsMark(std::string_view name, const Encoding& mark) {
+  const std::string given = letters(name);
+  const std::string marked = letters(mark.name);
+  // "UTF-16" and "UTF-32" read either byte order's mark.
+  return given == marked || (marked.size() == 7 && given == marked.substr(0, 5));
 }
 
 bool canConvertFrom(const std::string& name) {

@@ -19,6 +19,10 @@ struct Encoding {
 // "UTF-8" however it is spelt ("utf8", "Utf_8", ...).
 bool isUtf8Name(std::string_view name);
 
+// Whether the encoding `name` is the one a byte-order mark stands for
+// ("utf-16" for a UTF-16LE mark, "utf8" for UTF-8's).
+bool readsMark(std::string_view name, const Encoding& mark);
+
 // True when iconv converts from `name` to UTF-8.
 bool canConvertFrom(const std::string& name);
 

@@ -36,21 +36,35 @@ void removeTemporaryAndDie(int signal) {
   ::raise(signal);
 }
 
+// The signals that end a process by default, a crash's aside: an abort
+// (an uncaught exception) included.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGABRT, SIGPIPE,  SIGALRM,
+                                  SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM};
+
+bool isDefault(int signal) {
+  struct sigaction current {};
+  return ::sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+         current.sa_handler == SIG_DFL;
+}
+
 // Under gSlotsMutex.
 void armSignals() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction current {};
-    // A signal the caller ignores (nohup) stays ignored.
-    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
+  // A signal the caller ignores (nohup) stays ignored, and one that has a
+  // handler keeps it.
+  for (const int signal : kEndingSignals) {
+    if (!isDefault(signal)) continue;
     struct sigaction action {};
     action.sa_handler = removeTemporaryAndDie;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
   }
+  // Past a file size limit a write then fails with EFBIG, as on a full
+  // disk, instead of the process dying of it.
+  if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string cannotWrite(const std::string& name, int error) {
@@ -64,6 +78,13 @@ bool isSameFile(int fd, const std::string& path) {
   struct stat named {};
   return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+bool isSameRegularFile(int fd, int other) {
+  struct stat one {};
+  struct stat two {};
+  return ::fstat(fd, &one) == 0 && ::fstat(other, &two) == 0 && S_ISREG(one.st_mode) &&
+         one.st_dev == two.st_dev && one.st_ino == two.st_ino;
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -114,7 +135,12 @@ bool OutputFile::open(const std::string& path, std::string* error) {
 
   const std::size_t slash = destination_.rfind('/');
   const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  temporary_ = destination_.substr(0, base) + "." + destination_.substr(base) + ".XXXXXX";
+  const std::string folder = destination_.substr(0, base);
+  // "." + name + ".XXXXXX" is 8 bytes longer than the name, which may
+  // already be as long as the folder allows: its end is then left out.
+  const long longest = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  const std::size_t nameRoom = (longest > 8 ? static_cast<std::size_t>(longest) : 255) - 8;
+  temporary_ = folder + "." + destination_.substr(base, nameRoom) + ".XXXXXX";
   if (temporary_.size() >= PATH_MAX) {
     *error = cannotWrite(name_, ENAMETOOLONG);
     temporary_.clear();
@@ -141,7 +167,9 @@ bool OutputFile::open(const std::string& path, std::string* error) {
   // The name is complete in the slot before the file exists.
   const int fd = ::mkostemp(slot.path, O_CLOEXEC);
   if (fd < 0) {
-    *error = cannotWrite(name_, errno);
+    // The file may be writable where its folder is not.
+    *error = cannotWrite(name_, errno) + " (it is written as a temporary file in " +
+             (folder.empty() ? std::string(".") : folder) + " first)";
     temporary_.clear();
     releaseSlot();
     return false;

@@ -17,6 +17,9 @@ inline constexpr int kMaxOutputsAtOnce = 64;
 // True when `path` names the file open as `fd` (the same device and inode,
 // whatever the path: hard and symbolic links included).
 bool isSameFile(int fd, const std::string& path);
+// True when `fd` and `other` are open on the same regular file (a terminal
+// is both standard input and output, and that is no harm).
+bool isSameRegularFile(int fd, int other);
 
 class OutputFile {
  public:

@@ -88,6 +88,15 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     bool asIs = false;
     if (encoding != "auto") {
       encoding_ = Encoding{encoding, "given", 0};
+      // No text in any encoding begins with a byte-order mark: one given
+      // for a whole folder does not read a script that has one otherwise.
+      const std::optional<Encoding> mark = encodingFromMark(ahead);
+      if (mark && !readsMark(encoding, *mark)) {
+        encoding_ = *mark;
+        setAside_ = encoding;
+      } else if (!isUtf8Name(encoding) && !isAscii(ahead) && Utf8Check().feed(ahead)) {
+        seemsUtf8_ = true;
+      }
     } else if (!decide(ahead, whole, &asIs, error)) {
       return false;
     }
@@ -203,6 +212,14 @@ std::uint64_t ScriptInput::firstReplacedLine() const {
 }
 
 std::string ScriptInput::notice() const {
+  if (!setAside_.empty()) {
+    return name_ + ": read as " + encoding_.name + ", as its byte-order mark says, not as " +
+           setAside_;
+  }
+  if (seemsUtf8_) {
+    return "warning: " + name_ + ": read as " + encoding_.name +
+           " as asked, though it reads as UTF-8 (--encoding auto would read it so)";
+  }
   if (!worthTelling_) return std::string();
   return name_ + ": read as " + encoding_.name + " (" + encoding_.how +
          "); give --encoding NAME to read it otherwise";

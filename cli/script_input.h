@@ -34,7 +34,8 @@ class ScriptInput {
   const std::string& name() const { return name_; }
 
   // Decides the character set, from `encoding` when it is not "auto" (then
-  // one that canConvertFrom accepts), and reads the header. A regular file
+  // one that canConvertFrom accepts) unless a byte-order mark says another,
+  // and reads the header. A regular file
   // is looked at whole, anything else by its first kReadAhead bytes. False
   // with *error on a read error or for what is not a script.
   bool start(const std::string& encoding, std::string* error);
@@ -66,6 +67,8 @@ class ScriptInput {
   std::string_view bundled_;
   Encoding encoding_;
   bool worthTelling_ = false;  // not read as the UTF-8 it was seen or said to be
+  std::string setAside_;       // the encoding given, when a byte-order mark overrode it
+  bool seemsUtf8_ = false;     // given another, its first MiB is valid UTF-8 beyond ASCII
   std::unique_ptr<ReadAhead> ahead_;
   std::unique_ptr<DecodingSource> decoding_;
   std::optional<hostkit::LineReader> reader_;

@@ -117,6 +117,14 @@ bool LineReader::next(std::string_view* line) {
     }
     const std::size_t stop = std::min(nextByte('\n', &nextLF_), nextByte('\r', &nextCR_));
     const std::string_view piece(window_.data() + begin_, stop - begin_);
+    if (spill_.size() + piece.size() > lineLimit_) {
+      error_ = "line " + std::to_string(lines_ + 1) + " is longer than " +
+               std::to_string(lineLimit_ >> 20) + " MiB";
+      overlong_ = exhausted_ = true;
+      begin_ = end_;
+      spill_.clear();
+      return false;
+    }
     if (stop == end_) {
       spill_.append(piece);
       begin_ = end_;
@@ -165,6 +173,10 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
       ssa::readEventsFormat(trimmed, header->columns);
       return true;
     }
+  }
+  if (reader.overlong()) {
+    *error = reader.error() + ": not an SSA/ASS script";
+    return false;
   }
   if (!reader.error().empty()) {
     *error = "cannot read: " + reader.error();

@@ -35,9 +35,14 @@ class FdSource final : public ByteSource {
   int fd_;
 };
 
+// Longest line a LineReader holds: a file of zero bytes, or /dev/zero, has
+// no line end, and its one line must not take all the memory there is.
+inline constexpr std::size_t kMaxLineBytes = 64u << 20;
+
 // Lines without their terminators. CRLF, LF and a lone CR each end a line; a
 // UTF-8 byte-order mark at the very start is dropped; a last line without a
-// terminator still counts.
+// terminator still counts. A line longer than its limit (kMaxLineBytes, in
+// whole MiB) ends the input with an error.
 class LineReader {
  public:
   // Reads the descriptor, which stays open.
@@ -53,6 +58,10 @@ class LineReader {
   bool next(std::string_view* line);
   std::uint64_t linesRead() const { return lines_; }
   const std::string& error() const { return error_; }
+  // Whether the input ended at a line longer than the limit.
+  bool overlong() const { return overlong_; }
+  // A lower limit, which tests use to reach it cheaply.
+  void limitLines(std::size_t bytes) { lineLimit_ = bytes; }
 
  private:
   // Appends more input after end_; false at the end or on an error.
@@ -75,6 +84,8 @@ class LineReader {
   bool started_ = false;  // the byte-order mark has been looked for
   bool afterCR_ = false;  // an LF right here belongs to the CR before it
   bool exhausted_ = false;
+  bool overlong_ = false;
+  std::size_t lineLimit_ = kMaxLineBytes;
   std::string spill_;  // a line that runs past the end of the window
   std::uint64_t lines_ = 0;
   std::string error_;

@@ -50,15 +50,23 @@ TEST(CliBatchTest, AFileThatFailsIsNamedAndTheOthersGoOn) {
   const ScratchDir dir;
   const fs::path good = dir.write("good.ass", script("fine"));
   const fs::path text = dir.write("list.ass", "eggs, milk\n");
+  // One folder for each episode: the scripts are a level further down.
+  fs::create_directories(dir.path() / "season" / "ep1");
+  dir.write("season/ep1/ep1.ass", script("deeper"));
   const fs::path out = dir.path() / "out";
+  const std::string missing = (dir.path() / "missing.ass").string();
+  const std::string season = (dir.path() / "season").string();
   const Outcome run = runHost({"--to", "vtt", "-j", "3", "-d", out.string(), good.string(),
-                               text.string(), (dir.path() / "missing.ass").string()});
+                               text.string(), missing, season});
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_EQ(namesIn(out), (std::vector<std::string>{"good.vtt"}));
   EXPECT_EQ(readFile(out / "good.vtt"), "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nfine\n\n");
-  EXPECT_NE(run.err.find("not converted: " + text.string()), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("cannot open " + (dir.path() / "missing.ass").string()), std::string::npos)
-      << run.err;
+  // What went wrong, then the name, for every path given that gave nothing.
+  for (const std::string& failed : {text.string(), missing, season}) {
+    EXPECT_NE(run.err.find("not converted: " + failed + "\n"), std::string::npos) << run.err;
+  }
+  EXPECT_NE(run.err.find("cannot open " + missing), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("no .ass or .ssa file in " + season), std::string::npos) << run.err;
   // Standard error is not a terminal here: no progress line.
   EXPECT_EQ(run.err.find('\r'), std::string::npos);
 }

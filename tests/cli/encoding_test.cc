@@ -85,6 +85,15 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
     EXPECT_TRUE(cli::canConvertFrom(name)) << name;
   }
   EXPECT_FALSE(cli::canConvertFrom("no-such-encoding"));
+  const auto mark = [](const char* name) { return cli::Encoding{name, "byte-order mark", 2}; };
+  EXPECT_TRUE(cli::readsMark("utf-16", mark("UTF-16LE")));
+  EXPECT_TRUE(cli::readsMark("UTF_16be", mark("UTF-16BE")));
+  EXPECT_TRUE(cli::readsMark("utf8", mark("UTF-8")));
+  EXPECT_TRUE(cli::readsMark("utf-32", mark("UTF-32LE")));
+  EXPECT_FALSE(cli::readsMark("UTF-16BE", mark("UTF-16LE")));
+  EXPECT_FALSE(cli::readsMark("utf-16", mark("UTF-32LE")));
+  EXPECT_FALSE(cli::readsMark("latin1", mark("UTF-8")));
+  EXPECT_FALSE(cli::readsMark("utf-8", mark("UTF-16LE")));
   EXPECT_EQ(cli::inUse("SHIFT_JIS"), "CP932");
   EXPECT_EQ(cli::inUse("WINDOWS-1252"), "WINDOWS-1252");
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -88,6 +90,24 @@ INSTANTIATE_TEST_SUITE_P(
                               [](const fs::path&, const fs::path& s) { return s.string(); }, true}),
     rowName);
 
+// `>> movie.ass`: the same refusal when standard output is the script.
+TEST(CliSameFileRefusalTest, StandardOutputAppendedToTheScript) {
+  const ScratchDir dir;
+  const fs::path script = dir.write("movie.ass", kScript);
+  for (const bool fromStdin : {false, true}) {
+    cli_test::RunSetup setup;
+    setup.appendOutputTo = script;
+    if (fromStdin) setup.input = script;
+    const Outcome run =
+        cli_test::runHostWith({"--to", "srt", fromStdin ? "-" : script.string()}, setup);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("refusing to write standard output: it is the script being read"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFile(script), kScript);
+  }
+}
+
 // --- A run that fails --------------------------------------------------------------------
 
 TEST(CliOutputDeviceTest, AFullDeviceFailsWithAMessage) {
@@ -97,6 +117,9 @@ TEST(CliOutputDeviceTest, AFullDeviceFailsWithAMessage) {
   EXPECT_NE(run.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
       << run.err;
 }
+
+// More than a line may hold: a file of zero bytes has no line end.
+constexpr std::uintmax_t kZeroBytes = (std::uintmax_t{64} << 20) + 1;
 
 struct FailedRow {
   const char* what;
@@ -122,6 +145,11 @@ TEST_P(CliFailedRunTest, LeavesAnExistingOutputAsItWas) {
       args.push_back(dir.write("in/notes.txt", "Shopping list\n").string());
     } else if (arg == "@DIR") {
       args.push_back((dir.path() / "in").string());
+    } else if (arg == "@ZEROS" || arg == "@SCRIPT+ZEROS") {
+      // Sparse: the zero bytes take no room on the disk.
+      const fs::path zeros = dir.write("in/zeros.ass", arg == "@ZEROS" ? "" : kScript);
+      fs::resize_file(zeros, fs::file_size(zeros) + kZeroBytes);
+      args.push_back(zeros.string());
     } else {
       args.push_back(arg);
     }
@@ -145,6 +173,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 "out.srt not written; a file there is left as it was"},
                       FailedRow{"an unreadable script", {"@DIR"}, 2, "cannot read: Is a directory"},
                       FailedRow{"not a script", {"@TEXT"}, 2, "not an SSA/ASS script"},
+                      FailedRow{"a file of zero bytes",
+                                {"@ZEROS"},
+                                2,
+                                "line 1 is longer than 64 MiB: not an SSA/ASS script"},
+                      FailedRow{"zero bytes after the events",
+                                {"@SCRIPT+ZEROS"},
+                                2,
+                                "line 4 is longer than 64 MiB"},
                       FailedRow{"a plug-in that cannot be loaded",
                                 {"--plugin", "/nonexistent.so", "@SCRIPT"},
                                 2,
@@ -179,7 +215,9 @@ TEST(CliOutputFileTest, ADashIsStandardOutput) {
 
 // The program reads a script from a pipe that stays open, so that it is
 // still writing when the signal comes.
-TEST(CliInterruptTest, ASignalLeavesTheOutputAsItWasAndNoTemporaryFile) {
+class CliInterruptTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(CliInterruptTest, ASignalLeavesTheOutputAsItWasAndNoTemporaryFile) {
   const ScratchDir dir;
   const fs::path output = dir.write("out.srt", "the user's own file\n");
   int pipeEnds[2];
@@ -198,6 +236,8 @@ TEST(CliInterruptTest, ASignalLeavesTheOutputAsItWasAndNoTemporaryFile) {
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, STDOUT_FILENO);
     ::dup2(null, STDERR_FILENO);
+    const struct rlimit noCore {};  // SIGQUIT would leave one
+    ::setrlimit(RLIMIT_CORE, &noCore);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -219,14 +259,38 @@ TEST(CliInterruptTest, ASignalLeavesTheOutputAsItWasAndNoTemporaryFile) {
     if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_TRUE(writing) << "no temporary file beside the output";
-  ::kill(child, SIGTERM);
+  ::kill(child, GetParam());
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   ::close(pipeEnds[1]);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == GetParam()) << "status " << status;
   EXPECT_EQ(readFile(output), "the user's own file\n");
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.srt"});
+}
+
+// Ctrl-C and Ctrl-\ at a terminal.
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, ::testing::Values(SIGTERM, SIGQUIT),
+                         [](const auto& info) {
+                           return std::string(info.param == SIGTERM ? "Term" : "Quit");
+                         });
+
+// Past a file size limit (ulimit -f) the run fails as on a full disk, not
+// killed in the middle of a write.
+TEST(CliOutputDeviceTest, AFileSizeLimitFailsLikeAFullDisk) {
+  const ScratchDir dir;
+  const fs::path output = dir.write("out.srt", "the user's own file\n");
+  std::string text = kScript;
+  while (text.size() < 100000) text += "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,More\n";
+  const fs::path script = dir.write("movie.ass", text);
+  cli_test::RunSetup setup;
+  setup.fileSizeLimit = 16384;
+  const Outcome run =
+      cli_test::runHostWith({"--to", "srt", script.string(), "-o", output.string()}, setup);
+  EXPECT_EQ(run.status, 2) << "signal " << run.signal << ": " << run.err;
+  EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+  EXPECT_EQ(readFile(output), "the user's own file\n");
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"movie.ass", "out.srt"}));
 }
 
 }  // namespace

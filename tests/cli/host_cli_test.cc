@@ -539,8 +539,34 @@ INSTANTIATE_TEST_SUITE_P(
                                  fromUtf8(kFrench, "UTF-16"),
                                  {"--encoding", "UTF-16"},
                                  false,
-                                 ""}),
+                                 ""},
+                      // One --encoding for a whole folder of scripts.
+                      EncodedRow{"UTF-8 with a mark, given another",
+                                 "\xEF\xBB\xBF" + kFrench,
+                                 {"--encoding", "latin1"},
+                                 false,
+                                 "read as UTF-8, as its byte-order mark says, not as latin1"},
+                      EncodedRow{"UTF-16LE with a mark, given UTF-8",
+                                 "\xFF\xFE" + fromUtf8(kFrench, "UTF-16LE"),
+                                 {"--encoding", "utf-8"},
+                                 true,
+                                 "read as UTF-16LE, as its byte-order mark says, not as utf-8"}),
     rowName);
+
+// Read as asked, since the name may be right; but the user hears of it.
+TEST(CliEncodingTest, SaysWhenAScriptGivenAnotherEncodingReadsAsUtf8) {
+  const ScratchDir dir;
+  const fs::path script = dir.write("script.ass", kFrench);
+  const Outcome run = runHost({"--to", "srt", "--encoding", "cp1252", script.string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_NE(run.out.find("Caf\xC3\x83\xC2\xA9"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("read as cp1252 as asked, though it reads as UTF-8"), std::string::npos)
+      << run.err;
+  const Outcome ascii = runHost({"--to", "srt", "--encoding", "cp1252",
+                                 dir.write("ascii.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,x\n")
+                                     .string()});
+  EXPECT_EQ(ascii.err, "");
+}
 
 struct MalformedRow {
   const char* what;

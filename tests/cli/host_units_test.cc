@@ -97,6 +97,39 @@ TEST(CliLineReaderWindowTest, ReadsLinesLongerThanTheWindow) {
   EXPECT_EQ(linesOf(longLine + "\nz"), (std::vector<std::string>{longLine, "z"}));
 }
 
+// A line at the limit is read whole; one byte more ends the input, whether
+// it ends in one window, across several, or never.
+TEST(CliLineReaderWindowTest, StopsAtALineLongerThanItsLimit) {
+  constexpr std::size_t kLimit = std::size_t{1} << 20;
+  const std::string atLimit(kLimit, 'x');
+  for (const std::string& past : {std::string(kLimit + 1, 'y'), std::string(kLimit + 1, '\0')}) {
+    for (const std::string& after : {std::string("\nz\n"), std::string()}) {
+      const std::string bytes = "a\n" + atLimit + "\n" + past + after;
+      LineReader reader{std::string_view(bytes)};
+      reader.limitLines(kLimit);
+      std::string_view line;
+      ASSERT_TRUE(reader.next(&line));
+      EXPECT_EQ(line, "a");
+      ASSERT_TRUE(reader.next(&line));
+      EXPECT_EQ(line.size(), kLimit);
+      EXPECT_FALSE(reader.next(&line));
+      EXPECT_TRUE(reader.overlong());
+      EXPECT_EQ(reader.error(), "line 3 is longer than 1 MiB");
+      EXPECT_FALSE(reader.next(&line)) << "the input has ended";
+    }
+  }
+}
+
+TEST(CliLineReaderWindowTest, AHeaderLineLongerThanTheLimitIsNoScript) {
+  const std::string bytes = "[Script Info]\n" + std::string((1u << 20) + 1, '\0');
+  LineReader reader{std::string_view(bytes)};
+  reader.limitLines(1u << 20);
+  hostkit::ScriptHeader header;
+  std::string error;
+  EXPECT_FALSE(hostkit::readHeader(reader, &header, &error));
+  EXPECT_EQ(error, "line 2 is longer than 1 MiB: not an SSA/ASS script");
+}
+
 // --- Header -----------------------------------------------------------------
 
 struct HeaderRow {

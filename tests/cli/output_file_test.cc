@@ -113,6 +113,24 @@ TEST(CliOutputFileTest, ANewFileAppearsOnlyAtCommitWithAPlainFilesMode) {
   EXPECT_EQ(modeOf(target), 0666 & ~mask);
 }
 
+// Titles in CJK or Cyrillic reach the longest name a folder allows soon,
+// and the temporary name must not be longer than the file's.
+TEST(CliOutputFileTest, ANameAsLongAsTheFolderAllowsIsWritten) {
+  const ScratchDir dir;
+  std::string name;
+  for (int i = 0; i < 83; ++i) name += "\xE5\xAD\x97";  // U+5B57
+  name += "-1.srt";
+  ASSERT_EQ(name.size(), 255u);
+  const fs::path target = dir.path() / name;
+  cli::OutputFile output;
+  std::string error;
+  ASSERT_TRUE(output.open(target.string(), &error)) << error;
+  write(output, "cues\n");
+  ASSERT_TRUE(output.commit(0, &error)) << error;
+  EXPECT_EQ(readFile(target), "cues\n");
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{name});
+}
+
 TEST(CliOutputFileTest, AReplacedFileKeepsItsModeAndALinkKeepsPointingAtIt) {
   const ScratchDir dir;
   const fs::path target = dir.write("out.srt", "old\n");

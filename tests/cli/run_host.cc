@@ -25,6 +25,9 @@ std::vector<std::string> emulator() {
   return words;
 }
 
+Outcome runWith(const std::filesystem::path& program, const std::vector<std::string>& args,
+                const RunSetup& setup);
+
 }  // namespace
 
 std::vector<std::string> commandFor(const std::filesystem::path& program,
@@ -45,6 +48,19 @@ Outcome runHost(const std::vector<std::string>& args, const std::filesystem::pat
 
 Outcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                    const std::filesystem::path& input) {
+  RunSetup setup;
+  setup.input = input;
+  return runWith(program, args, setup);
+}
+
+Outcome runHostWith(const std::vector<std::string>& args, const RunSetup& setup) {
+  return runWith(SUBRITE_HOST_PROGRAM, args, setup);
+}
+
+namespace {
+
+Outcome runWith(const std::filesystem::path& program, const std::vector<std::string>& args,
+                const RunSetup& setup) {
   const ScratchDir capture;
   const std::filesystem::path outPath = capture.path() / "out";
   const std::filesystem::path errPath = capture.path() / "err";
@@ -57,13 +73,21 @@ Outcome runProgram(const std::filesystem::path& program, const std::vector<std::
   const pid_t child = ::fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    const int in = ::open(input.c_str(), O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = ::open(setup.input.c_str(), O_RDONLY);
+    const int out = setup.appendOutputTo.empty()
+                        ? ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                        : ::open(setup.appendOutputTo.c_str(), O_WRONLY | O_APPEND);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
+    if (setup.fileSizeLimit >= 0) {
+      const struct rlimit limit {
+        static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)
+      };
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -80,6 +104,8 @@ Outcome runProgram(const std::filesystem::path& program, const std::vector<std::
   run.peakKiB = usage.ru_maxrss;
   return run;
 }
+
+}  // namespace
 
 bool measuredDirectly() {
 #if defined(__SANITIZE_ADDRESS__)

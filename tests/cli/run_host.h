@@ -30,6 +30,16 @@ Outcome runProgram(const std::filesystem::path& program, const std::vector<std::
 Outcome runHost(const std::vector<std::string>& args,
                 const std::filesystem::path& input = "/dev/null");
 
+// Where a run's standard streams go, and the limits it runs under.
+struct RunSetup {
+  std::filesystem::path input = "/dev/null";
+  // Standard output is appended to this file when it is set (Outcome::out
+  // is then empty).
+  std::filesystem::path appendOutputTo;
+  long fileSizeLimit = -1;  // bytes; -1 for none
+};
+Outcome runHostWith(const std::vector<std::string>& args, const RunSetup& setup);
+
 // True when the program runs under an emulator or a sanitizer, whose memory
 // and speed say nothing about the program's own.
 bool measuredDirectly();
