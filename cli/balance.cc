@@ -178,7 +178,10 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   // the work.
   if (!generalOnly_ && holds(markup, 0, "<font")) {
     at = openKnown(markup);
-    if (!open_.empty() && classes_ == nullptr && styledLine(markup.substr(at))) return true;
+    if (!open_.empty() && classes_ == nullptr && styledLine(markup.substr(at))) {
+      partArrows(before);
+      return true;
+    }
   }
   // Text runs end at a tag or a line break, which one walk finds.
   ssa::ByteFinder stops(markup, kStops, ssa::currentScan());
@@ -213,6 +216,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   if (blanks_.size() != 0) putBlanks(true);
   flush();
   if (!angles_.empty()) partFalseTags();
+  if (classes_ == nullptr) partArrows(before);
   return true;
 }
 
@@ -235,6 +239,22 @@ void CueTextMaker::partFalseTags() {
     from = end;
   }
   out_->append(std::string_view(tail).substr(from));
+}
+
+void CueTextMaker::partArrows(std::size_t from) {
+  constexpr std::string_view kArrow = "-->";
+  const std::string_view cue = out_->view().substr(from);
+  const std::size_t first = cue.find(kArrow);
+  if (first == std::string_view::npos) return;
+  const std::string tail(cue.substr(first));  // rare enough to copy
+  out_->resize(from + first);
+  std::string_view rest = tail;
+  for (std::size_t at = 0; at != std::string_view::npos; at = rest.find(kArrow)) {
+    out_->append(rest.substr(0, at + 2));
+    out_->append(kWordJoiner);
+    rest.remove_prefix(at + 2);
+  }
+  out_->append(rest);
 }
 
 bool CueTextMaker::styledLine(std::string_view rest) {

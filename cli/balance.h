@@ -143,6 +143,9 @@ class CueTextMaker {
   void appendPending();
   // Parts the text "<"s of the cue (angles_) that now read as a tag.
   void partFalseTags();
+  // Parts each "-->" of the cue from `from` on: a line holding one reads as
+  // a cue's timing to SubRip readers that look for it anywhere.
+  void partArrows(std::size_t from);
   // Bytes of the cue text so far, what put keeps included.
   std::size_t written() const {
     return out_->size() +

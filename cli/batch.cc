@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -66,7 +67,7 @@ bool listFolder(const std::string& folder, std::vector<std::string>* files, std:
   return true;
 }
 
-// Makes the folder when it is missing (its parent must exist).
+// Makes the folder, and those above it, when it is missing.
 bool prepareFolder(const std::string& folder, std::string* error) {
   struct stat info {};
   if (::stat(folder.c_str(), &info) == 0) {
@@ -74,8 +75,10 @@ bool prepareFolder(const std::string& folder, std::string* error) {
     *error = "cannot write into " + folder + ": it is not a folder";
     return false;
   }
-  if (errno == ENOENT && ::mkdir(folder.c_str(), 0777) == 0) return true;
-  *error = "cannot make the folder " + folder + ": " + std::strerror(errno);
+  std::error_code made;
+  if (errno == ENOENT && std::filesystem::create_directories(folder, made)) return true;
+  *error = "cannot make the folder " + folder + ": " +
+           (made ? made.message() : std::string(std::strerror(errno)));
   return false;
 }
 

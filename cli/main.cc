@@ -2,9 +2,11 @@
 // host does, streams scripts through it line by line, and writes the cues.
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,16 @@ int run(const cli::Options& options) {
   return status;
 }
 
+// What was printed must have reached standard output: `--help > /dev/full`
+// fails. A failure that was reported already keeps its status.
+int checkedStandardOutput(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  if (status != 0) return status;
+  std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram,
+               std::strerror(errno != 0 ? errno : EIO));
+  return cli::kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,11 +176,11 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(cli::usage(kProgram).c_str(), stdout);
-    return 0;
+    return checkedStandardOutput(0);
   }
   if (options.version) {
     std::printf("%s %s\n", kProgram, SUBRITE_VERSION);
-    return 0;
+    return checkedStandardOutput(0);
   }
-  return run(options);
+  return checkedStandardOutput(run(options));
 }

@@ -67,6 +67,20 @@ void armSignals() {
   if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);
 }
 
+// Where a chain of symbolic links from `path` ends; `path` itself when it
+// is none.
+std::string throughLinks(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {  // as many as the system follows
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) break;
+    const std::string to(target, static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+  }
+  return path;
+}
+
 std::string cannotWrite(const std::string& name, int error) {
   return "cannot write " + name + ": " + std::strerror(error);
 }
@@ -125,6 +139,9 @@ bool OutputFile::open(const std::string& path, std::string* error) {
       std::free(target);
     }
   } else if (errno == ENOENT) {
+    // A link to a file not made yet is written through, as the shell's ">"
+    // writes through it.
+    destination_ = throughLinks(path);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     mode_ = 0666 & ~mask;

@@ -26,7 +26,7 @@ std::string script(const std::string& text) {
          text + "\n";
 }
 
-TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInAFolderItMakes) {
+TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInFoldersItMakes) {
   const ScratchDir dir;
   fs::create_directory(dir.path() / "season");
   dir.write("season/a.ass", script("one"));
@@ -34,7 +34,7 @@ TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInAFolderItMakes) {
   dir.write("season/B.SSA", script("three"));
   dir.write("season/notes.txt", "not a script");
   const fs::path c = dir.write("c.ass", script("four"));
-  const fs::path out = dir.path() / "out";
+  const fs::path out = dir.path() / "subs" / "srt";
   const Outcome run =
       runHost({"--to", "srt", "-d", out.string(), (dir.path() / "season").string(), c.string()});
   ASSERT_EQ(run.status, 0) << run.err;

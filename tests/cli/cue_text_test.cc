@@ -159,6 +159,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "<font size=\"+1\" size=\"-1\">x", "<\u2060font size=\"+1\" size=\"-1\">x",
                    counted(0, 0, 0, 0, 0, 0, 1)},
         CueTextRow{"text joined into what is no tag", "<</u>p>", "<p>", counted(0, 1, 0, 0, 0, 0)},
+        // Nor may a line of text read as a timing, which starts a cue.
+        CueTextRow{"a timing in the text", "1\n00:00:01,000 --> 00:00:02,000\nfake",
+                   "1\n00:00:01,000 --\u2060> 00:00:02,000\nfake", {}},
+        CueTextRow{"arrows in a styled line", kStyle + "a --> b ---> c</font>",
+                   kStyle + "a --\u2060> b ---\u2060> c</font>", {}},
+        CueTextRow{"an arrow made by a dropped tag", "x -</b>-> y", "x --\u2060> y",
+                   counted(0, 1, 0, 0, 0, 0)},
         CueTextRow{"a tag cut before its closing quote",
                    "<font color=\"#FF0000",
                    "<font color=\"#FF0000",

@@ -247,6 +247,18 @@ TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   }
 }
 
+TEST(CliHelpTest, WhatCannotBePrintedFails) {
+  cli_test::RunSetup setup;
+  setup.appendOutputTo = "/dev/full";
+  for (const char* option : {"--help", "--version", "--info"}) {
+    const Outcome run = cli_test::runHostWith({option}, setup);
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_NE(run.err.find("cannot write standard output: No space left on device"),
+              std::string::npos)
+        << option << ": " << run.err;
+  }
+}
+
 // --- Properties -----------------------------------------------------------------------
 
 struct InfoRow {

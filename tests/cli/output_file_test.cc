@@ -150,6 +150,22 @@ TEST(CliOutputFileTest, AReplacedFileKeepsItsModeAndALinkKeepsPointingAtIt) {
   EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.srt", "out.srt"}));
 }
 
+TEST(CliOutputFileTest, ALinkToAFileNotMadeYetIsWrittenThrough) {
+  const ScratchDir dir;
+  fs::create_directories(dir.path() / "real");
+  fs::create_directories(dir.path() / "links");
+  const fs::path link = dir.path() / "links" / "movie.srt";
+  fs::create_symlink("../real/movie.srt", link);
+  cli::OutputFile output;
+  std::string error;
+  ASSERT_TRUE(output.open(link.string(), &error)) << error;
+  write(output, "cues\n");
+  ASSERT_TRUE(output.commit(0, &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(readFile(dir.path() / "real" / "movie.srt"), "cues\n");
+  EXPECT_EQ(namesIn(dir.path() / "links"), std::vector<std::string>{"movie.srt"});
+}
+
 struct FailureRow {
   const char* what;
   bool commitWithError;  // else discard, or the object's end
