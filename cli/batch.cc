@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <utility>
 
@@ -96,7 +95,7 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
                                  std::uint64_t* failed) {
   // Every file once, whatever the names it was given by.
   std::vector<std::string> files;
-  std::set<std::pair<dev_t, ino_t>> seen;
+  std::map<std::pair<dev_t, ino_t>, std::string> seen;  // file -> the first name it was given
   for (const std::string& script : scripts) {
     struct stat info {};
     // What was given and yields nothing is named as a script that fails is.
@@ -123,9 +122,15 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
     }
     for (const std::string& file : found) {
       struct stat fileInfo {};
-      if (::stat(file.c_str(), &fileInfo) != 0 ||
-          seen.insert({fileInfo.st_dev, fileInfo.st_ino}).second) {
+      if (::stat(file.c_str(), &fileInfo) != 0) {
+        files.push_back(file);  // its conversion says what is wrong
+        continue;
+      }
+      const auto [first, isNew] = seen.emplace(std::make_pair(fileInfo.st_dev, fileInfo.st_ino), file);
+      if (isNew) {
         files.push_back(file);
+      } else if (first->second != file) {
+        messages.say(file + " is " + first->second + " under another name: converted once");
       }
     }
   }

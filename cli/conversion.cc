@@ -99,7 +99,10 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
     messages.say("warning: " + script.name() + ": " + std::to_string(decoding->replaced()) +
                  (decoding->replaced() == 1 ? " sequence" : " sequences") +
                  " could not be read as " + script.encoding().name +
-                 " and became U+FFFD; the first is " + where);
+                 " and became U+FFFD; the first is " + where +
+                 (script.encoding().how == kGivenEncoding
+                      ? ""
+                      : "; give --encoding NAME if it is written in another"));
   }
   if (counts.events > 0 && counts.outputs == 0) {
     messages.say("warning: " + script.name() + ": none of its " + std::to_string(counts.events) +

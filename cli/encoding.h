@@ -10,9 +10,12 @@
 
 namespace cli {
 
+// Encoding::how of one named by the user.
+inline constexpr std::string_view kGivenEncoding = "given";
+
 struct Encoding {
   std::string name = "UTF-8";  // as iconv knows it
-  std::string how;             // why: "byte-order mark", "detected", ...
+  std::string how;             // why: "byte-order mark", "detected", kGivenEncoding, ...
   std::size_t mark = 0;        // bytes of byte-order mark before the text
 };
 

@@ -87,7 +87,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     const bool whole = size < kReadAhead;
     bool asIs = false;
     if (encoding != "auto") {
-      encoding_ = Encoding{encoding, "given", 0};
+      encoding_ = Encoding{encoding, std::string(kGivenEncoding), 0};
       // No text in any encoding begins with a byte-order mark: one given
       // for a whole folder does not read a script that has one otherwise.
       const std::optional<Encoding> mark = encodingFromMark(ahead);

@@ -71,6 +71,21 @@ TEST(CliBatchTest, AFileThatFailsIsNamedAndTheOthersGoOn) {
   EXPECT_EQ(run.err.find('\r'), std::string::npos);
 }
 
+TEST(CliBatchTest, AFileUnderTwoNamesIsConvertedOnceAndNamed) {
+  const ScratchDir dir;
+  const fs::path first = dir.write("b.ass", script("once"));
+  const fs::path alias = dir.path() / "a.ass";
+  fs::create_hard_link(first, alias);
+  const fs::path out = dir.path() / "out";
+  const Outcome run =
+      runHost({"--to", "srt", "-d", out.string(), first.string(), alias.string(), first.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(namesIn(out), std::vector<std::string>{"b.srt"});
+  EXPECT_EQ(run.err,
+            "subrite-host: " + alias.string() + " is " + first.string() +
+                " under another name: converted once\n");
+}
+
 TEST(CliBatchTest, APlugInThatBreaksTheRulesOnAFileGivesStatusOne) {
   const ScratchDir dir;
   const fs::path out = dir.path() / "out";
