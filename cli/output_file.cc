@@ -36,8 +36,8 @@ void removeTemporaryAndDie(int signal) {
   ::raise(signal);
 }
 
-// The signals that end a process by default, a crash's aside: an abort
-// (an uncaught exception) included.
+// The signals whose default is to end the process, but for a crash's
+// (SIGSEGV, SIGBUS, ...); an abort, as from an uncaught exception, is one.
 constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGABRT, SIGPIPE,  SIGALRM,
                                   SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM};
 

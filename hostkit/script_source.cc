@@ -122,7 +122,7 @@ bool LineReader::next(std::string_view* line) {
                std::to_string(lineLimit_ >> 20) + " MiB";
       overlong_ = exhausted_ = true;
       begin_ = end_;
-      spill_.clear();
+      std::string().swap(spill_);
       return false;
     }
     if (stop == end_) {
