@@ -162,6 +162,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   firstPending_ = 0;
   std::fill(std::begin(kindOpen_), std::end(kindOpen_), false);
   fonts_ = 0;
+  fontSizes_.clear();
   blanks_.clear();
   out_ = out;
   pendingEnd_ = nullptr;
@@ -326,15 +327,18 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
     if (known.opening.empty()) ++counts_->emptyFonts;
     open_.push_back(Element{Kind::Font, known.opening, false});
     ++fonts_;
+    if (classes_ != nullptr) fontSizes_.push_back(known.size);
     return size;
   }
   const std::size_t length = readTag(markup);
   const std::string_view tag = markup.substr(0, length);
   if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
   if (known_.size() == kKnown) known_.erase(known_.begin());
-  known_.push_back(
-      Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes});
+  known_.push_back(Known{std::string(tag), std::string(open_.back().opening),
+                         font_.emptyAttributes,
+                         classes_ != nullptr ? std::string(fontSizes_.back()) : std::string()});
   open_.back().opening = known_.back().opening;
+  if (classes_ != nullptr) fontSizes_.back() = known_.back().size;
   return length;
 }
 
@@ -365,11 +369,16 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
   if (font.repeated) return 0;  // not the module's form: text
   std::string_view opening = text.substr(0, font.length);
   counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
+  std::string_view size;
   if (classes_ != nullptr && font.emptyAttributes < font.attributes) {
     // No longer than the tag it stands for, as rebuilt_ requires.
     const std::size_t start = rebuilt_.size();
     rebuilt_ += "<c";
-    classes_->appendFont(font, &rebuilt_);
+    std::string_view enclosing;
+    for (std::size_t i = fontSizes_.size(); i-- > 0 && enclosing.empty();) {
+      enclosing = fontSizes_[i];
+    }
+    size = classes_->appendFont(font, enclosing, &rebuilt_);
     if (rebuilt_.size() == start + 2) {
       rebuilt_.resize(start);
       ++counts_->emptyFonts;
@@ -391,6 +400,7 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
   }
   open_.push_back(Element{Kind::Font, opening, false});
   ++fonts_;
+  if (classes_ != nullptr) fontSizes_.push_back(size);
   return font.length;
 }
 
@@ -417,6 +427,7 @@ void CueTextMaker::closeKind(Kind kind) {
   firstPending_ = std::min(firstPending_, i - 1);
   if (kind == Kind::Font) {
     --fonts_;
+    if (classes_ != nullptr) fontSizes_.pop_back();
   } else {
     kindOpen_[static_cast<int>(kind)] = false;
   }
@@ -510,7 +521,29 @@ void CueTextMaker::putEscaped(std::string_view run) {
 
 // --- WebVTT classes -----------------------------------------------------------
 
-void VttClasses::appendFont(const FontTag& font, std::string* out) {
+namespace {
+
+// The module's size, a sign and steps of two points around 22, as a
+// percentage of 22 points; 0 for what is no such size.
+long sizePercent(std::string_view value) {
+  if (value.size() < 2 || value.size() > 7 || (value[0] != '+' && value[0] != '-') ||
+      value.find_first_not_of("0123456789", 1) != std::string_view::npos) {
+    return 0;
+  }
+  const long steps = std::stol(std::string(value.substr(1)));
+  const long points = 22 + (value[0] == '+' ? steps : -steps) * 2;
+  return std::max(10L, (points * 100 + 11) / 22);
+}
+
+std::string sizeClass(std::string_view value) {
+  return std::string(value[0] == '+' ? "zp" : "zm") + std::string(value.substr(1));
+}
+
+}  // namespace
+
+std::string_view VttClasses::appendFont(const FontTag& font, std::string_view enclosingSize,
+                                        std::string* out) {
+  std::string_view size;
   for (int i = 0; i < font.attributes - font.emptyAttributes; ++i) {
     const std::string_view attribute = font.kept[i];  // ` name="value"`
     const std::size_t quote = attribute.find('"');
@@ -539,18 +572,21 @@ void VttClasses::appendFont(const FontTag& font, std::string* out) {
       define(id, family);
       *out += "." + id;
     } else if (name == "size") {
-      // A size of the module's form: a sign and up to six digits, steps of
-      // two points around 22.
-      if (value.size() < 2 || value.size() > 7 || (value[0] != '+' && value[0] != '-') ||
-          value.find_first_not_of("0123456789", 1) != std::string_view::npos) {
-        continue;
+      // A size of the module's form: a sign and up to six digits.
+      const long percent = sizePercent(value);
+      if (percent == 0) continue;
+      size = value;
+      std::string id = sizeClass(value);
+      if (enclosingSize.empty()) {
+        define(id, "font-size: " + std::to_string(percent) + "%;");
+      } else {
+        const long enclosing = sizePercent(enclosingSize);
+        // No longer than the attribute it stands for, as rebuilt_ requires:
+        // the enclosing value has at most six digits.
+        id += "-" + sizeClass(enclosingSize);
+        define(id, "font-size: " + std::to_string((percent * 100 + enclosing / 2) / enclosing) +
+                       "%;");
       }
-      const long steps = std::stol(std::string(value.substr(1)));
-      const long points = 22 + (value[0] == '+' ? steps : -steps) * 2;
-      const long percent = std::max(10L, (points * 100 + 11) / 22);
-      const std::string id =
-          std::string(value[0] == '+' ? "zp" : "zm") + std::string(value.substr(1));
-      define(id, "font-size: " + std::to_string(percent) + "%;");
       *out += "." + id;
     } else if (name == "color") {
       if (value.size() != 7 || value[0] != '#' ||
@@ -564,6 +600,7 @@ void VttClasses::appendFont(const FontTag& font, std::string* out) {
       *out += "." + id;
     }
   }
+  return size;
 }
 
 void VttClasses::strike() { define("s", "text-decoration: line-through;"); }

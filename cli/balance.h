@@ -29,14 +29,21 @@ struct FontTag {
 
 // The classes WebVTT cue text uses for what its own tags cannot say: a
 // colour (".cRRGGBB"), a face (".f1", ".f2", ... in order of first use), a
-// relative size (".zp4", ".zm1") and strike-out (".s"), each with the rule
-// of the STYLE block that defines it. One per file.
+// size (".zp4", ".zm1") and strike-out (".s"), each with the rule of the
+// STYLE block that defines it. One per file.
+//
+// The module's sizes are points, whatever encloses them; a CSS percentage
+// is of the enclosing size. So a size within another is a class of its own
+// (".zm3-zp9": -3 within +9) whose percentage undoes the enclosing one's.
 class VttClasses {
  public:
   // Appends the classes of a <font>'s attributes (each kept one of
   // `font`); a value WebVTT cannot carry (a colour that is not six
   // hexadecimal digits, a size that is not a signed number) adds none.
-  void appendFont(const FontTag& font, std::string* out);
+  // `enclosingSize` is the size value of the nearest enclosing <font> with
+  // one, empty for none. Answers the size value used, empty for none.
+  std::string_view appendFont(const FontTag& font, std::string_view enclosingSize,
+                              std::string* out);
   // ".s", defined.
   void strike();
   // "STYLE\n" and one line a class used, in the order of their names;
@@ -161,12 +168,16 @@ class CueTextMaker {
   std::size_t firstPending_ = 0;  // below it every element is shown, or never is
   bool kindOpen_[4] = {};         // b, i, u, s: in open_
   std::size_t fonts_ = 0;         // <font> elements in open_
+  // WebVTT: the size value of each <font> in open_, in order (empty for
+  // one without); fonts close last opened first, so it is a stack.
+  std::vector<std::string_view> fontSizes_;
   ssa::TextBuffer blanks_;        // blanks not yet written
   FontTag font_;                  // the last <font> tag read
   struct Known {
     std::string tag;      // as the markup has it
     std::string opening;  // what it becomes; empty when it is dropped
     int emptyAttributes;
+    std::string size;  // WebVTT: the size value its class carries
   };
   static constexpr std::size_t kKnown = 8;
   std::vector<Known> known_;  // the last openings read at the start of a cue

@@ -49,6 +49,40 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
   }
 }
 
+// The module's sizes are points whatever encloses them; CSS percentages
+// multiply. -3 steps is 16 points, 73% of 22; within +9 (40 points, 182%)
+// that is 40% of the enclosing size.
+TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
+  cli::VttClasses classes;
+  cli::CueTextMaker maker(&classes);
+  ssa::TextBuffer out;
+  cli::BalanceCounts counts;
+  const std::string style = "<font face=\"Arial\" size=\"+9\">";
+  // The second cue's style opening is the one read before.
+  for (int cue = 0; cue < 2; ++cue) {
+    out.clear();
+    maker.append(&out,
+                 style + "a<font size=\"-3\">b<font face=\"Times\">c<font size=\"+999999\">d" +
+                     "</font></font></font>e<font size=\"-1\">f",
+                 &counts);
+    EXPECT_EQ(out.view(),
+              "<c.f1.zp9>a<c.zm3-zp9>b<c.f2>c<c.zp999999-zm3>d</c></c></c>e<c.zm1-zp9>f</c></c>");
+  }
+  // A size alone is a percentage of the cue's own.
+  out.clear();
+  maker.append(&out, "<font size=\"-3\">x", &counts);
+  EXPECT_EQ(out.view(), "<c.zm3>x</c>");
+  EXPECT_EQ(classes.styleBlock(),
+            "STYLE\n"
+            "::cue(.f1) { font-family: \"Arial\"; }\n"
+            "::cue(.f2) { font-family: \"Times\"; }\n"
+            "::cue(.zm1-zp9) { font-size: 50%; }\n"
+            "::cue(.zm3) { font-size: 73%; }\n"
+            "::cue(.zm3-zp9) { font-size: 40%; }\n"
+            "::cue(.zp9) { font-size: 182%; }\n"
+            "::cue(.zp999999-zm3) { font-size: 12453425%; }\n");
+}
+
 TEST(CliVttCueTextTest, TheStyleBlockDefinesEveryClassOnce) {
   cli::VttClasses classes;
   cli::CueTextMaker maker(&classes);
