@@ -68,6 +68,19 @@ bool holdsLineBreak(std::string_view text, std::size_t value, std::size_t end) {
   return ((feeds - 0x0101010101010101u) & ~feeds & 0x8080808080808080u) != 0;
 }
 
+// "#RRGGBB": what readers take for a colour. The module writes other values
+// for some override codes ("#-10000", "#GG0000").
+bool isColourValue(std::string_view text, std::size_t value, std::size_t end) {
+  if (end - value != 7 || text[value] != '#') return false;
+  for (std::size_t i = value + 1; i < end; ++i) {
+    const char c = text[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Inlined into readTag, which runs for every tag of every cue.
 [[gnu::always_inline]] inline void readFont(std::string_view text, FontTag* tag) {
   tag->length = 0;
@@ -101,7 +114,8 @@ bool holdsLineBreak(std::string_view text, std::size_t value, std::size_t end) {
     const std::size_t start = at;
     at = end + 1;
     if (tag->repeated) continue;  // only read to its end
-    if (end == value || (end == value + 1 && text[value] == '#')) {
+    if (end == value || (end == value + 1 && text[value] == '#') ||
+        (which == 4 && !isColourValue(text, value, end))) {
       ++tag->emptyAttributes;
     } else {
       tag->kept[tag->attributes - tag->emptyAttributes] =

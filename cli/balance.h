@@ -63,7 +63,7 @@ struct BalanceCounts {
   std::uint64_t strayClosings = 0;     // closing tags with nothing of their kind open: dropped
   std::uint64_t repeatedOpenings = 0;  // <b>, <i>, <u> or <s> while one is open: dropped
   std::uint64_t reopened = 0;          // tags closed for a crossing closing tag, opened again
-  std::uint64_t emptyAttributes = 0;   // face="", size="" and color="#": dropped
+  std::uint64_t emptyAttributes = 0;   // face="", size="", a color not "#RRGGBB": dropped
   std::uint64_t emptyFonts = 0;  // <font> left without attributes: dropped with its closing tag
   std::uint64_t partedTags = 0;  // text that would read as a tag: parted
 };

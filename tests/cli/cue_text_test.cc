@@ -98,6 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"an eight-digit colour", "<font face=\"Arial\" size=\"+4\" color=\"#\">x</font>",
                    "<font face=\"Arial\" size=\"+4\">x</font>", counted(0, 0, 0, 0, 1, 0)},
         CueTextRow{"an empty size", "<font size=\"\">x</font>y", "xy", counted(0, 0, 0, 0, 1, 1)},
+        // Readers take only "#RRGGBB" for a colour; the module writes others
+        // for some override codes.
+        CueTextRow{"colours that are not colours",
+                   "<font color=\"#-10000\">a<font color=\"#GG0000\">b<font color=\"#0a0B0c\">c",
+                   "ab<font color=\"#0a0B0c\">c</font>", counted(1, 0, 0, 0, 2, 2)},
         CueTextRow{"a font left without attributes drops its own closing tag",
                    "<font color=\"#00FF00\">a<font color=\"#\">b</font>c</font>",
                    "<font color=\"#00FF00\">abc</font>", counted(0, 0, 0, 0, 1, 1)},
@@ -111,8 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "<font face=\"Open  Sans Semibold\" color=\"#0000FF\">x</font>",
                    counted(1, 0, 0, 0, 0, 0)},
         CueTextRow{"line breaks in a short value after a long one",
-                   "<font face=\"Open Sans Semibold\" color=\"#0\n\n00F\">x",
-                   "<font face=\"Open Sans Semibold\" color=\"#0  00F\">x</font>",
+                   "<font face=\"Open Sans Semibold\" size=\"+1\n\n2\">x",
+                   "<font face=\"Open Sans Semibold\" size=\"+1  2\">x</font>",
                    counted(1, 0, 0, 0, 0, 0)},
         CueTextRow{"an empty face", "<font face=\"\" size=\"+1\">x", "<font size=\"+1\">x</font>",
                    counted(1, 0, 0, 0, 1, 0)},
