@@ -152,10 +152,28 @@ constexpr int kFontKind = 4;
   return {font->length, kFontKind, false};
 }
 
-// Whether `text` begins with what readers take for a tag.
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether `text` begins with what SubRip readers take for a tag: the
+// module's forms, and any other spelling of b, i, u, s and font that they
+// read too ("<I>", "<b >", "<font color=red>"), in any case.
 bool isTag(std::string_view text) {
   FontTag font;
-  return readForm(text, &font).length != 0;
+  if (readForm(text, &font).length != 0) return true;
+  std::size_t at = text.size() > 1 && text[1] == '/' ? 2 : 1;
+  if (at >= text.size()) return false;
+  if (simpleKind(lower(text[at])) >= 0) {
+    ++at;
+  } else if (text.size() >= at + 4 && lower(text[at]) == 'f' && lower(text[at + 1]) == 'o' &&
+             lower(text[at + 2]) == 'n' && lower(text[at + 3]) == 't') {
+    at += 4;
+  } else {
+    return false;
+  }
+  if (at >= text.size()) return false;
+  if (text[at] == '>') return true;
+  return (text[at] == ' ' || text[at] == '\t' || text[at] == '\n') &&
+         text.find('>', at) != std::string_view::npos;
 }
 
 // Invisible, and no reader takes "<" and it for the start of a tag.

@@ -137,11 +137,21 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"empty", "", "", {}}, CueTextRow{"blanks only", "\n \n", "", {}},
         CueTextRow{"tags only", kStyle + "</font>", "", {}},
         CueTextRow{"tags around a line break", "<i>\n</i>", "", {}},
-        // Not the module's forms: text, left as it is.
+        // Not the module's forms: text, left as it is...
         CueTextRow{"a less-than sign", "1 < 2 <3", "1 < 2 <3", {}},
-        CueTextRow{"another tag", "<p>x</p> <B>y</B>", "<p>x</p> <B>y</B>", {}},
-        CueTextRow{"an unknown attribute", "<font style=\"x\">y", "<font style=\"x\">y", {}},
-        CueTextRow{"an unterminated value", "<font face=\"Arial>y", "<font face=\"Arial>y", {}},
+        CueTextRow{"tags readers do not know", "<p>x</p> <bold> <fonts>", "<p>x</p> <bold> <fonts>",
+                   {}},
+        // ...and parted where SubRip readers would take it for a tag.
+        CueTextRow{"another spelling of a tag", "<I>a</I> <B>b <b >c <S\tx>",
+                   "<\u2060I>a<\u2060/I> <\u2060B>b <\u2060b >c <\u2060S\tx>",
+                   counted(0, 0, 0, 0, 0, 0, 5)},
+        CueTextRow{"a font of another form, whose closing tag closes the style's",
+                   kStyle + "<font color=red>W</font>: x",
+                   kStyle + "<\u2060font color=red>W</font>: x", counted(0, 0, 0, 0, 0, 0, 1)},
+        CueTextRow{"an unknown attribute", "<font style=\"x\">y", "<\u2060font style=\"x\">y",
+                   counted(0, 0, 0, 0, 0, 0, 1)},
+        CueTextRow{"an unterminated value", "<font face=\"Arial>y", "<\u2060font face=\"Arial>y",
+                   counted(0, 0, 0, 0, 0, 0, 1)},
         // Attributes are told eight bytes at a time: values shorter and
         // longer than that, and tags cut short within those eight.
         CueTextRow{"long and short values",
