@@ -81,12 +81,20 @@ bool isColourValue(std::string_view text, std::size_t value, std::size_t end) {
   return true;
 }
 
+// Whether what follows a face's closing quote at `at` is what the module
+// writes after one: another attribute, or the end of the tag.
+bool endsFace(std::string_view text, std::size_t at) {
+  return at < text.size() &&
+         (text[at] == '>' || holds(text, at, " size=\"") || holds(text, at, " color=\""));
+}
+
 // Inlined into readTag, which runs for every tag of every cue.
 [[gnu::always_inline]] inline void readFont(std::string_view text, FontTag* tag) {
   tag->length = 0;
   tag->attributes = tag->emptyAttributes = 0;
   tag->lineBreaks = false;
   tag->repeated = false;
+  tag->unsafeFace = false;
   if (!holds(text, 0, "<font")) return;
   std::size_t at = 5;
   unsigned seen = 0;
@@ -109,7 +117,12 @@ bool isColourValue(std::string_view text, std::size_t value, std::size_t end) {
     }
     if ((seen & which) != 0) tag->repeated = true;
     seen |= which;
-    const std::size_t end = text.find('"', value);
+    std::size_t end = text.find('"', value);
+    // A face is the script's font name, quotes and all: it ends at the quote
+    // that the next attribute or the end of the tag follows.
+    while (which == 1 && end != std::string_view::npos && !endsFace(text, end + 1)) {
+      end = text.find('"', end + 1);
+    }
     if (end == std::string_view::npos) return;
     const std::size_t start = at;
     at = end + 1;
@@ -118,6 +131,11 @@ bool isColourValue(std::string_view text, std::size_t value, std::size_t end) {
         (which == 4 && !isColourValue(text, value, end))) {
       ++tag->emptyAttributes;
     } else {
+      if (which == 1) {
+        tag->face = tag->attributes - tag->emptyAttributes;
+        const std::string_view name(text.data() + value, end - value);
+        tag->unsafeFace = name.find_first_of("\"<>") != std::string_view::npos;
+      }
       tag->kept[tag->attributes - tag->emptyAttributes] =
           std::string_view(text.data() + start, end + 1 - start);
       tag->lineBreaks = tag->lineBreaks || holdsLineBreak(text, value, end);
@@ -397,8 +415,15 @@ std::size_t CueTextMaker::readTag(std::string_view text) {
     }
     return 3;
   }
-  const FontTag& font = font_;
+  FontTag& font = font_;
   if (font.repeated) return 0;  // not the module's form: text
+  if (font.unsafeFace && classes_ == nullptr) {
+    // A SubRip reader ends the value at its first quote, or the tag at its
+    // first ">": the face goes, as an empty one does.
+    std::copy(font.kept + font.face + 1, font.kept + (font.attributes - font.emptyAttributes),
+              font.kept + font.face);
+    ++font.emptyAttributes;
+  }
   std::string_view opening = text.substr(0, font.length);
   counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
   std::string_view size;

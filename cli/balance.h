@@ -22,6 +22,10 @@ struct FontTag {
   int emptyAttributes = 0;
   std::string_view kept[3];  // those with a value, with their leading space
   bool lineBreaks = false;   // a kept value holds a line break (from "{\fnA\NB}")
+  // The face, kept[face], holds '"', '<' or '>', which a SubRip reader
+  // cannot take in a value (WebVTT's CSS can).
+  bool unsafeFace = false;
+  int face = 0;
   // An attribute comes twice: not the module's form, though readers take
   // it for a tag. Only the first of each is counted and kept.
   bool repeated = false;

@@ -98,6 +98,15 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"an eight-digit colour", "<font face=\"Arial\" size=\"+4\" color=\"#\">x</font>",
                    "<font face=\"Arial\" size=\"+4\">x</font>", counted(0, 0, 0, 0, 1, 0)},
         CueTextRow{"an empty size", "<font size=\"\">x</font>y", "xy", counted(0, 0, 0, 0, 1, 1)},
+        // A face is the script's font name as it stands; one that holds a
+        // quote or an angle bracket cannot be a SubRip value.
+        CueTextRow{"a face with a quote", "<font face=\"Comic \"Sans\" size=\"-1\" color=\"#\">Hi",
+                   "<font size=\"-1\">Hi</font>", counted(1, 0, 0, 0, 2, 0)},
+        CueTextRow{"a face with a tag in it", "<font face=\"A<b>B\">bold?</font>", "bold?",
+                   counted(0, 0, 0, 0, 1, 1)},
+        CueTextRow{"a face ends at the first quote that what follows a face follows",
+                   "<font face=\"a\">\">x", "<font face=\"a\">\">x</font>",
+                   counted(1, 0, 0, 0, 0, 0)},
         // Readers take only "#RRGGBB" for a colour; the module writes others
         // for some override codes.
         CueTextRow{"colours that are not colours",

@@ -30,6 +30,7 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
        "<font face=\"Arial\">a</font><font face=\"Times\">b</font><font face=\"Arial\">c</font>",
        "<c.f1>a</c><c.f2>b</c><c.f1>c</c>"},
       {"empty attributes go", "<font size=\"\" color=\"#\">x", "x"},
+      {"a face with a quote is a class", "<font face=\"My \"Font\">Hi", "<c.f1>Hi</c>"},
       {"a colour that is no colour goes", "<font color=\"#c>b<a.\">x", "x"},
       {"tags left open are closed", "<font color=\"#FF0000\"><i>x", "<c.cFF0000><i>x</i></c>"},
       {"crossed tags are closed and reopened", "<b><i>x</b>y</i>", "<b><i>x</i></b><i>y</i>"},
