@@ -384,8 +384,7 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
   const std::string_view tag = markup.substr(0, length);
   if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
   if (known_.size() == kKnown) known_.erase(known_.begin());
-  known_.push_back(Known{std::string(tag), std::string(open_.back().opening),
-                         font_.emptyAttributes,
+  known_.push_back(Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes,
                          classes_ != nullptr ? std::string(fontSizes_.back()) : std::string()});
   open_.back().opening = known_.back().opening;
   if (classes_ != nullptr) fontSizes_.back() = known_.back().size;
@@ -641,15 +640,12 @@ std::string_view VttClasses::appendFont(const FontTag& font, std::string_view en
         // No longer than the attribute it stands for, as rebuilt_ requires:
         // the enclosing value has at most six digits.
         id += "-" + sizeClass(enclosingSize);
-        define(id, "font-size: " + std::to_string((percent * 100 + enclosing / 2) / enclosing) +
-                       "%;");
+        define(id,
+               "font-size: " + std::to_string((percent * 100 + enclosing / 2) / enclosing) + "%;");
       }
       *out += "." + id;
     } else if (name == "color") {
-      if (value.size() != 7 || value[0] != '#' ||
-          value.find_first_not_of("0123456789ABCDEFabcdef", 1) != std::string_view::npos) {
-        continue;
-      }
+      // "#RRGGBB": readFont keeps no other colour.
       std::string hex(value.substr(1));
       for (char& c : hex) c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
       const std::string id = "c" + hex;

@@ -42,8 +42,8 @@ struct FontTag {
 class VttClasses {
  public:
   // Appends the classes of a <font>'s attributes (each kept one of
-  // `font`); a value WebVTT cannot carry (a colour that is not six
-  // hexadecimal digits, a size that is not a signed number) adds none.
+  // `font`, whose colours readFont has checked); a size that is not a
+  // signed number adds none.
   // `enclosingSize` is the size value of the nearest enclosing <font> with
   // one, empty for none. Answers the size value used, empty for none.
   std::string_view appendFont(const FontTag& font, std::string_view enclosingSize,
@@ -175,8 +175,8 @@ class CueTextMaker {
   // WebVTT: the size value of each <font> in open_, in order (empty for
   // one without); fonts close last opened first, so it is a stack.
   std::vector<std::string_view> fontSizes_;
-  ssa::TextBuffer blanks_;        // blanks not yet written
-  FontTag font_;                  // the last <font> tag read
+  ssa::TextBuffer blanks_;  // blanks not yet written
+  FontTag font_;            // the last <font> tag read
   struct Known {
     std::string tag;      // as the markup has it
     std::string opening;  // what it becomes; empty when it is dropped

@@ -126,7 +126,8 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
         files.push_back(file);  // its conversion says what is wrong
         continue;
       }
-      const auto [first, isNew] = seen.emplace(std::make_pair(fileInfo.st_dev, fileInfo.st_ino), file);
+      const auto [first, isNew] =
+          seen.emplace(std::make_pair(fileInfo.st_dev, fileInfo.st_ino), file);
       if (isNew) {
         files.push_back(file);
       } else if (first->second != file) {

@@ -18,10 +18,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 // every script.
 constexpr std::size_t kZeroWindow = 4096;
 
-}  // namespace
-
-namespace {
-
 // A name as iconv compares it: "utf_16le" and "UTF-16LE" are one.
 std::string letters(std::string_view name) {
   std::string kept;

@@ -181,7 +181,8 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       options->outputDir = value;
     } else if (arg == "-j" || arg == "--jobs") {
       if (!parseJobs(value, &options->jobs)) {
-        *error = "option " + arg + " needs a number of scripts from 1 to 9999 (got '" + value + "')";
+        *error =
+            "option " + arg + " needs a number of scripts from 1 to 9999 (got '" + value + "')";
         return false;
       }
     } else if (arg == "--shift") {

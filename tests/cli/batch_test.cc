@@ -81,9 +81,8 @@ TEST(CliBatchTest, AFileUnderTwoNamesIsConvertedOnceAndNamed) {
       runHost({"--to", "srt", "-d", out.string(), first.string(), alias.string(), first.string()});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(namesIn(out), std::vector<std::string>{"b.srt"});
-  EXPECT_EQ(run.err,
-            "subrite-host: " + alias.string() + " is " + first.string() +
-                " under another name: converted once\n");
+  EXPECT_EQ(run.err, "subrite-host: " + alias.string() + " is " + first.string() +
+                         " under another name: converted once\n");
 }
 
 TEST(CliBatchTest, APlugInThatBreaksTheRulesOnAFileGivesStatusOne) {

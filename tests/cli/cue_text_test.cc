@@ -148,8 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"tags around a line break", "<i>\n</i>", "", {}},
         // Not the module's forms: text, left as it is...
         CueTextRow{"a less-than sign", "1 < 2 <3", "1 < 2 <3", {}},
-        CueTextRow{"tags readers do not know", "<p>x</p> <bold> <fonts>", "<p>x</p> <bold> <fonts>",
-                   {}},
+        CueTextRow{
+            "tags readers do not know", "<p>x</p> <bold> <fonts>", "<p>x</p> <bold> <fonts>", {}},
         // ...and parted where SubRip readers would take it for a tag.
         CueTextRow{"another spelling of a tag", "<I>a</I> <B>b <b >c <S\tx>",
                    "<\u2060I>a<\u2060/I> <\u2060B>b <\u2060b >c <\u2060S\tx>",
@@ -184,10 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
                    counted(0, 0, 0, 0, 0, 0, 1)},
         CueTextRow{"text joined into what is no tag", "<</u>p>", "<p>", counted(0, 1, 0, 0, 0, 0)},
         // Nor may a line of text read as a timing, which starts a cue.
-        CueTextRow{"a timing in the text", "1\n00:00:01,000 --> 00:00:02,000\nfake",
-                   "1\n00:00:01,000 --\u2060> 00:00:02,000\nfake", {}},
-        CueTextRow{"arrows in a styled line", kStyle + "a --> b ---> c</font>",
-                   kStyle + "a --\u2060> b ---\u2060> c</font>", {}},
+        CueTextRow{"a timing in the text",
+                   "1\n00:00:01,000 --> 00:00:02,000\nfake",
+                   "1\n00:00:01,000 --\u2060> 00:00:02,000\nfake",
+                   {}},
+        CueTextRow{"arrows in a styled line",
+                   kStyle + "a --> b ---> c</font>",
+                   kStyle + "a --\u2060> b ---\u2060> c</font>",
+                   {}},
         CueTextRow{"an arrow made by a dropped tag", "x -</b>-> y", "x --\u2060> y",
                    counted(0, 1, 0, 0, 0, 0)},
         CueTextRow{"a tag cut before its closing quote",

@@ -574,9 +574,9 @@ TEST(CliEncodingTest, SaysWhenAScriptGivenAnotherEncodingReadsAsUtf8) {
   EXPECT_NE(run.out.find("Caf\xC3\x83\xC2\xA9"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("read as cp1252 as asked, though it reads as UTF-8"), std::string::npos)
       << run.err;
-  const Outcome ascii = runHost({"--to", "srt", "--encoding", "cp1252",
-                                 dir.write("ascii.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,x\n")
-                                     .string()});
+  const Outcome ascii =
+      runHost({"--to", "srt", "--encoding", "cp1252",
+               dir.write("ascii.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,x\n").string()});
   EXPECT_EQ(ascii.err, "");
 }
 
