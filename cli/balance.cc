@@ -1,6 +1,7 @@
 #include "cli/balance.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -68,17 +69,25 @@ bool holdsLineBreak(std::string_view text, std::size_t value, std::size_t end) {
   return ((feeds - 0x0101010101010101u) & ~feeds & 0x8080808080808080u) != 0;
 }
 
-// "#RRGGBB": what readers take for a colour. The module writes other values
-// for some override codes ("#-10000", "#GG0000").
-bool isColourValue(std::string_view text, std::size_t value, std::size_t end) {
-  if (end - value != 7 || text[value] != '#') return false;
-  for (std::size_t i = value + 1; i < end; ++i) {
-    const char c = text[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) {
-      return false;
-    }
+// Hexadecimal digits, either case, by byte.
+constexpr auto kHexDigits = [] {
+  std::array<bool, 256> digits{};
+  for (int c = 0; c < 256; ++c) {
+    digits[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
   }
-  return true;
+  return digits;
+}();
+
+// Whether a colour value's "#RRGGBB" and its closing quote begin at `value`:
+// what readers take for a colour. The module writes other values for some
+// override codes ("#-10000", "#GG0000"). Six look-ups, not a loop: most
+// tags of the longest cues are colours.
+bool holdsColourValue(std::string_view text, std::size_t value) {
+  if (value + 8 > text.size() || text[value] != '#' || text[value + 7] != '"') return false;
+  const auto digit = [&text, value](std::size_t i) {
+    return kHexDigits[static_cast<unsigned char>(text[value + i])];
+  };
+  return digit(1) & digit(2) & digit(3) & digit(4) & digit(5) & digit(6);
 }
 
 // Whether what follows a face's closing quote at `at` is what the module
@@ -117,7 +126,9 @@ bool endsFace(std::string_view text, std::size_t at) {
     }
     if ((seen & which) != 0) tag->repeated = true;
     seen |= which;
-    std::size_t end = text.find('"', value);
+    // A colour's value holds no quote: its own ends it.
+    const bool colour = which == 4 && holdsColourValue(text, value);
+    std::size_t end = colour ? value + 7 : text.find('"', value);
     // A face is the script's font name, quotes and all: it ends at the quote
     // that the next attribute or the end of the tag follows.
     while (which == 1 && end != std::string_view::npos && !endsFace(text, end + 1)) {
@@ -128,7 +139,7 @@ bool endsFace(std::string_view text, std::size_t at) {
     at = end + 1;
     if (tag->repeated) continue;  // only read to its end
     if (end == value || (end == value + 1 && text[value] == '#') ||
-        (which == 4 && !isColourValue(text, value, end))) {
+        (which == 4 && !colour)) {
       ++tag->emptyAttributes;
     } else {
       if (which == 1) {

@@ -112,6 +112,10 @@ INSTANTIATE_TEST_SUITE_P(
         CueTextRow{"colours that are not colours",
                    "<font color=\"#-10000\">a<font color=\"#GG0000\">b<font color=\"#0a0B0c\">c",
                    "ab<font color=\"#0a0B0c\">c</font>", counted(1, 0, 0, 0, 2, 2)},
+        CueTextRow{"colours a digit short, a digit long, a last digit wrong, unended",
+                   "<font color=\"#12345\">a<font color=\"#1234567\">b<font color=\"#12345G\">c"
+                   "<font color=\"#ABCDEF",
+                   "abc<font color=\"#ABCDEF", counted(0, 0, 0, 0, 3, 3)},
         CueTextRow{"a font left without attributes drops its own closing tag",
                    "<font color=\"#00FF00\">a<font color=\"#\">b</font>c</font>",
                    "<font color=\"#00FF00\">abc</font>", counted(0, 0, 0, 0, 1, 1)},
