@@ -138,8 +138,7 @@ bool endsFace(std::string_view text, std::size_t at) {
     const std::size_t start = at;
     at = end + 1;
     if (tag->repeated) continue;  // only read to its end
-    if (end == value || (end == value + 1 && text[value] == '#') ||
-        (which == 4 && !colour)) {
+    if (end == value || (end == value + 1 && text[value] == '#') || (which == 4 && !colour)) {
       ++tag->emptyAttributes;
     } else {
       if (which == 1) {
