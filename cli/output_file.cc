@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace cli {
 namespace {
@@ -67,18 +68,52 @@ void armSignals() {
   if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);
 }
 
+// Follows the symbolic link `path` names, if it is one: false when it is
+// not.
+bool followLink(std::string* path) {
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(path->c_str(), target, sizeof target);
+  if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) return false;
+  const std::string to(target, static_cast<std::size_t>(n));
+  const std::size_t slash = path->rfind('/');
+  *path = to[0] == '/' || slash == std::string::npos ? to : path->substr(0, slash + 1) + to;
+  return true;
+}
+
+constexpr int kMostLinks = 40;  // as many as the system follows
+
 // Where a chain of symbolic links from `path` ends; `path` itself when it
 // is none.
 std::string throughLinks(std::string path) {
-  for (int hop = 0; hop < 40; ++hop) {  // as many as the system follows
-    char target[PATH_MAX];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-    if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) break;
-    const std::string to(target, static_cast<std::size_t>(n));
-    const std::size_t slash = path.rfind('/');
-    path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+  for (int hop = 0; hop < kMostLinks && followLink(&path); ++hop) {
   }
   return path;
+}
+
+// N when `path`, or a link on the way from it, names this process's open
+// descriptor N (/dev/fd/N, /proc/self/fd/N; /dev/stdout and /dev/stderr
+// are links to those); -1 otherwise. Such a name is the open stream, as
+// "-" is: the file behind it is written where the stream stands, never
+// replaced.
+int descriptorNamed(std::string path) {
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
+                                  "/proc/" + std::to_string(::getpid()) + "/fd/"};
+  for (int hop = 0; hop <= kMostLinks; ++hop) {
+    for (const std::string& prefix : prefixes) {
+      if (path.size() <= prefix.size() || path.size() > prefix.size() + 9 ||
+          path.compare(0, prefix.size(), prefix) != 0) {
+        continue;
+      }
+      int fd = 0;
+      for (std::size_t i = prefix.size(); i < path.size(); ++i) {
+        if (path[i] < '0' || path[i] > '9') return -1;
+        fd = fd * 10 + (path[i] - '0');
+      }
+      return fd;
+    }
+    if (!followLink(&path)) break;
+  }
+  return -1;
 }
 
 std::string cannotWrite(const std::string& name, int error) {
@@ -109,6 +144,17 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     return true;
   }
   name_ = path;
+  if (const int named = descriptorNamed(path); named >= 0) {
+    // Its own descriptor: what it was opened with (appending, its offset)
+    // holds, and closing it leaves the stream open.
+    const int fd = ::fcntl(named, F_DUPFD_CLOEXEC, 0);
+    stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (stream_ == nullptr) {
+      *error = cannotWrite(name_, errno);
+      if (fd >= 0) ::close(fd);
+    }
+    return stream_ != nullptr;
+  }
   destination_ = path;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {

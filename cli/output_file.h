@@ -29,13 +29,13 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // "" or "-": standard output. A path to a device, a pipe or a socket is
-  // written directly; any other path gets a temporary file beside it (beside
-  // its target for a symbolic link). False with *error when it cannot be
-  // created. Up to kMaxOutputsAtOnce temporary files at a time in the
-  // process, on any threads: a signal that ends the process (SIGINT,
-  // SIGTERM, SIGQUIT, SIGABRT, ...) removes them before it does; SIGXFSZ
-  // is ignored, so that a write past a file size limit fails instead.
+  // "" or "-": standard output. A name of one of the process's open
+  // descriptors (/dev/stdout, /dev/fd/N) is written through it, where it
+  // stands; a path to a device, a pipe or a socket is written directly; any other path gets a
+  // temporary file beside it (beside its target for a symbolic link). False with *error when it
+  // cannot be created. Up to kMaxOutputsAtOnce temporary files at a time in the process, on any
+  // threads: a signal that ends the process (SIGINT, SIGTERM, SIGQUIT, SIGABRT, ...) removes them
+  // before it does; SIGXFSZ is ignored, so that a write past a file size limit fails instead.
   bool open(const std::string& path, std::string* error);
   // Valid from open() until commit() or discard().
   std::FILE* stream() const { return stream_; }

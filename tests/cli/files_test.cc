@@ -108,6 +108,26 @@ TEST(CliSameFileRefusalTest, StandardOutputAppendedToTheScript) {
   }
 }
 
+// A name of the open standard output is that stream: what the file held
+// before stays, and the output follows it.
+TEST(CliOutputStreamTest, ANameOfStandardOutputAppendsToWhatItIsOpenOn) {
+  const ScratchDir dir;
+  const fs::path script = dir.write("movie.ass", kScript);
+  const std::string kept = "what the file held\n";
+  const std::string alone = runHost({"--to", "srt", script.string()}).out;
+  ASSERT_FALSE(alone.empty());
+  for (const std::string name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    const fs::path all = dir.write("all.txt", kept);
+    cli_test::RunSetup setup;
+    setup.appendOutputTo = all;
+    const Outcome run = cli_test::runHostWith({"--to", "srt", script.string(), "-o", name}, setup);
+    EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+    EXPECT_EQ(readFile(all), kept + alone) << name;
+    EXPECT_EQ(cli_test::namesIn(dir.path()), (std::vector<std::string>{"all.txt", "movie.ass"}))
+        << name;
+  }
+}
+
 // --- A run that fails --------------------------------------------------------------------
 
 TEST(CliOutputDeviceTest, AFullDeviceFailsWithAMessage) {
