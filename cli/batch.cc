@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -205,7 +206,17 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
     }
   };
   std::vector<std::thread> threads;
-  for (unsigned i = 1; i < workers; ++i) threads.emplace_back(work);
+  threads.reserve(workers);
+  for (unsigned i = 1; i < workers; ++i) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error& failure) {
+      // Out of processes or of memory for a stack: fewer workers do it all.
+      messages.say("could start " + std::to_string(i) + " of " + std::to_string(workers) +
+                   " workers (" + failure.what() + "); going on with " + std::to_string(i));
+      break;
+    }
+  }
   work();
   for (std::thread& thread : threads) thread.join();
   if (showProgress) messages.progress("");

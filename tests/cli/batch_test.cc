@@ -118,6 +118,41 @@ TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   EXPECT_EQ(namesIn(out), (std::vector<std::string>{"a.srt"}));
 }
 
+// Each worker takes a stack and memory of its own: under a limit of the
+// address space only some of 64 can start, and those do the work. What
+// they then find no memory for fails as such a script does.
+TEST(CliBatchTest, WorkersThatCannotStartLeaveTheWorkToThoseThatDid) {
+  if (!cli_test::measuredDirectly()) {
+    GTEST_SKIP() << "an emulator or a sanitizer takes the address space for itself";
+  }
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "in");
+  for (int file = 0; file < 64; ++file) {
+    dir.write("in/s" + std::to_string(file) + ".ass", script("line " + std::to_string(file)));
+  }
+  const fs::path out = dir.path() / "out";
+  cli_test::RunSetup setup;
+  setup.addressSpaceLimit = long{256} << 20;
+  const Outcome run = cli_test::runHostWith(
+      {"--to", "srt", "-j", "64", "-d", out.string(), (dir.path() / "in").string()}, setup);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_TRUE(run.status == 0 || run.status == 2) << run.status;
+  EXPECT_NE(run.err.find(" of 64 workers ("), std::string::npos) << run.err;
+  const std::vector<std::string> names = namesIn(out);
+  for (int file = 0; file < 64; ++file) {
+    const std::string name = "s" + std::to_string(file);
+    const bool written = std::count(names.begin(), names.end(), name + ".srt") == 1;
+    const bool named = run.err.find("not converted: " + (dir.path() / "in" / name).string() +
+                                    ".ass\n") != std::string::npos;
+    EXPECT_NE(written, named) << name << "\n" << run.err;
+    if (written) {
+      EXPECT_EQ(readFile(out / (name + ".srt")),
+                "1\n00:00:01,000 --> 00:00:02,000\nline " + std::to_string(file) + "\n\n");
+    }
+  }
+  for (const std::string& name : names) EXPECT_NE(name[0], '.') << "left behind: " << name;
+}
+
 // Named for the stress tests, which the ThreadSanitizer build runs: workers
 // that convert side by side share the module, the messages and the list of
 // temporary files.

@@ -82,12 +82,12 @@ Outcome runWith(const std::filesystem::path& program, const std::vector<std::str
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
-    if (setup.fileSizeLimit >= 0) {
-      const struct rlimit limit {
-        static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)
-      };
-      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
-    }
+    const auto limit = [](int resource, long bytes) {
+      const struct rlimit value { static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes) };
+      if (bytes >= 0 && ::setrlimit(resource, &value) != 0) ::_exit(126);
+    };
+    limit(RLIMIT_FSIZE, setup.fileSizeLimit);
+    limit(RLIMIT_AS, setup.addressSpaceLimit);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

@@ -36,7 +36,8 @@ struct RunSetup {
   // Standard output is appended to this file when it is set (Outcome::out
   // is then empty).
   std::filesystem::path appendOutputTo;
-  long fileSizeLimit = -1;  // bytes; -1 for none
+  long fileSizeLimit = -1;      // bytes; -1 for none
+  long addressSpaceLimit = -1;  // bytes; -1 for none
 };
 Outcome runHostWith(const std::vector<std::string>& args, const RunSetup& setup);
 
