@@ -25,7 +25,7 @@ test-%: build-% FORCE
 test: test-i386 test-sanitize
 
 run: build-native
-	./build/native/subrite-host
+	./build/native/subrite-host < /dev/null
 
 bench: build-native
 	bench/run

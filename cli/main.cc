@@ -1,6 +1,8 @@
 // subrite-host: the reference host program. Loads the plug-in as the media
 // host does, streams scripts through it line by line, and writes the cues.
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -92,8 +94,7 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  " (dropped)\n"
                  "empty fonts:          %" PRIu64
                  " (dropped)\n"
-                 "tags parted:          %" PRIu64
-                 " (text that would read as a tag)\n",
+                 "tags parted:          %" PRIu64 " (text that would read as a tag)\n",
                  written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
                  balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
                  balance.emptyFonts, balance.partedTags);
@@ -127,9 +128,24 @@ void printBatchStats(const cli::BatchTotals& totals, double seconds) {
                static_cast<double>(peakKiB()) / 1024.0);
 }
 
+// Standard input is a file or a pipe: what a user who forgot the "-" meant
+// to convert, where a terminal or /dev/null holds nothing.
+bool standardInputHoldsData() {
+  struct stat info {};
+  return ::fstat(STDIN_FILENO, &info) == 0 &&
+         (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
 int run(const cli::Options& options) {
   const auto started = std::chrono::steady_clock::now();
   cli::Messages messages;
+  if (options.scripts.empty() && !options.info && standardInputHoldsData()) {
+    messages.say(
+        "no script given, and standard input is a file or a pipe: give - to convert it"
+        " (without a script, and with nothing on standard input, the bundled sample is"
+        " converted)");
+    return cli::kExitUsage;
+  }
   cli::PluginLibrary library;
   std::string pluginPath;
   if (!load(options, &library, &pluginPath, messages)) return cli::kExitUsage;

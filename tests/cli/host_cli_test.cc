@@ -87,6 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
                       GoldenRow{"standard input", {"-"}, true, "markup"}),
     rowName);
 
+// Converting the sample where the user piped in a script and forgot the
+// "-" would look like success.
+TEST(CliGoldenTest, NoScriptWithAScriptOnStandardInputIsRefused) {
+  const Outcome run = runHost({"--to", "srt"}, kSample);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("give - to convert it"), std::string::npos) << run.err;
+}
+
 TEST(CliGoldenFileTest, TheCheckedSubRipIsValid) {
   const cli_test::SrtVerdict verdict = cli_test::checkSrt(golden("srt"));
   EXPECT_TRUE(verdict.valid) << verdict.error;
