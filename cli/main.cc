@@ -94,10 +94,12 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  " (dropped)\n"
                  "empty fonts:          %" PRIu64
                  " (dropped)\n"
-                 "tags parted:          %" PRIu64 " (text that would read as a tag)\n",
+                 "tags parted:          %" PRIu64
+                 " (text that would read as a tag)\n"
+                 "unreadable times:     %" PRIu64 " (taken as 0)\n",
                  written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
                  balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
-                 balance.emptyFonts, balance.partedTags);
+                 balance.emptyFonts, balance.partedTags, written.timesUnreadable);
   }
   std::fprintf(stderr,
                "times before 0:       %" PRIu64

@@ -19,8 +19,8 @@ class VttWriter final : public CueWriter {
   ~VttWriter() override { VttWriter::flush(); }
 
   void write(const Cue& cue) override {
-    const std::uint64_t start = cueTime(cue.start, shift_, &counts_.timesClamped);
-    std::uint64_t end = cueTime(cue.end, shift_, &counts_.timesClamped);
+    const std::uint64_t start = cueTime(cue.start, shift_, &counts_);
+    std::uint64_t end = cueTime(cue.end, shift_, &counts_);
     // A cue must end after it starts: the shortest that does.
     if (end <= start) {
       end = start + 1;

@@ -163,8 +163,8 @@ class SrtWriter final : public GatheringWriter {
  private:
   void append(const Cue& cue, ssa::TextBuffer* out) override {
     // A time that cannot be read stands at 0 rather than dropping the cue.
-    const std::uint64_t start = cueTime(cue.start, shift_, &counts_.timesClamped);
-    std::uint64_t end = cueTime(cue.end, shift_, &counts_.timesClamped);
+    const std::uint64_t start = cueTime(cue.start, shift_, &counts_);
+    std::uint64_t end = cueTime(cue.end, shift_, &counts_);
     const bool endRaised = end < start;
     if (endRaised) end = start;
     // The number, the two times, the arrow and two line ends.
@@ -221,7 +221,7 @@ class JsonlWriter final : public GatheringWriter {
   // As the script writes it; moved, when there is a shift and it can be read.
   void appendTime(std::string* out, std::string_view time) {
     if (shift_ == 0 || !parseScriptTime(time)) return appendJsonString(out, time);
-    appendJsonString(out, scriptTime(cueTime(time, shift_, &counts_.timesClamped)));
+    appendJsonString(out, scriptTime(cueTime(time, shift_, &counts_)));
   }
 
   const std::int64_t shift_;
@@ -260,13 +260,14 @@ std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int6
   return nullptr;
 }
 
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, std::uint64_t* clamped) {
-  const std::optional<std::uint64_t> time = parseScriptTime(text);
-  if (!time) return 0;
-  if (shift >= 0) return *time + static_cast<std::uint64_t>(shift);
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, WriterCounts* counts) {
+  const std::optional<std::uint64_t> read = parseScriptTime(text);
+  if (!read) ++counts->timesUnreadable;
+  const std::uint64_t time = read.value_or(0);
+  if (shift >= 0) return time + static_cast<std::uint64_t>(shift);
   const auto back = static_cast<std::uint64_t>(-shift);
-  if (*time >= back) return *time - back;
-  ++*clamped;
+  if (time >= back) return time - back;
+  ++counts->timesClamped;
   return 0;
 }
 

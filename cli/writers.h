@@ -45,6 +45,8 @@ struct WriterCounts {
   BalanceCounts balance;
   // Times that --shift would have put before 0, written as 0.
   std::uint64_t timesClamped = 0;
+  // SubRip and WebVTT: times that cannot be read, taken as 0.
+  std::uint64_t timesUnreadable = 0;
 };
 
 class CueWriter {
@@ -64,9 +66,10 @@ class CueWriter {
 std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift = 0);
 
 // The milliseconds of a cue's time as the script writes it, moved by
-// `shift`: 0 for a time that cannot be read, and for one that would fall
-// before 0, which is counted in *clamped.
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, std::uint64_t* clamped);
+// `shift`. A time that cannot be read is taken as 0, and moved as the
+// others are (a cue keeps its length); one that would fall before 0 is 0.
+// Both are counted in *counts.
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, WriterCounts* counts);
 
 // An SSA time "H:MM:SS.cc" (any number of digits in each part, the fraction
 // optional and read as a decimal fraction of a second) in milliseconds;

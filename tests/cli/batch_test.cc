@@ -199,4 +199,23 @@ TEST(CliShiftTest, MovesEveryCueAndCountsTheTimesItStopsAtZero) {
   EXPECT_TRUE(cli_test::checkSrt(earlier.out).valid);
 }
 
+// An unreadable time is 0 before the shift as without one: the cue keeps
+// its length instead of stretching over the time shifted.
+TEST(CliShiftTest, AnUnreadableTimeIsMovedAsZeroAndCounted) {
+  const ScratchDir dir;
+  const fs::path input =
+      dir.write("a.ass",
+                "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, "
+                "MarginV, Effect, Text\nDialogue: 0,soon,0:00:04.00,S,,0,0,0,,x\n");
+  for (const char* form : {"srt", "vtt"}) {
+    const Outcome run = runHost({"--to", form, "--stats", "--shift", "60", input.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(std::string(form) == "srt" ? "00:01:00,000 --> 00:01:04,000"
+                                                      : "00:01:00.000 --> 00:01:04.000"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("unreadable times:     1 (taken as 0)"), std::string::npos) << run.err;
+  }
+}
+
 }  // namespace
