@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -136,16 +137,20 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
       }
     }
   }
-  // Scripts that share a name but for its extension keep it in their output's.
-  std::map<std::string, int> stems;
-  for (const std::string& file : files) ++stems[withoutExtension(baseName(file))];
+  // Scripts that share a name but for its extension keep it in their
+  // output's; of those of one name in two folders, the first is converted.
+  std::map<std::string, std::set<std::string>> namesOfStem;
+  for (const std::string& file : files) {
+    const std::string name = baseName(file);
+    namesOfStem[withoutExtension(name)].insert(name);
+  }
   std::vector<BatchItem> items;
-  std::map<std::string, std::string> outputs;  // output -> the script it is for
+  std::map<std::string, std::string> outputs;  // where an output lands -> its script
   for (const std::string& file : files) {
     const std::string name = baseName(file);
     const std::string stem = withoutExtension(name);
     const std::string output =
-        joinPath(outputDir, (stems[stem] > 1 ? name : stem) + extensionOf(form));
+        joinPath(outputDir, (namesOfStem[stem].size() > 1 ? name : stem) + extensionOf(form));
     struct stat existing {};
     if (::stat(output.c_str(), &existing) == 0 && seen.count({existing.st_dev, existing.st_ino})) {
       messages.say("not converted: " + file + ": its output " + output +
@@ -153,7 +158,8 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
       ++*failed;
       continue;
     }
-    const auto [taken, isNew] = outputs.emplace(output, file);
+    // A link already in the folder may take two outputs to one file.
+    const auto [taken, isNew] = outputs.emplace(landingPath(output), file);
     if (!isNew) {
       messages.say("not converted: " + file + ": its output " + output + " is " + taken->second +
                    "'s");

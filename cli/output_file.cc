@@ -10,8 +10,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 namespace cli {
 namespace {
@@ -127,6 +129,13 @@ bool isSameFile(int fd, const std::string& path) {
   struct stat named {};
   return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 &&
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+std::string landingPath(const std::string& path) {
+  std::error_code failed;
+  const std::filesystem::path landing =
+      std::filesystem::weakly_canonical(throughLinks(path), failed);
+  return failed ? path : landing.string();
 }
 
 bool isSameRegularFile(int fd, int other) {

@@ -21,6 +21,9 @@ bool isSameFile(int fd, const std::string& path);
 // is both standard input and output, and that is no harm).
 bool isSameRegularFile(int fd, int other);
 
+// Where writing `path` lands: through symbolic links, as an absolute path.
+std::string landingPath(const std::string& path);
+
 class OutputFile {
  public:
   OutputFile() = default;

@@ -106,6 +106,41 @@ TEST(CliBatchTest, NoOutputReplacesAScriptBeingRead) {
   EXPECT_EQ(readFile(odd), before);
 }
 
+// Two scripts whose outputs would be one file: the first is converted
+// under its own output name, the second is refused and named.
+TEST(CliBatchTest, OfTwoOutputsThatWouldMeetTheFirstIsWritten) {
+  {
+    SCOPED_TRACE("one name in two folders");
+    const ScratchDir dir;
+    fs::create_directories(dir.path() / "s1");
+    fs::create_directories(dir.path() / "s2");
+    dir.write("s1/01.ass", script("first season"));
+    const fs::path second = dir.write("s2/01.ass", script("second season"));
+    const fs::path out = dir.path() / "out";
+    const Outcome run = runHost({"--to", "srt", "-d", out.string(), (dir.path() / "s1").string(),
+                                 (dir.path() / "s2").string()});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(namesIn(out), std::vector<std::string>{"01.srt"});
+    EXPECT_NE(readFile(out / "01.srt").find("first season"), std::string::npos);
+    EXPECT_NE(run.err.find("not converted: " + second.string() + ": its output"), std::string::npos)
+        << run.err;
+  }
+  {
+    SCOPED_TRACE("a link in the folder to another output");
+    const ScratchDir dir;
+    const fs::path out = dir.path() / "out";
+    fs::create_directory(out);
+    fs::create_symlink("y.srt", out / "x.srt");
+    const fs::path x = dir.write("x.ass", script("from x"));
+    const fs::path y = dir.write("y.ass", script("from y"));
+    const Outcome run = runHost({"--to", "srt", "-d", out.string(), x.string(), y.string()});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(readFile(out / "y.srt").find("from x"), std::string::npos);
+    EXPECT_NE(run.err.find("not converted: " + y.string() + ": its output"), std::string::npos)
+        << run.err;
+  }
+}
+
 TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   const ScratchDir dir;
   const fs::path out = dir.path() / "out";
