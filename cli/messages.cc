@@ -10,13 +10,38 @@ namespace {
 constexpr char kProgram[] = "subrite-host: ";
 constexpr char kClearLine[] = "\r\033[K";
 
+// Control characters, as file names and script text may hold, written as
+// escapes: a line break would cut the message in two, and a terminal would
+// act on the others.
+void appendVisible(std::string* out, const std::string& text) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out->push_back(c);
+    } else if (c == '\n') {
+      *out += "\\n";
+    } else if (c == '\r') {
+      *out += "\\r";
+    } else if (c == '\t') {
+      *out += "\\t";
+    } else {
+      *out += "\\x";
+      out->push_back(kHex[byte >> 4]);
+      out->push_back(kHex[byte & 15]);
+    }
+  }
+}
+
 }  // namespace
 
 void Messages::say(const std::string& text) {
   std::lock_guard<std::mutex> guard(mutex_);
   std::string bytes;
   if (!progress_.empty()) bytes = kClearLine;
-  bytes += kProgram + text + '\n';
+  bytes += kProgram;
+  appendVisible(&bytes, text);
+  bytes += '\n';
   bytes += progress_;
   write(bytes);
 }

@@ -11,7 +11,8 @@ namespace cli {
 
 class Messages {
  public:
-  // "subrite-host: <text>" on a line of its own.
+  // "subrite-host: <text>" on a line of its own; control characters in
+  // `text` are written as escapes (\n, \x1B).
   void say(const std::string& text);
   // Shows `text` as the progress line (only where standard error is a
   // terminal; the caller decides); an empty text takes it away.

@@ -71,6 +71,30 @@ TEST(CliBatchTest, AFileThatFailsIsNamedAndTheOthersGoOn) {
   EXPECT_EQ(run.err.find('\r'), std::string::npos);
 }
 
+// A name's line break would cut its "not converted" line in two, and a
+// terminal would act on an escape sequence.
+TEST(CliBatchTest, ControlCharactersInNamesAreShownAsEscapes) {
+  const ScratchDir dir;
+  dir.write("bad\nname.ass", "no script");
+  dir.write("bad\x1B[2Jname.ass", "no script");
+  const Outcome run = runHost({"--to", "srt", "-d", (dir.path() / "out").string(),
+                               (dir.path() / "bad\nname.ass").string(),
+                               (dir.path() / "bad\x1B[2Jname.ass").string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("not converted: " + dir.path().string() + "/bad\\nname.ass\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("not converted: " + dir.path().string() + "/bad\\x1B[2Jname.ass\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find('\x1B'), std::string::npos);
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at < run.err.size(); at = run.err.find('\n', at) + 1, ++lines) {
+    EXPECT_EQ(run.err.compare(at, 14, "subrite-host: "), 0) << run.err.substr(at);
+  }
+  EXPECT_EQ(lines, 4u);  // why, and "not converted", for each
+}
+
 TEST(CliBatchTest, AFileUnderTwoNamesIsConvertedOnceAndNamed) {
   const ScratchDir dir;
   const fs::path first = dir.write("b.ass", script("once"));
