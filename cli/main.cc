@@ -1,5 +1,6 @@
 // subrite-host: the reference host program. Loads the plug-in as the media
 // host does, streams scripts through it line by line, and writes the cues.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -182,14 +184,49 @@ int checkedStandardOutput(int status) {
   return cli::kExitUsage;
 }
 
+// Which of standard input, output and error were closed when the program
+// started, by bit (1 << descriptor). Each is opened on /dev/null instead, so
+// that no file the program opens takes its number: a script would pass for
+// standard input, an output file would receive the messages.
+unsigned reopenClosedStandardStreams() {
+  unsigned closed = 0;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    closed |= 1u << fd;
+    // The lowest free descriptor: this one, as those below it are open.
+    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(cli::kExitUsage);
+  }
+  return closed;
+}
+
+// What the run would write to standard output, or read from its input.
+bool writesStandardOutput(const cli::Options& options) {
+  return options.help || options.version ||
+         (options.outputDir.empty() && (options.output.empty() || options.output == "-"));
+}
+bool readsStandardInput(const cli::Options& options) {
+  for (const std::string& script : options.scripts) {
+    if (script == "-") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const unsigned closed = reopenClosedStandardStreams();
   const std::vector<std::string> args(argv + 1, argv + argc);
   cli::Options options;
   std::string error;
   if (!cli::parseOptions(args, &options, &error)) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
+    return cli::kExitUsage;
+  }
+  const bool outputClosed = (closed & 1u << STDOUT_FILENO) != 0 && writesStandardOutput(options);
+  if (outputClosed || ((closed & 1u << STDIN_FILENO) != 0 && readsStandardInput(options))) {
+    std::fprintf(stderr, "%s: cannot %s: %s\n", kProgram,
+                 outputClosed ? "write standard output" : "read standard input",
+                 std::strerror(EBADF));
     return cli::kExitUsage;
   }
   if (options.help) {

@@ -128,6 +128,37 @@ TEST(CliOutputStreamTest, ANameOfStandardOutputAppendsToWhatItIsOpenOn) {
   }
 }
 
+// A standard stream closed at the start: nothing the program opens takes
+// its place, so no file passes for it.
+TEST(CliOutputStreamTest, AClosedStandardStreamIsSaidSoAndTakesNoFilesPlace) {
+  const ScratchDir dir;
+  // One line that gives no cue, for a warning on standard error.
+  const fs::path script = dir.write("movie.ass", kScript + "Dialogue: nothing\n");
+  const fs::path output = dir.path() / "movie.srt";
+  const auto closing = [](std::vector<int> closed) {
+    cli_test::RunSetup setup;
+    setup.closed = std::move(closed);
+    return setup;
+  };
+  const Outcome noOutput =
+      cli_test::runHostWith({"--to", "srt", script.string()}, closing({STDOUT_FILENO}));
+  EXPECT_EQ(noOutput.status, 2);
+  EXPECT_NE(noOutput.err.find("cannot write standard output: Bad file descriptor"),
+            std::string::npos)
+      << noOutput.err;
+  const Outcome noInput =
+      cli_test::runHostWith({"--to", "srt", "-", "-o", output.string()}, closing({STDIN_FILENO}));
+  EXPECT_EQ(noInput.status, 2);
+  EXPECT_NE(noInput.err.find("cannot read standard input: Bad file descriptor"), std::string::npos)
+      << noInput.err;
+  const std::string alone = runHost({"--to", "srt", script.string()}).out;
+  const Outcome toFile =
+      cli_test::runHostWith({"--to", "srt", script.string(), "-o", output.string()},
+                            closing({STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}));
+  EXPECT_EQ(toFile.status, 0);
+  EXPECT_EQ(readFile(output), alone);  // and none of the messages
+}
+
 // --- A run that fails --------------------------------------------------------------------
 
 TEST(CliOutputDeviceTest, AFullDeviceFailsWithAMessage) {

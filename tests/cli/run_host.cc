@@ -82,6 +82,7 @@ Outcome runWith(const std::filesystem::path& program, const std::vector<std::str
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
+    for (const int fd : setup.closed) ::close(fd);
     const auto limit = [](int resource, long bytes) {
       const struct rlimit value { static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes) };
       if (bytes >= 0 && ::setrlimit(resource, &value) != 0) ::_exit(126);
