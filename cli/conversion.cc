@@ -162,7 +162,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     }
     // The writers gather cues into large writes themselves.
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
-    writer = makeWriter(options.form, output.stream(), options.shift);
+    writer = makeWriter(options.form, output.stream(), options.shift.value_or(0));
     counts = stream(script, session, *writer, output, messages);
   }
   int status = report(script, session, counts, messages);

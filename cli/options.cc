@@ -88,7 +88,7 @@ bool checkTogether(Options* options, std::string* error) {
       }
     }
   }
-  if (options->shift != 0 && options->form == OutputForm::Markup) {
+  if (options->shift && options->form == OutputForm::Markup) {
     *error =
         "--shift moves the times of srt, vtt and jsonl; the markup form shows them as "
         "the script writes them";
@@ -121,7 +121,7 @@ std::optional<std::int64_t> parseShift(std::string_view text) {
     seconds = (whole * 60 + minutes) * 60 + secs;
   }
   std::int64_t milliseconds = 0;
-  if (!readFraction(text, &at, &milliseconds)) return std::nullopt;
+  if (!readFraction(text, &at, &milliseconds) || seconds > kMostShiftSeconds) return std::nullopt;
   const std::int64_t total = seconds * 1000 + milliseconds;
   return negative ? -total : total;
 }
@@ -139,7 +139,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       optionsEnded = true;
       continue;
     }
-    // "--to=srt" is "--to srt".
+    // "--to=srt" is "--to srt", and "-j4" is "-j 4".
     std::optional<std::string> attached;
     if (arg.compare(0, 2, "--") == 0) {
       const std::size_t equals = arg.find('=');
@@ -147,6 +147,9 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
         attached = arg.substr(equals + 1);
         arg.resize(equals);
       }
+    } else if (arg.size() > 2 && (arg[1] == 'o' || arg[1] == 'd' || arg[1] == 'j')) {
+      attached = arg.substr(2);
+      arg.resize(2);
     }
     const bool takesValue = arg == "--plugin" || arg == "--to" || arg == "-o" ||
                             arg == "--output" || arg == "--encoding" || arg == "-d" ||
@@ -188,7 +191,8 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
     } else if (arg == "--shift") {
       const std::optional<std::int64_t> shift = parseShift(value);
       if (!shift) {
-        *error = "option --shift needs seconds (2.5, -1.25) or [-]H:MM:SS.cc (got '" + value + "')";
+        *error = "option --shift needs seconds (2.5, -1.25) or [-]H:MM:SS.cc, at most " +
+                 std::to_string(kMostShiftSeconds) + " seconds (got '" + value + "')";
         return false;
       }
       options->shift = *shift;

@@ -18,9 +18,9 @@ struct Options {
   // "-" is standard input. None: the bundled sample. More than one, or a
   // folder, only with outputDir.
   std::vector<std::string> scripts;
-  std::string outputDir;   // -d: one output file a script, in this folder
-  unsigned jobs = 0;       // -j: scripts converted at once; 0: one a core
-  std::int64_t shift = 0;  // --shift, in milliseconds
+  std::string outputDir;              // -d: one output file a script, in this folder
+  unsigned jobs = 0;                  // -j: scripts converted at once; 0: one a core
+  std::optional<std::int64_t> shift;  // --shift, in milliseconds
   OutputForm form = OutputForm::Markup;
   bool info = false;
   bool stats = false;
@@ -35,7 +35,9 @@ struct Options {
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
 // A --shift value in milliseconds: seconds ("2.5", "-1.25") or "[-]H:MM:SS.cc"
-// (up to three decimals in either); nothing for anything else.
+// (up to three decimals in either), at most kMostShiftSeconds either way;
+// nothing for anything else.
+inline constexpr std::int64_t kMostShiftSeconds = 999'999'999;
 std::optional<std::int64_t> parseShift(std::string_view text);
 
 // The --help text.

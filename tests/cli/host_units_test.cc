@@ -548,14 +548,28 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"-j", "2", "a.ass"}, false, "goes with -d"},
         OptionsRow{{"-d", "out", "-j", "0", "a.ass"}, false, "from 1"},
         OptionsRow{{"-d", "out", "-j", "two", "a.ass"}, false, "from 1"},
+        OptionsRow{{"-dout", "-j3", "a.ass"}, true, ""},
+        OptionsRow{{"-d", "out", "-jx", "a.ass"}, false, "from 1"},
         // Shifts.
         OptionsRow{{"--to", "vtt", "--shift", "-1.25"}, true, ""},
         OptionsRow{{"--to", "jsonl", "--shift=0:01:02.50"}, true, ""},
         OptionsRow{{"--shift", "2.5"}, false, "the markup form"},
+        OptionsRow{{"--to", "markup", "--shift", "0"}, false, "the markup form"},
+        OptionsRow{{"--to", "srt", "-j2", "-dout", "-osrt", "a.ass"}, false, "do not go together"},
         OptionsRow{{"--to", "srt", "--shift", "1.2345"}, false, "--shift needs"},
         OptionsRow{{"--to", "srt", "--shift", "0:1:02"}, false, "--shift needs"},
         OptionsRow{{"--to", "srt", "--shift", "soon"}, false, "--shift needs"}),
     rowName);
+
+TEST(CliOptionsTest, AShortOptionTakesItsValueAttached) {
+  cli::Options options;
+  std::string error;
+  ASSERT_TRUE(cli::parseOptions({"-dout", "-j3", "a.ass"}, &options, &error)) << error;
+  EXPECT_EQ(options.outputDir, "out");
+  EXPECT_EQ(options.jobs, 3u);
+  ASSERT_TRUE(cli::parseOptions({"-o-", "a.ass"}, &options, &error)) << error;
+  EXPECT_EQ(options.output, "-");
+}
 
 struct ShiftRow {
   const char* text;
@@ -582,6 +596,9 @@ TEST(CliShiftTest, ReadsSecondsOrAClockTime) {
       {"1:00", std::nullopt},
       {"1e3", std::nullopt},
       {"1234567890", std::nullopt},
+      {"999999999", 999999999000},
+      {"-277777:46:39.999", -999999999999},
+      {"277777:46:40", std::nullopt},
   };
   for (const ShiftRow& row : rows) {
     EXPECT_EQ(cli::parseShift(row.text), row.milliseconds) << '"' << row.text << '"';
