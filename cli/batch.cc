@@ -189,7 +189,8 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
 
   std::atomic<std::size_t> next{0};
   std::atomic<std::uint64_t> done{0};
-  std::atomic<std::uint64_t> cues{0};
+  std::atomic<std::uint64_t> cues{0};  // for the progress line
+  std::mutex countsMutex;              // guards totals->counts
   std::atomic<bool> broken{false};
   std::atomic<std::uint64_t> failures{failed};
   const auto work = [&] {
@@ -198,6 +199,10 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
       const int status = convert(ConversionRequest{items[i].script, items[i].output}, options,
                                  entry, pluginPath, messages, &stats);
       cues += stats.written.written;
+      {
+        const std::lock_guard<std::mutex> guard(countsMutex);
+        addCounts(stats, &totals->counts);
+      }
       if (status != kExitDone) {
         messages.say("not converted: " + items[i].script);
         ++failures;
@@ -229,7 +234,6 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
 
   totals->files = items.size();
   totals->failed = failures;
-  totals->cues = cues;
   if (broken) return kExitBroken;
   return failures != 0 ? kExitUsage : kExitDone;
 }

@@ -32,7 +32,7 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
 struct BatchTotals {
   std::uint64_t files = 0;
   std::uint64_t failed = 0;
-  std::uint64_t cues = 0;  // written, in all files
+  ConversionStats counts;  // added up over the scripts; no encoding
 };
 
 // Converts every script of options.scripts into options.outputDir; answers

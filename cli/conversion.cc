@@ -189,6 +189,34 @@ int convertScript(const ConversionRequest& request, const Options& options,
 
 }  // namespace
 
+void addCounts(const ConversionStats& one, ConversionStats* sum) {
+  sum->linesRead += one.linesRead;
+  sum->events += one.events;
+  sum->dialogue += one.dialogue;
+  sum->outputs += one.outputs;
+  sum->replaced += one.replaced;
+  WriterCounts& written = sum->written;
+  written.written += one.written.written;
+  written.withoutText += one.written.withoutText;
+  written.endsRaised += one.written.endsRaised;
+  written.timesClamped += one.written.timesClamped;
+  written.timesUnreadable += one.written.timesUnreadable;
+  BalanceCounts& balance = written.balance;
+  balance.closedAtEnd += one.written.balance.closedAtEnd;
+  balance.strayClosings += one.written.balance.strayClosings;
+  balance.repeatedOpenings += one.written.balance.repeatedOpenings;
+  balance.reopened += one.written.balance.reopened;
+  balance.emptyAttributes += one.written.balance.emptyAttributes;
+  balance.emptyFonts += one.written.balance.emptyFonts;
+  balance.partedTags += one.written.balance.partedTags;
+  hostkit::Ledger::Counts& buffers = sum->buffers;
+  buffers.made += one.buffers.made;
+  buffers.released += one.buffers.released;
+  buffers.live += one.buffers.live;
+  buffers.locks += one.buffers.locks;
+  buffers.unlocks += one.buffers.unlocks;
+}
+
 int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
             const std::string& pluginPath, Messages& messages, ConversionStats* stats) {
   try {

@@ -32,6 +32,9 @@ struct ConversionStats {
   hostkit::Ledger::Counts buffers;
 };
 
+// Adds the counts of `one` to *sum, the encoding left out: a batch's totals.
+void addCounts(const ConversionStats& one, ConversionStats* sum);
+
 struct ConversionRequest {
   std::optional<std::string> script;  // "-" is standard input; none: the bundled sample
   std::string output;                 // "" or "-": standard output

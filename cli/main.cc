@@ -62,11 +62,17 @@ bool load(const cli::Options& options, cli::PluginLibrary* library, std::string*
   return true;
 }
 
+// SubRip and WebVTT: cue text made for their readers, with counts of its own.
+bool writesCueText(const cli::Options& options) {
+  return options.form == cli::OutputForm::Srt || options.form == cli::OutputForm::Vtt;
+}
+
+// One script's, or a batch's totals (which have no one encoding).
 void printStats(const cli::ConversionStats& stats, bool cueText, double seconds) {
+  std::fprintf(stderr, "lines read:           %" PRIu64 "\n", stats.linesRead);
+  if (!stats.encoding.empty())
+    std::fprintf(stderr, "encoding:             %s\n", stats.encoding.c_str());
   std::fprintf(stderr,
-               "lines read:           %" PRIu64
-               "\n"
-               "encoding:             %s\n"
                "replaced by U+FFFD:   %" PRIu64
                "\n"
                "dialogue lines:       %" PRIu64
@@ -74,8 +80,7 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                "cues written:         %" PRIu64
                "\n"
                "lines without output: %" PRIu64 "\n",
-               stats.linesRead, stats.encoding.c_str(), stats.replaced, stats.dialogue,
-               stats.written.written, stats.events - stats.outputs);
+               stats.replaced, stats.dialogue, stats.written.written, stats.events - stats.outputs);
   const cli::WriterCounts& written = stats.written;
   if (cueText) {
     const cli::BalanceCounts& balance = written.balance;
@@ -118,18 +123,13 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                static_cast<double>(peakKiB()) / 1024.0);
 }
 
-void printBatchStats(const cli::BatchTotals& totals, double seconds) {
+void printBatchStats(const cli::BatchTotals& totals, bool cueText, double seconds) {
   std::fprintf(stderr,
                "files:                %" PRIu64
                "\n"
-               "files not converted:  %" PRIu64
-               "\n"
-               "cues written:         %" PRIu64
-               "\n"
-               "elapsed:              %.3f s\n"
-               "peak memory:          %.1f MiB\n",
-               totals.files, totals.failed, totals.cues, seconds,
-               static_cast<double>(peakKiB()) / 1024.0);
+               "files not converted:  %" PRIu64 "\n",
+               totals.files, totals.failed);
+  printStats(totals.counts, cueText, seconds);
 }
 
 // Standard input is a file or a pipe: what a user who forgot the "-" meant
@@ -159,7 +159,7 @@ int run(const cli::Options& options) {
   if (!options.outputDir.empty()) {
     cli::BatchTotals totals;
     const int status = cli::convertBatch(options, library.entry(), pluginPath, messages, &totals);
-    if (options.stats) printBatchStats(totals, seconds());
+    if (options.stats) printBatchStats(totals, writesCueText(options), seconds());
     return status;
   }
   cli::ConversionRequest request;
@@ -168,8 +168,7 @@ int run(const cli::Options& options) {
   cli::ConversionStats stats;
   const int status = cli::convert(request, options, library.entry(), pluginPath, messages, &stats);
   if (options.stats && !options.info) {
-    printStats(stats, options.form == cli::OutputForm::Srt || options.form == cli::OutputForm::Vtt,
-               seconds());
+    printStats(stats, writesCueText(options), seconds());
   }
   return status;
 }

@@ -258,6 +258,19 @@ TEST(CliShiftTest, MovesEveryCueAndCountsTheTimesItStopsAtZero) {
   EXPECT_TRUE(cli_test::checkSrt(earlier.out).valid);
 }
 
+TEST(CliShiftTest, ABatchCountsWhatItsScriptsDid) {
+  const ScratchDir dir;
+  const fs::path a = dir.write("a.ass", script("{\\b1}a"));
+  const fs::path b = dir.write("b.ass", script("b"));
+  const Outcome run = runHost({"--to", "srt", "--stats", "--shift", "-1.5", "-d",
+                               (dir.path() / "out").string(), a.string(), b.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {"files:                2\n", "cues written:         2\n",
+                           "tags closed at end:   1\n", "times before 0:       2 "}) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << run.err;
+  }
+}
+
 // An unreadable time is 0 before the shift as without one: the cue keeps
 // its length instead of stretching over the time shifted.
 TEST(CliShiftTest, AnUnreadableTimeIsMovedAsZeroAndCounted) {
