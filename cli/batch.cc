@@ -196,15 +196,16 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   const auto work = [&] {
     for (std::size_t i = next++; i < items.size(); i = next++) {
       ConversionStats stats;
+      Messages aboutScript(&messages);
       const int status = convert(ConversionRequest{items[i].script, items[i].output}, options,
-                                 entry, pluginPath, messages, &stats);
+                                 entry, pluginPath, aboutScript, &stats);
       cues += stats.written.written;
       {
         const std::lock_guard<std::mutex> guard(countsMutex);
         addCounts(stats, &totals->counts);
       }
       if (status != kExitDone) {
-        messages.say("not converted: " + items[i].script);
+        aboutScript.say("not converted: " + items[i].script);
         ++failures;
         if (status == kExitBroken) broken = true;
       }

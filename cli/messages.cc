@@ -35,13 +35,26 @@ void appendVisible(std::string* out, const std::string& text) {
 
 }  // namespace
 
+Messages::~Messages() {
+  if (whole_ != nullptr && !waiting_.empty()) whole_->sayLines(waiting_);
+}
+
 void Messages::say(const std::string& text) {
+  std::string line = kProgram;
+  appendVisible(&line, text);
+  line += '\n';
+  if (whole_ != nullptr) {
+    waiting_ += line;
+  } else {
+    sayLines(line);
+  }
+}
+
+void Messages::sayLines(const std::string& lines) {
   std::lock_guard<std::mutex> guard(mutex_);
   std::string bytes;
   if (!progress_.empty()) bytes = kClearLine;
-  bytes += kProgram;
-  appendVisible(&bytes, text);
-  bytes += '\n';
+  bytes += lines;
   bytes += progress_;
   write(bytes);
 }

@@ -11,6 +11,15 @@ namespace cli {
 
 class Messages {
  public:
+  Messages() = default;
+  // Lines said to this one wait, and go to `whole` together when it is
+  // destroyed: what is said of one script of a batch stays together. Used
+  // by one thread.
+  explicit Messages(Messages* whole) : whole_(whole) {}
+  ~Messages();
+  Messages(const Messages&) = delete;
+  Messages& operator=(const Messages&) = delete;
+
   // "subrite-host: <text>" on a line of its own; control characters in
   // `text` are written as escapes (\n, \x1B).
   void say(const std::string& text);
@@ -19,8 +28,12 @@ class Messages {
   void progress(const std::string& text);
 
  private:
+  // Whole lines, at once, with the progress line taken away and drawn again.
+  void sayLines(const std::string& lines);
   void write(const std::string& bytes);
 
+  Messages* const whole_ = nullptr;
+  std::string waiting_;  // lines for whole_
   std::mutex mutex_;
   std::string progress_;  // what the progress line shows now
 };

@@ -95,6 +95,34 @@ TEST(CliBatchTest, ControlCharactersInNamesAreShownAsEscapes) {
   EXPECT_EQ(lines, 4u);  // why, and "not converted", for each
 }
 
+// Side by side, workers say what went wrong with their scripts: each
+// script's lines stay together.
+TEST(StressBatchTest, WhatIsSaidOfAScriptStaysTogether) {
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "in");
+  constexpr int kScripts = 60;
+  for (int file = 0; file < kScripts; ++file) {
+    dir.write("in/s" + std::to_string(file) + ".ass", "no script " + std::to_string(file));
+  }
+  const Outcome run = runHost({"--to", "srt", "-j", "4", "-d", (dir.path() / "out").string(),
+                               (dir.path() / "in").string()});
+  EXPECT_EQ(run.status, 2);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < run.err.size();) {
+    const std::size_t end = run.err.find('\n', at);
+    lines.push_back(run.err.substr(at, end - at));
+    at = end + 1;
+  }
+  ASSERT_EQ(lines.size(), 2u * kScripts) << run.err;
+  for (std::size_t i = 0; i < lines.size(); i += 2) {
+    const std::size_t named = lines[i + 1].find("not converted: ");
+    ASSERT_NE(named, std::string::npos) << lines[i + 1];
+    EXPECT_EQ(lines[i].find("subrite-host: " + lines[i + 1].substr(named + 15) + ": "), 0u)
+        << lines[i] << "\n"
+        << lines[i + 1];
+  }
+}
+
 TEST(CliBatchTest, AFileUnderTwoNamesIsConvertedOnceAndNamed) {
   const ScratchDir dir;
   const fs::path first = dir.write("b.ass", script("once"));
