@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,14 @@ bool prepareFolder(const std::string& folder, std::string* error) {
   return false;
 }
 
+// The cores this process may run on (taskset, a container's share).
+unsigned coresAvailable() {
+  cpu_set_t cores;
+  if (::sched_getaffinity(0, sizeof cores, &cores) == 0)
+    return static_cast<unsigned>(CPU_COUNT(&cores));
+  return std::thread::hardware_concurrency();
+}
+
 std::string elapsedText(std::chrono::steady_clock::time_point started) {
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   char text[32];
@@ -152,11 +161,17 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
     const std::string output =
         joinPath(outputDir, (namesOfStem[stem].size() > 1 ? name : stem) + extensionOf(form));
     struct stat existing {};
-    if (::stat(output.c_str(), &existing) == 0 && seen.count({existing.st_dev, existing.st_ino})) {
-      messages.say("not converted: " + file + ": its output " + output +
-                   " is one of the scripts being read");
-      ++*failed;
-      continue;
+    if (::stat(output.c_str(), &existing) == 0) {
+      // A pipe left there would hold the batch until something reads it.
+      const char* why = seen.count({existing.st_dev, existing.st_ino}) != 0
+                            ? "one of the scripts being read"
+                        : !S_ISREG(existing.st_mode) ? "not a regular file"
+                                                     : nullptr;
+      if (why != nullptr) {
+        messages.say("not converted: " + file + ": its output " + output + " is " + why);
+        ++*failed;
+        continue;
+      }
     }
     // A link already in the folder may take two outputs to one file.
     const auto [taken, isNew] = outputs.emplace(landingPath(output), file);
@@ -174,15 +189,16 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
 int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::string& pluginPath,
                  Messages& messages, BatchTotals* totals) {
   const auto started = std::chrono::steady_clock::now();
-  std::string error;
-  if (!prepareFolder(options.outputDir, &error)) {
-    messages.say(error);
-    return kExitUsage;
-  }
   std::uint64_t failed = 0;
   const std::vector<BatchItem> items =
       listBatch(options.scripts, options.outputDir, options.form, messages, &failed);
-  unsigned workers = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
+  // Made only for something to put in it.
+  std::string error;
+  if (!items.empty() && !prepareFolder(options.outputDir, &error)) {
+    messages.say(error);
+    return kExitUsage;
+  }
+  unsigned workers = options.jobs != 0 ? options.jobs : coresAvailable();
   workers = std::max(1u, std::min({workers, static_cast<unsigned>(kMaxOutputsAtOnce),
                                    static_cast<unsigned>(std::max<std::size_t>(items.size(), 1))}));
   const bool showProgress = ::isatty(STDERR_FILENO) == 1 && items.size() > workers;

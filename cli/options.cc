@@ -88,6 +88,10 @@ bool checkTogether(Options* options, std::string* error) {
       }
     }
   }
+  if (options->info && !options->output.empty() && options->output != "-") {
+    *error = "--info prints to standard output; option -o does not go with it";
+    return false;
+  }
   if (options->shift && options->form == OutputForm::Markup) {
     *error =
         "--shift moves the times of srt, vtt and jsonl; the markup form shows them as "

@@ -2,6 +2,7 @@
 // that each file fails or succeeds by itself, and the exit status of the
 // whole; and the shift of every time, run as a user runs it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -191,6 +192,31 @@ TEST(CliBatchTest, OfTwoOutputsThatWouldMeetTheFirstIsWritten) {
     EXPECT_NE(run.err.find("not converted: " + y.string() + ": its output"), std::string::npos)
         << run.err;
   }
+}
+
+TEST(CliBatchTest, APipeWhereAnOutputGoesIsRefusedNotWaitedOn) {
+  const ScratchDir dir;
+  const fs::path out = dir.path() / "out";
+  fs::create_directory(out);
+  ASSERT_EQ(::mkfifo((out / "a.srt").c_str(), 0600), 0);
+  const fs::path a = dir.write("a.ass", script("a"));
+  const fs::path b = dir.write("b.ass", script("b"));
+  const Outcome run = runHost({"--to", "srt", "-d", out.string(), a.string(), b.string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("not converted: " + a.string() + ": its output " +
+                         (out / "a.srt").string() + " is not a regular file"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(readFile(out / "b.srt"), "1\n00:00:01,000 --> 00:00:02,000\nb\n\n");
+}
+
+TEST(CliBatchTest, NothingToConvertMakesNoFolder) {
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "empty");
+  const Outcome run = runHost(
+      {"--to", "srt", "-d", (dir.path() / "out").string(), (dir.path() / "empty").string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_FALSE(fs::exists(dir.path() / "out"));
 }
 
 TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {

@@ -555,6 +555,8 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"--to", "jsonl", "--shift=0:01:02.50"}, true, ""},
         OptionsRow{{"--shift", "2.5"}, false, "the markup form"},
         OptionsRow{{"--to", "markup", "--shift", "0"}, false, "the markup form"},
+        OptionsRow{{"--info", "-o", "x.txt", "a.ass"}, false, "does not go with it"},
+        OptionsRow{{"--info", "-o", "-", "a.ass"}, true, ""},
         OptionsRow{{"--to", "srt", "-j2", "-dout", "-osrt", "a.ass"}, false, "do not go together"},
         OptionsRow{{"--to", "srt", "--shift", "1.2345"}, false, "--shift needs"},
         OptionsRow{{"--to", "srt", "--shift", "0:1:02"}, false, "--shift needs"},
