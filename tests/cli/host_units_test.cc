@@ -524,7 +524,7 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, CliOptionsTest,
     ::testing::Values(
         OptionsRow{{}, true, ""}, OptionsRow{{"--to", "srt", "-o", "x.srt", "in.ass"}, true, ""},
-        OptionsRow{{"--to=jsonl", "--output=x", "--stats", "--info", "-"}, true, ""},
+        OptionsRow{{"--to=jsonl", "--output=-", "--stats", "--info", "-"}, true, ""},
         OptionsRow{{"--", "--odd-name.ass"}, true, ""},
         OptionsRow{{"--to", "vtt", "in.ass"}, true, ""},
         OptionsRow{{"--to", "ass"}, false, "unknown output form 'ass'"},
