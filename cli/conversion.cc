@@ -99,6 +99,7 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
     messages.say("warning: " + script.name() + ": " + std::to_string(decoding->replaced()) +
                  (decoding->replaced() == 1 ? " sequence" : " sequences") +
                  " could not be read as " + script.encoding().name +
+                 (script.encoding().how == kFirstMiBValid ? ", which its first MiB is," : "") +
                  " and became U+FFFD; the first is " + where +
                  (script.encoding().how == kGivenEncoding
                       ? ""

@@ -12,6 +12,8 @@ namespace cli {
 
 // Encoding::how of one named by the user.
 inline constexpr std::string_view kGivenEncoding = "given";
+// Encoding::how of UTF-8 judged by the first MiB of what cannot be read twice.
+inline constexpr std::string_view kFirstMiBValid = "valid UTF-8 in its first MiB";
 
 struct Encoding {
   std::string name = "UTF-8";  // as iconv knows it

@@ -166,7 +166,9 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   }
   // The read-ahead may end inside a sequence; the input may not.
   if (whole || readOn ? check.valid() : !check.malformed()) {
-    encoding_ = mark ? *mark : Encoding{"UTF-8", "valid UTF-8", 0};
+    encoding_ = mark              ? *mark
+                : whole || readOn ? Encoding{"UTF-8", "valid UTF-8", 0}
+                                  : Encoding{"UTF-8", std::string(kFirstMiBValid), 0};
     *asIs = whole || readOn;
     return true;
   }

@@ -589,6 +589,22 @@ TEST(CliEncodingTest, SaysWhenAScriptGivenAnotherEncodingReadsAsUtf8) {
   EXPECT_EQ(ascii.err, "");
 }
 
+// What cannot be read twice is judged by its first MiB.
+TEST(CliEncodingTest, SaysWhenStandardInputWasJudgedByItsFirstMiB) {
+  const ScratchDir dir;
+  std::string bytes = kFrench;
+  while (bytes.size() < (5u << 18)) bytes += "Dialogue: 0,0:00:05.00,0:00:06.00,S,,0,0,0,,more\n";
+  bytes += "Dialogue: 0,0:00:07.00,0:00:08.00,S,,0,0,0,,Caf\xE9\n";
+  const fs::path script = dir.write("script.ass", bytes);
+  const Outcome run =
+      runHost({"--to", "srt", "-", "-o", (dir.path() / "out.srt").string()}, script);
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_NE(run.err.find("1 sequence could not be read as UTF-8, which its first MiB is, and "
+                         "became U+FFFD"),
+            std::string::npos)
+      << run.err;
+}
+
 struct MalformedRow {
   const char* what;
   std::vector<std::string> args;
