@@ -69,9 +69,9 @@ bool holdsLineBreak(std::string_view text, std::size_t value, std::size_t end) {
   return ((feeds - 0x0101010101010101u) & ~feeds & 0x8080808080808080u) != 0;
 }
 
-// Hexadecimal digits, either case, by byte.
+// Hexadecimal digits, either case, by byte: 1 for a digit, 0 for the rest.
 constexpr auto kHexDigits = [] {
-  std::array<bool, 256> digits{};
+  std::array<unsigned char, 256> digits{};
   for (int c = 0; c < 256; ++c) {
     digits[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
   }
@@ -84,10 +84,11 @@ constexpr auto kHexDigits = [] {
 // tags of the longest cues are colours.
 bool holdsColourValue(std::string_view text, std::size_t value) {
   if (value + 8 > text.size() || text[value] != '#' || text[value + 7] != '"') return false;
-  const auto digit = [&text, value](std::size_t i) {
+  const auto digit = [&text, value](std::size_t i) -> unsigned {
     return kHexDigits[static_cast<unsigned char>(text[value + i])];
   };
-  return digit(1) & digit(2) & digit(3) & digit(4) & digit(5) & digit(6);
+  // One test of all six, not six branches.
+  return (digit(1) & digit(2) & digit(3) & digit(4) & digit(5) & digit(6)) != 0;
 }
 
 // Whether what follows a face's closing quote at `at` is what the module
@@ -314,6 +315,7 @@ void CueTextMaker::partArrows(std::size_t from) {
     out_->append(rest.substr(0, at + 2));
     out_->append(kWordJoiner);
     rest.remove_prefix(at + 2);
+    ++counts_->partedArrows;
   }
   out_->append(rest);
 }

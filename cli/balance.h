@@ -68,8 +68,9 @@ struct BalanceCounts {
   std::uint64_t repeatedOpenings = 0;  // <b>, <i>, <u> or <s> while one is open: dropped
   std::uint64_t reopened = 0;          // tags closed for a crossing closing tag, opened again
   std::uint64_t emptyAttributes = 0;   // face="", size="", a color not "#RRGGBB": dropped
-  std::uint64_t emptyFonts = 0;  // <font> left without attributes: dropped with its closing tag
-  std::uint64_t partedTags = 0;  // text that would read as a tag: parted
+  std::uint64_t emptyFonts = 0;    // <font> left without attributes: dropped with its closing tag
+  std::uint64_t partedTags = 0;    // text that would read as a tag: parted
+  std::uint64_t partedArrows = 0;  // "-->" that would read as a cue's timing: parted
 };
 
 // Appends the cue text of `markup`. Tags are only the forms the module
@@ -97,6 +98,8 @@ struct BalanceCounts {
 //    Such are a <font> with an attribute twice, and what dropping or moving
 //    tags brings together ("<</u>/b>" gives "</b>"). (WebVTT escapes the
 //    "<" instead.)
+//  - Each "-->" becomes "--" U+2060 ">": SubRip readers take a line that
+//    holds one for a cue's timing. (WebVTT escapes the ">".)
 // Answers whether there was text other than blanks; when there was not,
 // nothing is appended.
 bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* counts);

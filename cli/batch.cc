@@ -203,9 +203,12 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
                                    static_cast<unsigned>(std::max<std::size_t>(items.size(), 1))}));
   const bool showProgress = ::isatty(STDERR_FILENO) == 1 && items.size() > workers;
 
+  // Shared by the workers: items, options, entry and pluginPath, read only;
+  // messages, thread-safe; the atomics; totals->counts under countsMutex.
+  // The rest of *totals is set once every worker has joined.
   std::atomic<std::size_t> next{0};
   std::atomic<std::uint64_t> done{0};
-  std::atomic<std::uint64_t> cues{0};  // for the progress line
+  std::atomic<std::uint64_t> cues{0};  // for the progress line; the totals count them too
   std::mutex countsMutex;              // guards totals->counts
   std::atomic<bool> broken{false};
   std::atomic<std::uint64_t> failures{failed};
@@ -249,7 +252,7 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   for (std::thread& thread : threads) thread.join();
   if (showProgress) messages.progress("");
 
-  totals->files = items.size();
+  totals->files = items.size() + failed;  // those that could not be listed too
   totals->failed = failures;
   if (broken) return kExitBroken;
   return failures != 0 ? kExitUsage : kExitDone;

@@ -30,9 +30,9 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
                                  std::uint64_t* failed);
 
 struct BatchTotals {
-  std::uint64_t files = 0;
-  std::uint64_t failed = 0;
-  ConversionStats counts;  // added up over the scripts; no encoding
+  std::uint64_t files = 0;   // scripts and paths given or found
+  std::uint64_t failed = 0;  // of them, not converted
+  ConversionStats counts;    // added up over the scripts; no encoding
 };
 
 // Converts every script of options.scripts into options.outputDir; answers

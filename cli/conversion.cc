@@ -106,8 +106,8 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
                       : "; give --encoding NAME if it is written in another"));
   }
   if (counts.events > 0 && counts.outputs == 0) {
-    messages.say("warning: " + script.name() + ": none of its " + std::to_string(counts.events) +
-                 " event lines gave a cue (the first is line " +
+    messages.say("warning: " + script.name() + ": none of the " + std::to_string(counts.events) +
+                 " lines after its header gave a cue (the first is line " +
                  std::to_string(counts.firstEventLine) + ")");
   }
   const std::vector<std::string> problems = session.problems();
@@ -210,6 +210,7 @@ void addCounts(const ConversionStats& one, ConversionStats* sum) {
   balance.emptyAttributes += one.written.balance.emptyAttributes;
   balance.emptyFonts += one.written.balance.emptyFonts;
   balance.partedTags += one.written.balance.partedTags;
+  balance.partedArrows += one.written.balance.partedArrows;
   hostkit::Ledger::Counts& buffers = sum->buffers;
   buffers.made += one.buffers.made;
   buffers.released += one.buffers.released;

@@ -103,10 +103,13 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  " (dropped)\n"
                  "tags parted:          %" PRIu64
                  " (text that would read as a tag)\n"
+                 "arrows parted:        %" PRIu64
+                 " (a --> in the text)\n"
                  "unreadable times:     %" PRIu64 " (taken as 0)\n",
                  written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
                  balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
-                 balance.emptyFonts, balance.partedTags, written.timesUnreadable);
+                 balance.emptyFonts, balance.partedTags, balance.partedArrows,
+                 written.timesUnreadable);
   }
   std::fprintf(stderr,
                "times before 0:       %" PRIu64

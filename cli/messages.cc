@@ -60,6 +60,7 @@ void Messages::sayLines(const std::string& lines) {
 }
 
 void Messages::progress(const std::string& text) {
+  if (whole_ != nullptr) return whole_->progress(text);
   std::lock_guard<std::mutex> guard(mutex_);
   if (text == progress_) return;
   write(kClearLine + text);

@@ -24,6 +24,8 @@ bool isSameRegularFile(int fd, int other);
 // Where writing `path` lands: through symbolic links, as an absolute path.
 std::string landingPath(const std::string& path);
 
+// One thread at a time an object; only the table of temporary files that a
+// signal removes is shared, in the process.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -54,8 +56,9 @@ class OutputFile {
   // temporary file gets the destination's mode (a new one's: 0666 less the
   // umask), is synced to disk when it replaces an existing file, closed and
   // renamed over the destination. `writeError` is the errno of a write that
-  // failed before, 0 for none. False with *error when anything failed; the
-  // destination is then as it was.
+  // failed before, 0 for none. False with *error when anything failed; a
+  // destination written through a temporary file is then as it was
+  // (standard output, a device or an open descriptor has what was written).
   bool commit(int writeError, std::string* error);
   // Removes the temporary file: the destination is left as it was. Answers
   // whether there was one (a file destination that was not touched).
@@ -66,8 +69,10 @@ class OutputFile {
 
   std::FILE* stream_ = nullptr;
   std::string name_ = "standard output";
-  std::string destination_;  // where the temporary file goes; "" when there is none
-  std::string temporary_;
+  // The path commit() renames the temporary file to (links followed); ""
+  // for standard output, a device or an open descriptor.
+  std::string destination_;
+  std::string temporary_;  // the hidden file being written; "" once committed or discarded
   bool replaces_ = false;  // the destination exists
   mode_t mode_ = 0;        // the destination's permissions
   uid_t owner_ = 0;

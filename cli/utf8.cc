@@ -73,8 +73,9 @@ std::uint64_t word(const char* p) {
 }
 
 // Processors without SSE2 (the i386 build assumes none): whole words, 32
-// bytes at a time while they are ASCII. The first byte from `p` that is not
-// ASCII, or one of the last 7 before `end`.
+// bytes at a time while they are ASCII. The start of the first 8-byte word
+// from `p` that holds a byte that is not ASCII, or one of the last 7 before
+// `end`: callers go on byte by byte.
 const char* skipAscii(const char* p, const char* end) {
   while (end - p >= 32 &&
          ((word(p) | word(p + 8) | word(p + 16) | word(p + 24)) & kHighBits) == 0) {

@@ -3,8 +3,8 @@
 // nothing but the current cue and that much output is held; WebVTT, whose
 // cues go in order of their start and whose STYLE block comes first, is
 // written at the end (vtt_writer.h). Markup and JSON lines carry the markup
-// as the module made it; SubRip and WebVTT carry its cue text (balance.h),
-// numbering only the cues that have text.
+// as the module made it; SubRip and WebVTT carry its cue text (balance.h).
+// SubRip numbers only the cues it writes; WebVTT writes no numbers.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ const char* extensionOf(OutputForm form);
 
 // One converted event.
 struct Cue {
-  std::uint64_t number;    // 1, 2, ... in output order
+  std::uint64_t number;    // the plug-in's output sample, from 1 (markup and JSON lines show it)
   std::uint64_t line;      // the event's line in the script, from 1
   std::string_view start;  // Start, End and Style as the script writes them
   std::string_view end;
@@ -71,9 +71,9 @@ std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int6
 // Both are counted in *counts.
 std::uint64_t cueTime(std::string_view text, std::int64_t shift, WriterCounts* counts);
 
-// An SSA time "H:MM:SS.cc" (any number of digits in each part, the fraction
-// optional and read as a decimal fraction of a second) in milliseconds;
-// nothing for anything else.
+// An SSA time "H:MM:SS.cc" (1 to 9 digits in each of the three parts; the
+// fraction optional, of any length, read as a decimal fraction of a second)
+// in milliseconds; nothing for anything else.
 std::optional<std::uint64_t> parseScriptTime(std::string_view text);
 
 // The same by the general rule alone. parseScriptTime reads the form nearly

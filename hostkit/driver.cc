@@ -70,7 +70,7 @@ std::vector<std::string> PluginDriver::shutDown() {
     refused.push_back("the plug-in refused to close its output port");
   }
   in = out = nullptr;
-  if (attached_) component->detach();
+  if (attached_ && !component->detach()) refused.push_back("the plug-in refused to detach");
   attached_ = false;
   FLM::Plugin* const last = plugin;
   plugin = nullptr;

@@ -64,7 +64,7 @@ class Buffer final : public FLM::MediaBuffer {
   std::size_t capacity() const { return size_; }
   int lockDepth() const { return lockDepth_; }
   // False: lockPayload answers null, as for a buffer made without a payload.
-  void setHasPayload(bool has);
+  void setHasPayload(bool has);  // before the buffer is handed on
   std::uint64_t serial() const { return serial_; }
 
  private:
@@ -75,6 +75,9 @@ class Buffer final : public FLM::MediaBuffer {
   void reset(std::uint64_t serial, std::size_t bytes, Holder holder);
 
   Ledger& ledger_;
+  // Set by reset() while the buffer is released, under the ledger's mutex
+  // when it has one; afterwards read and changed only by the party holding
+  // the buffer, which a message hands over.
   std::unique_ptr<char[]> storage_;
   std::size_t size_ = 0;  // the payload's bytes, at most room_
   std::size_t room_ = 0;
@@ -98,6 +101,9 @@ class Ledger {
   Ledger(const Ledger&) = delete;
   Ledger& operator=(const Ledger&) = delete;
 
+  // The three makers answer null when the ledger refuses the call
+  // (LedgerThreads::One, from another thread), and only then.
+  //
   // A buffer whose payload holds `bytes` (payloadSize = its length).
   Buffer* sample(std::string_view bytes, Holder holder = Holder::Host);
   // A format record with the given identifier bytes and header payload.

@@ -16,7 +16,8 @@
 namespace hostkit {
 
 // Makes output samples for the module, each holding the one reference that
-// the component receives.
+// the component receives. Not thread-safe: one thread at a time calls it,
+// the stream's.
 class LedgerAllocator final : public FLM::SampleAllocator {
  public:
   explicit LedgerAllocator(Ledger& ledger) : ledger_(ledger) {}
@@ -59,7 +60,8 @@ struct ForwardedMessage {
 // The downstream peer: takes every output sample (its reference), keeps what
 // it saw, and answers as told. Optionally calls back into the component.
 // Either it keeps every output, or it streams: then each is handed on while
-// the peer holds it and nothing is copied.
+// the peer holds it and nothing is copied. Not thread-safe: one thread at a
+// time calls the peer (tests that forward from two threads bring their own).
 class SinkPort final : public FLM::PortInterface {
  public:
   bool acceptMessage(std::uint32_t id, FLM::TypedValue* value) override;

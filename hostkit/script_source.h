@@ -117,10 +117,11 @@ inline constexpr std::size_t kMaxHeaderBytes = 64u << 20;
 // which. On false, header->text holds what was read.
 bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error);
 
-// The next event line after the header, without the spaces and tabs it may
-// be indented by (the module reads an event from its first byte; the header
-// it trims itself). Lines left empty are passed over. False at the end of
-// the input or on a read error.
+// The next line after the header that is not blank, whatever it holds (the
+// module takes "Dialogue:" lines and passes over the rest), without the
+// spaces and tabs it may be indented by (the module reads an event from its
+// first byte; the header it trims itself). False at the end of the input or
+// on a read error.
 bool nextEvent(LineReader& reader, std::string_view* event);
 
 // A whole script in memory, cut as above: the header, then each event line

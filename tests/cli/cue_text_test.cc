@@ -30,9 +30,9 @@ class CliCueTextTest : public ::testing::TestWithParam<CueTextRow> {};
 cli::BalanceCounts counted(std::uint64_t closedAtEnd, std::uint64_t strayClosings,
                            std::uint64_t repeatedOpenings, std::uint64_t reopened,
                            std::uint64_t emptyAttributes, std::uint64_t emptyFonts,
-                           std::uint64_t partedTags = 0) {
+                           std::uint64_t partedTags = 0, std::uint64_t partedArrows = 0) {
   return cli::BalanceCounts{closedAtEnd,     strayClosings, repeatedOpenings, reopened,
-                            emptyAttributes, emptyFonts,    partedTags};
+                            emptyAttributes, emptyFonts,    partedTags,       partedArrows};
 }
 
 TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
@@ -51,6 +51,7 @@ TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
   EXPECT_EQ(counts.emptyAttributes, row.counts.emptyAttributes);
   EXPECT_EQ(counts.emptyFonts, row.counts.emptyFonts);
   EXPECT_EQ(counts.partedTags, row.counts.partedTags);
+  EXPECT_EQ(counts.partedArrows, row.counts.partedArrows);
 
   cli::CueTextMaker maker;
   for (int round = 0; round < 2; ++round) {
@@ -188,16 +189,12 @@ INSTANTIATE_TEST_SUITE_P(
                    counted(0, 0, 0, 0, 0, 0, 1)},
         CueTextRow{"text joined into what is no tag", "<</u>p>", "<p>", counted(0, 1, 0, 0, 0, 0)},
         // Nor may a line of text read as a timing, which starts a cue.
-        CueTextRow{"a timing in the text",
-                   "1\n00:00:01,000 --> 00:00:02,000\nfake",
-                   "1\n00:00:01,000 --\u2060> 00:00:02,000\nfake",
-                   {}},
-        CueTextRow{"arrows in a styled line",
-                   kStyle + "a --> b ---> c</font>",
-                   kStyle + "a --\u2060> b ---\u2060> c</font>",
-                   {}},
+        CueTextRow{"a timing in the text", "1\n00:00:01,000 --> 00:00:02,000\nfake",
+                   "1\n00:00:01,000 --\u2060> 00:00:02,000\nfake", counted(0, 0, 0, 0, 0, 0, 0, 1)},
+        CueTextRow{"arrows in a styled line", kStyle + "a --> b ---> c</font>",
+                   kStyle + "a --\u2060> b ---\u2060> c</font>", counted(0, 0, 0, 0, 0, 0, 0, 2)},
         CueTextRow{"an arrow made by a dropped tag", "x -</b>-> y", "x --\u2060> y",
-                   counted(0, 1, 0, 0, 0, 0)},
+                   counted(0, 1, 0, 0, 0, 0, 0, 1)},
         CueTextRow{"a tag cut before its closing quote",
                    "<font color=\"#FF0000",
                    "<font color=\"#FF0000",

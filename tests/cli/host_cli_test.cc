@@ -456,7 +456,7 @@ TEST(CliOddScriptOutputTest, SaysSoWhenNoEventGivesACue) {
   const Outcome run =
       runHost({dir.write("s.ass", kEvents + "\n0,a,b,S,,0,0,0,,no key\n; a note\n").string()});
   ASSERT_TRUE(Succeeded(run));
-  EXPECT_NE(run.err.find("none of its 2 event lines gave a cue (the first is line 4)"),
+  EXPECT_NE(run.err.find("none of the 2 lines after its header gave a cue (the first is line 4)"),
             std::string::npos)
       << run.err;
 }
