@@ -11,11 +11,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -215,24 +216,36 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   const auto work = [&] {
     for (std::size_t i = next++; i < items.size(); i = next++) {
       ConversionStats stats;
-      Messages aboutScript(&messages);
-      const int status = convert(ConversionRequest{items[i].script, items[i].output}, options,
-                                 entry, pluginPath, aboutScript, &stats);
+      int status = kExitUsage;
+      {
+        Messages aboutScript(&messages);
+        try {
+          status = convert(ConversionRequest{items[i].script, items[i].output}, options, entry,
+                           pluginPath, aboutScript, &stats);
+        } catch (const std::bad_alloc&) {
+          // convert() says so itself, but for what it took before it began.
+          aboutScript.say({"cannot convert ", items[i].script, ": out of memory"});
+        }
+        if (status != kExitDone) aboutScript.say({"not converted: ", items[i].script});
+      }
       cues += stats.written.written;
       {
         const std::lock_guard<std::mutex> guard(countsMutex);
         addCounts(stats, &totals->counts);
       }
       if (status != kExitDone) {
-        aboutScript.say("not converted: " + items[i].script);
         ++failures;
         if (status == kExitBroken) broken = true;
       }
       const std::uint64_t finished = ++done;
       if (showProgress) {
-        messages.progress(std::to_string(finished) + " of " + std::to_string(items.size()) +
-                          " files, " + std::to_string(cues.load()) + " cues, " +
-                          elapsedText(started));
+        try {
+          messages.progress(std::to_string(finished) + " of " + std::to_string(items.size()) +
+                            " files, " + std::to_string(cues.load()) + " cues, " +
+                            elapsedText(started));
+        } catch (const std::bad_alloc&) {
+          // The line shown stays; the next script draws it again.
+        }
       }
     }
   };
@@ -241,8 +254,8 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   for (unsigned i = 1; i < workers; ++i) {
     try {
       threads.emplace_back(work);
-    } catch (const std::system_error& failure) {
-      // Out of processes or of memory for a stack: fewer workers do it all.
+    } catch (const std::exception& failure) {
+      // Out of processes, or of memory for a stack: fewer workers do it all.
       messages.say("could start " + std::to_string(i) + " of " + std::to_string(workers) +
                    " workers (" + failure.what() + "); going on with " + std::to_string(i));
       break;

@@ -106,9 +106,13 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
                       : "; give --encoding NAME if it is written in another"));
   }
   if (counts.events > 0 && counts.outputs == 0) {
-    messages.say("warning: " + script.name() + ": none of the " + std::to_string(counts.events) +
-                 " lines after its header gave a cue (the first is line " +
-                 std::to_string(counts.firstEventLine) + ")");
+    const std::string first = std::to_string(counts.firstEventLine);
+    messages.say("warning: " + script.name() + ": " +
+                 (counts.events == 1
+                      ? "its one line after the header gave no cue (line " + first
+                      : "none of the " + std::to_string(counts.events) +
+                            " lines after its header gave a cue (the first is line " + first) +
+                 ")");
   }
   const std::vector<std::string> problems = session.problems();
   for (const std::string& problem : problems) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -239,5 +240,12 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kProgram, SUBRITE_VERSION);
     return checkedStandardOutput(0);
   }
-  return checkedStandardOutput(run(options));
+  int status = cli::kExitUsage;
+  try {
+    status = run(options);
+  } catch (const std::bad_alloc&) {
+    // Conversions say so for themselves; this is for what lies around them.
+    std::fprintf(stderr, "%s: out of memory\n", kProgram);
+  }
+  return checkedStandardOutput(status);
 }

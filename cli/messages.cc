@@ -1,8 +1,10 @@
 #include "cli/messages.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 namespace cli {
 namespace {
@@ -13,7 +15,7 @@ constexpr char kClearLine[] = "\r\033[K";
 // Control characters, as file names and script text may hold, written as
 // escapes: a line break would cut the message in two, and a terminal would
 // act on the others.
-void appendVisible(std::string* out, const std::string& text) {
+void appendVisible(std::string* out, std::string_view text) {
   constexpr char kHex[] = "0123456789ABCDEF";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -36,48 +38,77 @@ void appendVisible(std::string* out, const std::string& text) {
 }  // namespace
 
 Messages::~Messages() {
-  if (whole_ != nullptr && !waiting_.empty()) whole_->sayLines(waiting_);
+  if (whole_ != nullptr && !waiting_.empty()) whole_->write({waiting_});
 }
 
-void Messages::say(const std::string& text) {
-  std::string line = kProgram;
-  appendVisible(&line, text);
-  line += '\n';
-  if (whole_ != nullptr) {
-    waiting_ += line;
-  } else {
-    sayLines(line);
+void Messages::say(std::initializer_list<std::string_view> parts) noexcept {
+  try {
+    std::string line = kProgram;
+    for (const std::string_view part : parts) appendVisible(&line, part);
+    line += '\n';
+    if (whole_ != nullptr) {
+      waiting_ += line;
+    } else {
+      write({line});
+    }
+  } catch (const std::bad_alloc&) {
+    Messages& out = whole_ != nullptr ? *whole_ : *this;
+    if (!waiting_.empty()) out.write({waiting_});
+    waiting_.clear();
+    constexpr std::size_t kMostParts = 6;
+    std::string_view pieces[kMostParts + 2] = {kProgram};
+    std::size_t count = 1;
+    for (const std::string_view part : parts) {
+      if (count <= kMostParts) pieces[count++] = part;
+    }
+    pieces[count++] = "\n";
+    out.write(pieces, count, false);
   }
 }
 
-void Messages::sayLines(const std::string& lines) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  std::string bytes;
-  if (!progress_.empty()) bytes = kClearLine;
-  bytes += lines;
-  bytes += progress_;
-  write(bytes);
-}
-
-void Messages::progress(const std::string& text) {
+void Messages::progress(const std::string& text) noexcept {
   if (whole_ != nullptr) return whole_->progress(text);
-  std::lock_guard<std::mutex> guard(mutex_);
-  if (text == progress_) return;
-  write(kClearLine + text);
-  progress_ = text;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (text == progress_) return;
+    try {
+      progress_ = text;
+    } catch (const std::bad_alloc&) {
+      return;  // the line shown stays
+    }
+  }
+  write({}, true);
 }
 
-// One write of the whole text where the descriptor takes it, so that a line
-// is never cut by another's.
-void Messages::write(const std::string& bytes) {
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
+void Messages::write(const std::string_view* pieces, std::size_t count, bool clear) noexcept {
+  std::lock_guard<std::mutex> guard(mutex_);
+  constexpr std::size_t kMostPieces = 12;
+  iovec parts[kMostPieces];
+  std::size_t left = 0;
+  const auto add = [&parts, &left](std::string_view piece) {
+    if (piece.empty() || left == kMostPieces) return;
+    parts[left++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+  };
+  if (clear || !progress_.empty()) add(kClearLine);
+  for (std::size_t i = 0; i < count; ++i) add(pieces[i]);
+  add(progress_);
+  // One call where the descriptor takes it all, so that a line is never cut
+  // by another's.
+  iovec* at = parts;
   while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
+    const ssize_t n = ::writev(STDERR_FILENO, at, static_cast<int>(left));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    p += n;
-    left -= static_cast<std::size_t>(n);
+    auto written = static_cast<std::size_t>(n);
+    while (left > 0 && written >= at->iov_len) {
+      written -= at->iov_len;
+      ++at;
+      --left;
+    }
+    if (left > 0) {
+      at->iov_base = static_cast<char*>(at->iov_base) + written;
+      at->iov_len -= written;
+    }
   }
 }
 

@@ -5,8 +5,11 @@
 // (below), which is its thread's alone.
 #pragma once
 
+#include <cstddef>
+#include <initializer_list>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
@@ -21,18 +24,25 @@ class Messages {
   Messages(const Messages&) = delete;
   Messages& operator=(const Messages&) = delete;
 
-  // "subrite-host: <text>" on a line of its own; control characters in
-  // `text` are written as escapes (\n, \x1B).
-  void say(const std::string& text);
+  // "subrite-host: " and the parts, on a line of their own; control
+  // characters are written as escapes (\n, \x1B). Without memory for the
+  // line, the parts go out as they are, at once: a message is never lost,
+  // nor is a throw made of it.
+  void say(std::initializer_list<std::string_view> parts) noexcept;
+  void say(std::string_view text) noexcept { say({text}); }
   // Shows `text` as the progress line (only where standard error is a
   // terminal; the caller decides); an empty text takes it away. One that
   // holds a script's lines hands it on at once.
-  void progress(const std::string& text);
+  void progress(const std::string& text) noexcept;
 
  private:
-  // Whole lines, at once, with the progress line taken away and drawn again.
-  void sayLines(const std::string& lines);
-  void write(const std::string& bytes);
+  // Writes the pieces with one system call, the progress line taken away
+  // before them (or the line cleared, when `clear`) and drawn again after
+  // them. Makes no allocation.
+  void write(const std::string_view* pieces, std::size_t count, bool clear) noexcept;
+  void write(std::initializer_list<std::string_view> pieces, bool clear = false) noexcept {
+    write(pieces.begin(), pieces.size(), clear);
+  }
 
   Messages* const whole_ = nullptr;  // set: this one holds a script's lines
   std::string waiting_;              // lines for whole_; its one thread, no lock

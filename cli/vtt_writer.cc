@@ -21,15 +21,16 @@ class VttWriter final : public CueWriter {
   void write(const Cue& cue) override {
     const std::uint64_t start = cueTime(cue.start, shift_, &counts_);
     std::uint64_t end = cueTime(cue.end, shift_, &counts_);
-    // A cue must end after it starts: the shortest that does.
-    if (end <= start) {
-      end = start + 1;
-      ++counts_.endsRaised;
-    }
     const std::size_t offset = text_.size();
     if (!cueText_.append(&text_, cue.markup, &counts_.balance)) {
       ++counts_.withoutText;
       return;
+    }
+    // A cue must end after it starts: the shortest that does. Counted, as
+    // in SubRip, only for cues that are written.
+    if (end <= start) {
+      end = start + 1;
+      ++counts_.endsRaised;
     }
     cues_.push_back(Entry{start, end, offset, text_.size() - offset});
   }

@@ -153,7 +153,8 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   std::string_view line;
   while (reader.next(&line)) {
     const std::string_view trimmed = ssa::trim(line);
-    if (header->hasEvents && isEventLine(trimmed)) {
+    // Indented by tabs too, which trim keeps.
+    if (header->hasEvents && (isEventLine(trimmed) || isEventLine(eventLine(line)))) {
       header->firstEvent = std::string(eventLine(line));
       return true;
     }

@@ -218,21 +218,23 @@ TEST_P(CliEventLinesTest, DropsTheIndentOfEventLinesAndPassesEmptyOnesOver) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliEventLinesTest,
-    ::testing::Values(EventsRow{"as written",
-                                "[Events]\nFormat: Text\nDialogue: a\nComment: b\n",
-                                {"Dialogue: a", "Comment: b"}},
-                      EventsRow{"indented by spaces and tabs",
-                                " [Events]\n Format: Text\n Dialogue: a\n\t \tDialogue: b\n",
-                                {"Dialogue: a", "Dialogue: b"}},
-                      EventsRow{"blank lines are passed over",
-                                "[Events]\nFormat: Text\n\n   \n\t\nDialogue: a",
-                                {"Dialogue: a"}},
-                      EventsRow{"an indented event before any Format line",
-                                "[Events]\n  Dialogue: 0,a\n Dialogue: 0,b\n",
-                                {"Dialogue: 0,a", "Dialogue: 0,b"}},
-                      EventsRow{"other blanks stay",
-                                std::string("[Events]\nFormat: Text\n\0Dialogue: a\n", 35),
-                                {std::string("\0Dialogue: a", 12)}}),
+    ::testing::Values(
+        EventsRow{"as written",
+                  "[Events]\nFormat: Text\nDialogue: a\nComment: b\n",
+                  {"Dialogue: a", "Comment: b"}},
+        EventsRow{"indented by spaces and tabs",
+                  " [Events]\n Format: Text\n Dialogue: a\n\t \tDialogue: b\n",
+                  {"Dialogue: a", "Dialogue: b"}},
+        EventsRow{"blank lines are passed over",
+                  "[Events]\nFormat: Text\n\n   \n\t\nDialogue: a",
+                  {"Dialogue: a"}},
+        EventsRow{"an indented event before any Format line",
+                  "[Events]\n  Dialogue: 0,a\n Dialogue: 0,b\n",
+                  {"Dialogue: 0,a", "Dialogue: 0,b"}},
+        EventsRow{"one indented by a tab", "[Events]\n\t Dialogue: 0,a\n", {"Dialogue: 0,a"}},
+        EventsRow{"other blanks stay",
+                  std::string("[Events]\nFormat: Text\n\0Dialogue: a\n", 35),
+                  {std::string("\0Dialogue: a", 12)}}),
     rowName);
 
 // --- Event fields -------------------------------------------------------------
