@@ -98,7 +98,7 @@ bool endsFace(std::string_view text, std::size_t at) {
          (text[at] == '>' || holds(text, at, " size=\"") || holds(text, at, " color=\""));
 }
 
-// Inlined into readTag, which runs for every tag of every cue.
+// Inlined into applyTag, which runs for every tag of every cue.
 [[gnu::always_inline]] inline void readFont(std::string_view text, FontTag* tag) {
   tag->length = 0;
   tag->attributes = tag->emptyAttributes = 0;
@@ -256,7 +256,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
       at = stop + 1;
       continue;
     }
-    const std::size_t length = readTag(markup.substr(stop));
+    const std::size_t length = applyTag(markup.substr(stop));
     if (length == 0) {
       text(markup.substr(stop, 1));  // a "<" that starts no tag is text
       if (classes_ == nullptr) angles_.push_back(written() - 1);
@@ -392,7 +392,7 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
     if (classes_ != nullptr) fontSizes_.push_back(known.size);
     return size;
   }
-  const std::size_t length = readTag(markup);
+  const std::size_t length = applyTag(markup);
   const std::string_view tag = markup.substr(0, length);
   if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
   if (known_.size() == kKnown) known_.erase(known_.begin());
@@ -403,7 +403,7 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
   return length;
 }
 
-std::size_t CueTextMaker::readTag(std::string_view text) {
+std::size_t CueTextMaker::applyTag(std::string_view text) {
   static_assert(static_cast<int>(Kind::Font) == kFontKind, "a form's kind is a Kind");
   const TagForm form = readForm(text, &font_);
   if (form.length == 0) return 0;

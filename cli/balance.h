@@ -71,6 +71,18 @@ struct BalanceCounts {
   std::uint64_t emptyFonts = 0;    // <font> left without attributes: dropped with its closing tag
   std::uint64_t partedTags = 0;    // text that would read as a tag: parted
   std::uint64_t partedArrows = 0;  // "-->" that would read as a cue's timing: parted
+
+  BalanceCounts& operator+=(const BalanceCounts& other) {
+    closedAtEnd += other.closedAtEnd;
+    strayClosings += other.strayClosings;
+    repeatedOpenings += other.repeatedOpenings;
+    reopened += other.reopened;
+    emptyAttributes += other.emptyAttributes;
+    emptyFonts += other.emptyFonts;
+    partedTags += other.partedTags;
+    partedArrows += other.partedArrows;
+    return *this;
+  }
 };
 
 // Appends the cue text of `markup`. Tags are only the forms the module
@@ -138,7 +150,9 @@ class CueTextMaker {
   // The rest of a one-line cue after its <font> (the one element open) when
   // it needs no change: then it is written and the answer is true.
   bool styledLine(std::string_view rest);
-  std::size_t readTag(std::string_view text);
+  // Acts on the tag that begins `text`: opens or closes an element, counting
+  // what is dropped. Answers its length; 0 when it is text.
+  std::size_t applyTag(std::string_view text);
   void closeKind(Kind kind);
   void close(Element& element);
   void text(std::string_view run);        // a run without line breaks

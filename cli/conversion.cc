@@ -81,10 +81,9 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Out
   return counts;
 }
 
-// Closes the session and says what went wrong, and what the user should
-// know: the exit status.
+// Says what went wrong, and what the user should know, once the session
+// is closed: the exit status.
 int report(ScriptInput& script, Session& session, const EventCounts& counts, Messages& messages) {
-  session.close();
   int status = kExitDone;
   if (!script.reader().error().empty()) {
     messages.say("cannot read " + script.name() + ": " + script.reader().error());
@@ -170,6 +169,8 @@ int convertScript(const ConversionRequest& request, const Options& options,
     writer = makeWriter(options.form, output.stream(), options.shift.value_or(0));
     counts = stream(script, session, *writer, output, messages);
   }
+  // The plug-in's faults are all known once its object is gone.
+  session.close();
   int status = report(script, session, counts, messages);
   if (writer != nullptr) {
     if (status == kExitDone && !output.commit(writer->writeError(), &error)) {
@@ -200,27 +201,12 @@ void addCounts(const ConversionStats& one, ConversionStats* sum) {
   sum->dialogue += one.dialogue;
   sum->outputs += one.outputs;
   sum->replaced += one.replaced;
-  WriterCounts& written = sum->written;
-  written.written += one.written.written;
-  written.withoutText += one.written.withoutText;
-  written.endsRaised += one.written.endsRaised;
-  written.timesClamped += one.written.timesClamped;
-  written.timesUnreadable += one.written.timesUnreadable;
-  BalanceCounts& balance = written.balance;
-  balance.closedAtEnd += one.written.balance.closedAtEnd;
-  balance.strayClosings += one.written.balance.strayClosings;
-  balance.repeatedOpenings += one.written.balance.repeatedOpenings;
-  balance.reopened += one.written.balance.reopened;
-  balance.emptyAttributes += one.written.balance.emptyAttributes;
-  balance.emptyFonts += one.written.balance.emptyFonts;
-  balance.partedTags += one.written.balance.partedTags;
-  balance.partedArrows += one.written.balance.partedArrows;
-  hostkit::Ledger::Counts& buffers = sum->buffers;
-  buffers.made += one.buffers.made;
-  buffers.released += one.buffers.released;
-  buffers.live += one.buffers.live;
-  buffers.locks += one.buffers.locks;
-  buffers.unlocks += one.buffers.unlocks;
+  sum->written += one.written;
+  sum->buffers.made += one.buffers.made;
+  sum->buffers.released += one.buffers.released;
+  sum->buffers.live += one.buffers.live;
+  sum->buffers.locks += one.buffers.locks;
+  sum->buffers.unlocks += one.buffers.unlocks;
 }
 
 int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,

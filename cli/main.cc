@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr char kProgram[] = "subrite-host";
+constexpr const char* kProgram = cli::kProgramName;
 
 // Peak resident set in KiB: this program's own (VmHWM starts afresh at exec),
 // else what getrusage says.

@@ -9,7 +9,7 @@
 namespace cli {
 namespace {
 
-constexpr char kProgram[] = "subrite-host: ";
+constexpr std::string_view kPrefix = ": ";
 constexpr char kClearLine[] = "\r\033[K";
 
 // Control characters, as file names and script text may hold, written as
@@ -43,7 +43,8 @@ Messages::~Messages() {
 
 void Messages::say(std::initializer_list<std::string_view> parts) noexcept {
   try {
-    std::string line = kProgram;
+    std::string line = kProgramName;
+    line += kPrefix;
     for (const std::string_view part : parts) appendVisible(&line, part);
     line += '\n';
     if (whole_ != nullptr) {
@@ -56,10 +57,10 @@ void Messages::say(std::initializer_list<std::string_view> parts) noexcept {
     if (!waiting_.empty()) out.write({waiting_});
     waiting_.clear();
     constexpr std::size_t kMostParts = 6;
-    std::string_view pieces[kMostParts + 2] = {kProgram};
-    std::size_t count = 1;
+    std::string_view pieces[kMostParts + 3] = {kProgramName, kPrefix};
+    std::size_t count = 2;
     for (const std::string_view part : parts) {
-      if (count <= kMostParts) pieces[count++] = part;
+      if (count < kMostParts + 2) pieces[count++] = part;
     }
     pieces[count++] = "\n";
     out.write(pieces, count, false);

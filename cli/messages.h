@@ -13,6 +13,9 @@
 
 namespace cli {
 
+// The name messages begin with.
+inline constexpr char kProgramName[] = "subrite-host";
+
 class Messages {
  public:
   Messages() = default;

@@ -84,7 +84,7 @@ void appendNumber(Out* out, std::uint64_t value) {
 
 // "hh:mm:ss,mmm" (or "." for `separator`), at most 30 bytes (up to 20
 // digits of hours). Below the hour the arithmetic is 32-bit, which is cheaper.
-char* putSrtTime(char* p, std::uint64_t milliseconds, char separator = ',') {
+char* putCueTime(char* p, std::uint64_t milliseconds, char separator = ',') {
   const std::uint64_t hours = milliseconds / 3600000;
   const auto rest = static_cast<unsigned>(milliseconds % 3600000);
   p = hours < 100 ? putTwoDigits(p, static_cast<unsigned>(hours)) : putNumber(p, hours);
@@ -173,9 +173,9 @@ class SrtWriter final : public GatheringWriter {
     char* const head = out->reserve(before, kHead) + before;
     char* p = putNumber(head, counts_.written + 1);
     *p++ = '\n';
-    p = putSrtTime(p, start);
+    p = putCueTime(p, start);
     p = std::copy(kArrow.begin(), kArrow.end(), p);
-    p = putSrtTime(p, end);
+    p = putCueTime(p, end);
     *p++ = '\n';
     out->resize(before + static_cast<std::size_t>(p - head));
     if (!cueText_.append(out, cue.markup, &counts_.balance)) {
@@ -328,12 +328,12 @@ std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text) {
 
 std::string srtTime(std::uint64_t milliseconds) {
   char text[32];
-  return std::string(text, putSrtTime(text, milliseconds));
+  return std::string(text, putCueTime(text, milliseconds));
 }
 
 std::string vttTime(std::uint64_t milliseconds) {
   char text[32];
-  return std::string(text, putSrtTime(text, milliseconds, '.'));
+  return std::string(text, putCueTime(text, milliseconds, '.'));
 }
 
 std::string scriptTime(std::uint64_t milliseconds) {

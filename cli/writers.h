@@ -47,6 +47,16 @@ struct WriterCounts {
   std::uint64_t timesClamped = 0;
   // SubRip and WebVTT: times that cannot be read, taken as 0.
   std::uint64_t timesUnreadable = 0;
+
+  WriterCounts& operator+=(const WriterCounts& other) {
+    written += other.written;
+    withoutText += other.withoutText;
+    endsRaised += other.endsRaised;
+    balance += other.balance;
+    timesClamped += other.timesClamped;
+    timesUnreadable += other.timesUnreadable;
+    return *this;
+  }
 };
 
 class CueWriter {

@@ -30,7 +30,7 @@ bool isEventLine(std::string_view trimmed) {
   return false;
 }
 
-std::string_view eventLine(std::string_view line) {
+std::string_view withoutIndent(std::string_view line) {
   std::size_t indent = 0;
   while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t')) ++indent;
   return line.substr(indent);
@@ -154,8 +154,8 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   while (reader.next(&line)) {
     const std::string_view trimmed = ssa::trim(line);
     // Indented by tabs too, which trim keeps.
-    if (header->hasEvents && (isEventLine(trimmed) || isEventLine(eventLine(line)))) {
-      header->firstEvent = std::string(eventLine(line));
+    if (header->hasEvents && (isEventLine(trimmed) || isEventLine(withoutIndent(line)))) {
+      header->firstEvent = std::string(withoutIndent(line));
       return true;
     }
     if (!header->text.empty()) header->text += '\n';
@@ -192,7 +192,7 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
 
 bool nextEvent(LineReader& reader, std::string_view* event) {
   for (std::string_view line; reader.next(&line);) {
-    *event = eventLine(line);
+    *event = withoutIndent(line);
     if (!event->empty()) return true;
   }
   return false;

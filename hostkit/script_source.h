@@ -61,7 +61,7 @@ class LineReader {
   // Whether the input ended at a line longer than the limit.
   bool overlong() const { return overlong_; }
   // A lower limit, which tests use to reach it cheaply.
-  void limitLines(std::size_t bytes) { lineLimit_ = bytes; }
+  void setLineLimit(std::size_t bytes) { lineLimit_ = bytes; }
 
  private:
   // Appends more input after end_; false at the end or on an error.

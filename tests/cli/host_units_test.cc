@@ -106,7 +106,7 @@ TEST(CliLineReaderWindowTest, StopsAtALineLongerThanItsLimit) {
     for (const std::string& after : {std::string("\nz\n"), std::string()}) {
       const std::string bytes = "a\n" + atLimit + "\n" + past + after;
       LineReader reader{std::string_view(bytes)};
-      reader.limitLines(kLimit);
+      reader.setLineLimit(kLimit);
       std::string_view line;
       ASSERT_TRUE(reader.next(&line));
       EXPECT_EQ(line, "a");
@@ -123,7 +123,7 @@ TEST(CliLineReaderWindowTest, StopsAtALineLongerThanItsLimit) {
 TEST(CliLineReaderWindowTest, AHeaderLineLongerThanTheLimitIsNoScript) {
   const std::string bytes = "[Script Info]\n" + std::string((1u << 20) + 1, '\0');
   LineReader reader{std::string_view(bytes)};
-  reader.limitLines(1u << 20);
+  reader.setLineLimit(1u << 20);
   hostkit::ScriptHeader header;
   std::string error;
   EXPECT_FALSE(hostkit::readHeader(reader, &header, &error));
