@@ -76,7 +76,7 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Out
     send(event, reader.linesRead());
     if (counts.events % kWritebackEvents == 0) output.startWriteback();
   }
-  writer.flush();
+  writer.finish();
   session.onMarkup = nullptr;
   return counts;
 }

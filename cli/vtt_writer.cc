@@ -16,7 +16,7 @@ constexpr std::size_t kChunk = 64 * 1024;
 class VttWriter final : public CueWriter {
  public:
   VttWriter(std::FILE* out, std::int64_t shift) : out_(out), shift_(shift) {}
-  ~VttWriter() override { VttWriter::flush(); }
+  ~VttWriter() override { VttWriter::finish(); }
 
   void write(const Cue& cue) override {
     const std::uint64_t start = cueTime(cue.start, shift_, &counts_);
@@ -35,7 +35,7 @@ class VttWriter final : public CueWriter {
     cues_.push_back(Entry{start, end, offset, text_.size() - offset});
   }
 
-  void flush() override {
+  void finish() override {
     if (done_) return;
     done_ = true;
     std::string pending = "WEBVTT\n\n";

@@ -97,25 +97,18 @@ char* putCueTime(char* p, std::uint64_t milliseconds, char separator = ',') {
   return putTwoDigits(p, rest % 100);
 }
 
-// Gathers the writing of cues into large writes; the rest is at flush().
+// Gathers the writing of cues into large writes; the rest is at finish().
 class GatheringWriter : public CueWriter {
  public:
   explicit GatheringWriter(std::FILE* out) : out_(out) { pending_.reserve(0, 2 * kChunk); }
-  ~GatheringWriter() override { GatheringWriter::flush(); }
+  ~GatheringWriter() override { GatheringWriter::finish(); }
 
   void write(const Cue& cue) final {
     append(cue, &pending_);
-    if (pending_.size() >= kChunk) flush();
+    if (pending_.size() >= kChunk) writePending();
   }
 
-  void flush() final {
-    const std::string_view pending = pending_.view();
-    if (!pending.empty() && error_ == 0 &&
-        std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
-      error_ = errno != 0 ? errno : EIO;
-    }
-    pending_.clear();
-  }
+  void finish() final { writePending(); }
 
   const WriterCounts& counts() const final { return counts_; }
   int writeError() const final { return error_; }
@@ -124,6 +117,15 @@ class GatheringWriter : public CueWriter {
   WriterCounts counts_;
 
  private:
+  void writePending() {
+    const std::string_view pending = pending_.view();
+    if (!pending.empty() && error_ == 0 &&
+        std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
+      error_ = errno != 0 ? errno : EIO;
+    }
+    pending_.clear();
+  }
+
   // Appends the cue's form to *out; counts it when it is written.
   virtual void append(const Cue& cue, ssa::TextBuffer* out) = 0;
 

@@ -63,9 +63,10 @@ class CueWriter {
  public:
   virtual ~CueWriter() = default;
   virtual void write(const Cue& cue) = 0;
-  // Hands what is gathered to the stream, once all cues are written (the
-  // destructor does it too). After a write fails nothing more is written.
-  virtual void flush() = 0;
+  // Writes what is still held, once all cues are in (the destructor does it
+  // too); a cue written after it is not written. After a write fails
+  // nothing more is written.
+  virtual void finish() = 0;
   virtual const WriterCounts& counts() const = 0;
   // The errno of the first write that failed; 0 when none has.
   virtual int writeError() const = 0;

@@ -71,7 +71,7 @@ Written write(cli::OutputForm form, const std::vector<CueParts>& parts, std::int
       ++number;
       writer->write(cli::Cue{number, number, part.start, part.end, "Default", part.markup});
     }
-    writer->flush();
+    writer->finish();
     expect(writer->writeError() == 0, "a write to memory failed");
     written.counts = writer->counts();
   }

@@ -448,7 +448,7 @@ TEST(CliWriterTest, RemembersAFailedWriteAndWritesNoMore) {
   std::setvbuf(full, nullptr, _IONBF, 0);
   const auto writer = cli::makeWriter(cli::OutputForm::Markup, full);
   writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "a"});
-  writer->flush();
+  writer->finish();
   EXPECT_EQ(writer->writeError(), ENOSPC);
   std::fclose(full);
 }

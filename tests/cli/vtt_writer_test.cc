@@ -115,7 +115,7 @@ std::string writeVtt(const std::vector<CueIn>& cues, std::int64_t shift,
   for (const CueIn& cue : cues) {
     writer->write(cli::Cue{++number, number, cue.start, cue.end, "S", cue.markup});
   }
-  writer->flush();
+  writer->finish();
   *counts = writer->counts();
   std::string bytes(static_cast<std::size_t>(std::ftell(file)), '\0');
   std::rewind(file);
@@ -177,7 +177,7 @@ TEST(CliShiftedTimesTest, SubRipAndJsonLinesMoveTheirTimesToo) {
     std::FILE* file = std::tmpfile();
     auto writer = cli::makeWriter(row.form, file, row.shift);
     writer->write(cli::Cue{1, 1, "0:00:01.00", "1:00:00.01", "S", "x"});
-    writer->flush();
+    writer->finish();
     std::string bytes(static_cast<std::size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
