@@ -98,9 +98,11 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
     messages.say("warning: " + script.name() + ": " + std::to_string(decoding->replaced()) +
                  (decoding->replaced() == 1 ? " sequence" : " sequences") +
                  " could not be read as " + script.encoding().name +
-                 (script.encoding().how == kFirstMiBValid ? ", which its first MiB is," : "") +
+                 (script.encoding().basis == Encoding::Basis::ValidFirstMiB
+                      ? ", which its first MiB is,"
+                      : "") +
                  " and became U+FFFD; the first is " + where +
-                 (script.encoding().how == kGivenEncoding
+                 (script.encoding().basis == Encoding::Basis::Given
                       ? ""
                       : "; give --encoding NAME if it is written in another"));
   }
@@ -186,7 +188,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     stats->dialogue = counts.dialogue;
     stats->outputs = counts.outputs;
     stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
-    stats->encoding = script.encoding().name + " (" + script.encoding().how + ")";
+    stats->encoding = script.encoding().name + " (" + howDecided(script.encoding()) + ")";
     if (writer != nullptr) stats->written = writer->counts();
     stats->buffers = session.counts();
   }

@@ -58,9 +58,31 @@ std::optional<Encoding> encodingFromMark(std::string_view head) {
                 {"\xFE\xFF", "UTF-16BE"}};
   for (const auto& known : kMarks) {
     if (startsWith(head, known.mark))
-      return Encoding{known.name, "byte-order mark", known.mark.size()};
+      return Encoding{known.name, Encoding::Basis::Mark, known.mark.size(), {}};
   }
   return std::nullopt;
+}
+
+std::string howDecided(const Encoding& encoding) {
+  switch (encoding.basis) {
+    case Encoding::Basis::Bundled:
+      return "bundled";
+    case Encoding::Basis::Given:
+      return "given";
+    case Encoding::Basis::Mark:
+      return "byte-order mark";
+    case Encoding::Basis::Zeros:
+      return "no byte-order mark; every other byte is zero";
+    case Encoding::Basis::ValidUtf8:
+      return "valid UTF-8";
+    case Encoding::Basis::ValidFirstMiB:
+      return "valid UTF-8 in its first MiB";
+    case Encoding::Basis::Detected:
+      return encoding.detected.empty() ? "detected" : "detected as " + encoding.detected;
+    case Encoding::Basis::Fallback:
+      return "not valid UTF-8, and no other encoding recognised";
+  }
+  return {};
 }
 
 std::optional<Encoding> encodingFromZeros(std::string_view head) {
@@ -73,9 +95,8 @@ std::optional<Encoding> encodingFromZeros(std::string_view head) {
   // Most of one side and hardly any of the other.
   const auto most = [pairs](std::size_t n) { return n * 10 >= pairs * 7; };
   const auto few = [pairs](std::size_t n) { return n * 10 <= pairs; };
-  const char* how = "no byte-order mark; every other byte is zero";
-  if (most(zeros[1]) && few(zeros[0])) return Encoding{"UTF-16LE", how, 0};
-  if (most(zeros[0]) && few(zeros[1])) return Encoding{"UTF-16BE", how, 0};
+  if (most(zeros[1]) && few(zeros[0])) return Encoding{"UTF-16LE", Encoding::Basis::Zeros, 0, {}};
+  if (most(zeros[0]) && few(zeros[1])) return Encoding{"UTF-16BE", Encoding::Basis::Zeros, 0, {}};
   return std::nullopt;
 }
 

@@ -10,16 +10,26 @@
 
 namespace cli {
 
-// Encoding::how of one named by the user.
-inline constexpr std::string_view kGivenEncoding = "given";
-// Encoding::how of UTF-8 judged by the first MiB of what cannot be read twice.
-inline constexpr std::string_view kFirstMiBValid = "valid UTF-8 in its first MiB";
-
 struct Encoding {
+  // Why a script is read in it.
+  enum class Basis {
+    Bundled,        // the sample built into the program
+    Given,          // --encoding NAME
+    Mark,           // a byte-order mark
+    Zeros,          // UTF-16 without a mark: every other byte is zero
+    ValidUtf8,      // all of it is valid UTF-8
+    ValidFirstMiB,  // the first MiB of what cannot be read twice is
+    Detected,       // the detector's verdict
+    Fallback,       // none of the above: UTF-8, with replacements
+  };
   std::string name = "UTF-8";  // as iconv knows it
-  std::string how;             // why: "byte-order mark", "detected", kGivenEncoding, ...
-  std::size_t mark = 0;        // bytes of byte-order mark before the text
+  Basis basis = Basis::ValidUtf8;
+  std::size_t mark = 0;  // bytes of byte-order mark before the text
+  std::string detected;  // Detected: the detector's own name, when iconv's differs
 };
+
+// Why, in words: "byte-order mark", "detected as GB18030", ...
+std::string howDecided(const Encoding& encoding);
 
 // "UTF-8" however it is spelt ("utf8", "Utf_8", ...).
 bool isUtf8Name(std::string_view name);

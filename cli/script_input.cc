@@ -68,7 +68,7 @@ bool ScriptInput::open(const std::optional<std::string>& name, std::string_view 
 
 bool ScriptInput::start(const std::string& encoding, std::string* error) {
   if (fd_ < 0) {
-    encoding_ = Encoding{"UTF-8", "bundled", 0};
+    encoding_ = Encoding{"UTF-8", Encoding::Basis::Bundled, 0, {}};
     reader_.emplace(bundled_);
   } else {
     // Not cleared first: only what is read is looked at.
@@ -87,7 +87,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     const bool whole = size < kReadAhead;
     bool asIs = false;
     if (encoding != "auto") {
-      encoding_ = Encoding{encoding, std::string(kGivenEncoding), 0};
+      encoding_ = Encoding{encoding, Encoding::Basis::Given, 0, {}};
       // No text in any encoding begins with a byte-order mark: one given
       // for a whole folder does not read a script that has one otherwise.
       const std::optional<Encoding> mark = encodingFromMark(ahead);
@@ -167,8 +167,8 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   // The read-ahead may end inside a sequence; the input may not.
   if (whole || readOn ? check.valid() : !check.malformed()) {
     encoding_ = mark              ? *mark
-                : whole || readOn ? Encoding{"UTF-8", "valid UTF-8", 0}
-                                  : Encoding{"UTF-8", std::string(kFirstMiBValid), 0};
+                : whole || readOn ? Encoding{"UTF-8", Encoding::Basis::ValidUtf8, 0, {}}
+                                  : Encoding{"UTF-8", Encoding::Basis::ValidFirstMiB, 0, {}};
     *asIs = whole || readOn;
     return true;
   }
@@ -187,9 +187,9 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   const std::string used = inUse(detected);
   worthTelling_ = true;
   if (detected.empty() || !canConvertFrom(used)) {
-    encoding_ = Encoding{"UTF-8", "not valid UTF-8, and no other encoding recognised", 0};
+    encoding_ = Encoding{"UTF-8", Encoding::Basis::Fallback, 0, {}};
   } else {
-    encoding_ = Encoding{used, used == detected ? "detected" : "detected as " + detected, 0};
+    encoding_ = Encoding{used, Encoding::Basis::Detected, 0, used == detected ? "" : detected};
   }
   return true;
 }
@@ -223,7 +223,7 @@ std::string ScriptInput::notice() const {
            " as asked, though it reads as UTF-8 (--encoding auto would read it so)";
   }
   if (!worthTelling_) return std::string();
-  return name_ + ": read as " + encoding_.name + " (" + encoding_.how +
+  return name_ + ": read as " + encoding_.name + " (" + howDecided(encoding_) +
          "); give --encoding NAME to read it otherwise";
 }
 

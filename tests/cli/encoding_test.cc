@@ -85,7 +85,9 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
     EXPECT_TRUE(cli::canConvertFrom(name)) << name;
   }
   EXPECT_FALSE(cli::canConvertFrom("no-such-encoding"));
-  const auto mark = [](const char* name) { return cli::Encoding{name, "byte-order mark", 2}; };
+  const auto mark = [](const char* name) {
+    return cli::Encoding{name, cli::Encoding::Basis::Mark, 2, {}};
+  };
   EXPECT_TRUE(cli::readsMark("utf-16", mark("UTF-16LE")));
   EXPECT_TRUE(cli::readsMark("UTF_16be", mark("UTF-16BE")));
   EXPECT_TRUE(cli::readsMark("utf8", mark("UTF-8")));
