@@ -102,20 +102,25 @@ std::string elapsedText(std::chrono::steady_clock::time_point started) {
 
 }  // namespace
 
-std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
-                                 const std::string& outputDir, OutputForm form, Messages& messages,
-                                 std::uint64_t* failed) {
-  // Every file once, whatever the names it was given by.
+namespace {
+
+// A file by its device and inode, whatever the names it has.
+using FileId = std::pair<dev_t, ino_t>;
+
+// The scripts given and those directly in the folders given, each file
+// once (*seen: the first name it was given); what yields nothing is named
+// as a script that fails is.
+std::vector<std::string> gatherScripts(const std::vector<std::string>& scripts,
+                                       std::map<FileId, std::string>* seen, Messages& messages,
+                                       std::uint64_t* failed) {
   std::vector<std::string> files;
-  std::map<std::pair<dev_t, ino_t>, std::string> seen;  // file -> the first name it was given
   for (const std::string& script : scripts) {
-    struct stat info {};
-    // What was given and yields nothing is named as a script that fails is.
     const auto fail = [&](const std::string& why) {
       messages.say(why);
-      messages.say("not converted: " + script);
+      messages.say({"not converted: ", script});
       ++*failed;
     };
+    struct stat info {};
     if (::stat(script.c_str(), &info) != 0) {
       fail("cannot open " + script + ": " + std::strerror(errno));
       continue;
@@ -138,8 +143,7 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
         files.push_back(file);  // its conversion says what is wrong
         continue;
       }
-      const auto [first, isNew] =
-          seen.emplace(std::make_pair(fileInfo.st_dev, fileInfo.st_ino), file);
+      const auto [first, isNew] = seen->emplace(FileId{fileInfo.st_dev, fileInfo.st_ino}, file);
       if (isNew) {
         files.push_back(file);
       } else if (first->second != file) {
@@ -147,6 +151,15 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
       }
     }
   }
+  return files;
+}
+
+// Each file's output in `outputDir`, refused where it would replace one of
+// the scripts, stands on what is not a regular file, or lands on another's.
+std::vector<BatchItem> assignOutputs(const std::vector<std::string>& files,
+                                     const std::map<FileId, std::string>& seen,
+                                     const std::string& outputDir, OutputForm form,
+                                     Messages& messages, std::uint64_t* failed) {
   // Scripts that share a name but for its extension keep it in their
   // output's; of those of one name in two folders, the first is converted.
   std::map<std::string, std::set<std::string>> namesOfStem;
@@ -161,30 +174,41 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
     const std::string stem = withoutExtension(name);
     const std::string output =
         joinPath(outputDir, (namesOfStem[stem].size() > 1 ? name : stem) + extensionOf(form));
+    const auto refuse = [&](const std::string& why) {
+      messages.say({"not converted: ", file, ": its output ", output, " is ", why});
+      ++*failed;
+    };
     struct stat existing {};
     if (::stat(output.c_str(), &existing) == 0) {
+      if (seen.count({existing.st_dev, existing.st_ino}) != 0) {
+        refuse("one of the scripts being read");
+        continue;
+      }
       // A pipe left there would hold the batch until something reads it.
-      const char* why = seen.count({existing.st_dev, existing.st_ino}) != 0
-                            ? "one of the scripts being read"
-                        : !S_ISREG(existing.st_mode) ? "not a regular file"
-                                                     : nullptr;
-      if (why != nullptr) {
-        messages.say("not converted: " + file + ": its output " + output + " is " + why);
-        ++*failed;
+      if (!S_ISREG(existing.st_mode)) {
+        refuse("not a regular file");
         continue;
       }
     }
     // A link already in the folder may take two outputs to one file.
     const auto [taken, isNew] = outputs.emplace(landingPath(output), file);
     if (!isNew) {
-      messages.say("not converted: " + file + ": its output " + output + " is " + taken->second +
-                   "'s");
-      ++*failed;
+      refuse(taken->second + "'s");
       continue;
     }
     items.push_back(BatchItem{file, output});
   }
   return items;
+}
+
+}  // namespace
+
+std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
+                                 const std::string& outputDir, OutputForm form, Messages& messages,
+                                 std::uint64_t* failed) {
+  std::map<FileId, std::string> seen;
+  const std::vector<std::string> files = gatherScripts(scripts, &seen, messages, failed);
+  return assignOutputs(files, seen, outputDir, form, messages, failed);
 }
 
 int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::string& pluginPath,
