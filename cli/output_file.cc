@@ -153,31 +153,15 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     return true;
   }
   name_ = path;
-  if (const int named = descriptorNamed(path); named >= 0) {
-    // Its own descriptor: what it was opened with (appending, its offset)
-    // holds, and closing it leaves the stream open.
-    const int fd = ::fcntl(named, F_DUPFD_CLOEXEC, 0);
-    stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (stream_ == nullptr) {
-      *error = cannotWrite(name_, errno);
-      if (fd >= 0) ::close(fd);
-    }
-    return stream_ != nullptr;
-  }
-  destination_ = path;
+  if (const int named = descriptorNamed(path); named >= 0) return openDescriptor(named, error);
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) {
       *error = cannotWrite(name_, EISDIR);
       return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-      // A device or a pipe has no place for a temporary file beside it.
-      destination_.clear();
-      stream_ = std::fopen(path.c_str(), "wb");
-      if (stream_ == nullptr) *error = cannotWrite(name_, errno);
-      return stream_ != nullptr;
-    }
+    // A device or a pipe has no place for a temporary file beside it.
+    if (!S_ISREG(info.st_mode)) return openDirectly(error);
     // The file is replaced, not written to; still, one the user may not
     // write stays as it is.
     if (::access(path.c_str(), W_OK) != 0) {
@@ -189,6 +173,7 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     owner_ = info.st_uid;
     group_ = info.st_gid;
     // A symbolic link keeps pointing at the file it names.
+    destination_ = path;
     if (char* target = ::realpath(path.c_str(), nullptr)) {
       destination_ = target;
       std::free(target);
@@ -204,7 +189,28 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     *error = cannotWrite(name_, errno);
     return false;
   }
+  return createTemporary(error);
+}
 
+bool OutputFile::openDescriptor(int named, std::string* error) {
+  // What it was opened with (appending, its offset) holds, and closing the
+  // copy leaves the stream open.
+  const int fd = ::fcntl(named, F_DUPFD_CLOEXEC, 0);
+  stream_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (stream_ == nullptr) {
+    *error = cannotWrite(name_, errno);
+    if (fd >= 0) ::close(fd);
+  }
+  return stream_ != nullptr;
+}
+
+bool OutputFile::openDirectly(std::string* error) {
+  stream_ = std::fopen(name_.c_str(), "wb");
+  if (stream_ == nullptr) *error = cannotWrite(name_, errno);
+  return stream_ != nullptr;
+}
+
+bool OutputFile::createTemporary(std::string* error) {
   const std::size_t slash = destination_.rfind('/');
   const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
   const std::string folder = destination_.substr(0, base);

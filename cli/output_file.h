@@ -65,6 +65,12 @@ class OutputFile {
   bool discard();
 
  private:
+  // The ways open() writes: through a copy of this process's descriptor
+  // `named`; straight to name_ (a device, a pipe); to a temporary file
+  // beside destination_, which open() has set.
+  bool openDescriptor(int named, std::string* error);
+  bool openDirectly(std::string* error);
+  bool createTemporary(std::string* error);
   void releaseSlot();
 
   std::FILE* stream_ = nullptr;
