@@ -130,6 +130,110 @@ std::optional<std::int64_t> parseShift(std::string_view text) {
   return negative ? -total : total;
 }
 
+namespace {
+
+// One option: its names, whether it takes a value, and what it does with
+// it; false with *error for a value it cannot take. `name` is as given.
+struct OptionRow {
+  std::string_view longName;
+  char shortName;  // 0: none
+  bool takesValue;
+  bool (*apply)(std::string_view name, const std::string& value, Options* options,
+                std::string* error);
+};
+
+const OptionRow kOptionRows[] = {
+    {"--to", 0, true,
+     [](std::string_view, const std::string& value, Options* options, std::string* error) {
+       if (parseForm(value, &options->form)) return true;
+       *error = "unknown output form '" + value + "' (markup, srt, vtt or jsonl)";
+       return false;
+     }},
+    {"--output", 'o', true,
+     [](std::string_view, const std::string& value, Options* options, std::string*) {
+       options->output = value;
+       return true;
+     }},
+    {"--output-dir", 'd', true,
+     [](std::string_view, const std::string& value, Options* options, std::string*) {
+       options->outputDir = value;
+       return true;
+     }},
+    {"--jobs", 'j', true,
+     [](std::string_view name, const std::string& value, Options* options, std::string* error) {
+       if (parseJobs(value, &options->jobs)) return true;
+       *error = "option " + std::string(name) + " needs a number of scripts from 1 to 9999 (got '" +
+                value + "')";
+       return false;
+     }},
+    {"--shift", 0, true,
+     [](std::string_view, const std::string& value, Options* options, std::string* error) {
+       options->shift = parseShift(value);
+       if (options->shift) return true;
+       *error = "option --shift needs seconds (2.5, -1.25) or [-]H:MM:SS.cc, at most " +
+                std::to_string(kMostShiftSeconds) + " seconds (got '" + value + "')";
+       return false;
+     }},
+    {"--encoding", 0, true,
+     [](std::string_view, const std::string& value, Options* options, std::string* error) {
+       if (value != "auto" && !canConvertFrom(value)) {
+         *error =
+             "unknown encoding '" + value + "' (auto, or a name iconv knows: cp1252, gbk, ...)";
+         return false;
+       }
+       options->encoding = value;
+       return true;
+     }},
+    {"--plugin", 0, true,
+     [](std::string_view, const std::string& value, Options* options, std::string*) {
+       options->plugin = value;
+       return true;
+     }},
+    {"--info", 0, false,
+     [](std::string_view, const std::string&, Options* options, std::string*) {
+       return options->info = true;
+     }},
+    {"--stats", 0, false,
+     [](std::string_view, const std::string&, Options* options, std::string*) {
+       return options->stats = true;
+     }},
+    {"--help", 'h', false,
+     [](std::string_view, const std::string&, Options* options, std::string*) {
+       return options->help = true;
+     }},
+    {"--version", 0, false,
+     [](std::string_view, const std::string&, Options* options, std::string*) {
+       return options->version = true;
+     }},
+};
+
+// The row of `arg` ("--to", "-o"), or null; *attached gets a value written
+// with it ("--to=srt", "-j4").
+const OptionRow* findOption(std::string* arg, std::optional<std::string>* attached) {
+  if (arg->compare(0, 2, "--") == 0) {
+    const std::size_t equals = arg->find('=');
+    if (equals != std::string::npos) {
+      *attached = arg->substr(equals + 1);
+      arg->resize(equals);
+    }
+    for (const OptionRow& row : kOptionRows) {
+      if (row.longName == *arg) return &row;
+    }
+    return nullptr;
+  }
+  for (const OptionRow& row : kOptionRows) {
+    if (row.shortName == 0 || (*arg)[1] != row.shortName) continue;
+    if (arg->size() == 2) return &row;
+    if (!row.takesValue) return nullptr;  // "-hx"
+    *attached = arg->substr(2);
+    arg->resize(2);
+    return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
   *options = Options();
   bool optionsEnded = false;
@@ -143,28 +247,18 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       optionsEnded = true;
       continue;
     }
-    // "--to=srt" is "--to srt", and "-j4" is "-j 4".
     std::optional<std::string> attached;
-    if (arg.compare(0, 2, "--") == 0) {
-      const std::size_t equals = arg.find('=');
-      if (equals != std::string::npos) {
-        attached = arg.substr(equals + 1);
-        arg.resize(equals);
-      }
-    } else if (arg.size() > 2 && (arg[1] == 'o' || arg[1] == 'd' || arg[1] == 'j')) {
-      attached = arg.substr(2);
-      arg.resize(2);
+    const OptionRow* const row = findOption(&arg, &attached);
+    if (row == nullptr) {
+      *error = "unknown option " + arg;
+      return false;
     }
-    const bool takesValue = arg == "--plugin" || arg == "--to" || arg == "-o" ||
-                            arg == "--output" || arg == "--encoding" || arg == "-d" ||
-                            arg == "--output-dir" || arg == "-j" || arg == "--jobs" ||
-                            arg == "--shift";
-    if (!takesValue && attached) {
+    if (!row->takesValue && attached) {
       *error = "option " + arg + " takes no value";
       return false;
     }
     std::string value;
-    if (takesValue) {
+    if (row->takesValue) {
       if (attached) {
         value = *attached;
       } else if (i + 1 < args.size()) {
@@ -175,49 +269,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
         return false;
       }
     }
-    if (arg == "--plugin") {
-      options->plugin = value;
-    } else if (arg == "--to") {
-      if (!parseForm(value, &options->form)) {
-        *error = "unknown output form '" + value + "' (markup, srt, vtt or jsonl)";
-        return false;
-      }
-    } else if (arg == "-o" || arg == "--output") {
-      options->output = value;
-    } else if (arg == "-d" || arg == "--output-dir") {
-      options->outputDir = value;
-    } else if (arg == "-j" || arg == "--jobs") {
-      if (!parseJobs(value, &options->jobs)) {
-        *error =
-            "option " + arg + " needs a number of scripts from 1 to 9999 (got '" + value + "')";
-        return false;
-      }
-    } else if (arg == "--shift") {
-      const std::optional<std::int64_t> shift = parseShift(value);
-      if (!shift) {
-        *error = "option --shift needs seconds (2.5, -1.25) or [-]H:MM:SS.cc, at most " +
-                 std::to_string(kMostShiftSeconds) + " seconds (got '" + value + "')";
-        return false;
-      }
-      options->shift = *shift;
-    } else if (arg == "--encoding") {
-      if (value != "auto" && !canConvertFrom(value)) {
-        *error = "unknown encoding '" + value + "' (auto, or a name iconv knows: cp1252, gbk, ...)";
-        return false;
-      }
-      options->encoding = value;
-    } else if (arg == "--info") {
-      options->info = true;
-    } else if (arg == "--stats") {
-      options->stats = true;
-    } else if (arg == "-h" || arg == "--help") {
-      options->help = true;
-    } else if (arg == "--version") {
-      options->version = true;
-    } else {
-      *error = "unknown option " + arg;
-      return false;
-    }
+    if (!row->apply(arg, value, options, error)) return false;
   }
   return checkTogether(options, error);
 }
