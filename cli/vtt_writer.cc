@@ -11,11 +11,9 @@
 namespace cli {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
-
 class VttWriter final : public CueWriter {
  public:
-  VttWriter(std::FILE* out, std::int64_t shift) : out_(out), shift_(shift) {}
+  VttWriter(std::FILE* out, std::int64_t shift) : out_(out), output_(out), shift_(shift) {}
   ~VttWriter() override { VttWriter::finish(); }
 
   void write(const Cue& cue) override {
@@ -38,27 +36,31 @@ class VttWriter final : public CueWriter {
   void finish() override {
     if (done_) return;
     done_ = true;
-    std::string pending = "WEBVTT\n\n";
+    ssa::TextBuffer& pending = output_.pending();
+    pending.append("WEBVTT\n\n");
     const std::string styles = classes_.styleBlock();
-    if (!styles.empty()) pending += styles + "\n";
+    if (!styles.empty()) {
+      pending.append(styles);
+      pending.push('\n');
+    }
     std::stable_sort(cues_.begin(), cues_.end(),
                      [](const Entry& a, const Entry& b) { return a.start < b.start; });
     for (const Entry& cue : cues_) {
-      pending += vttTime(cue.start);
-      pending += " --> ";
-      pending += vttTime(cue.end);
-      pending += '\n';
+      pending.append(vttTime(cue.start));
+      pending.append(" --> ");
+      pending.append(vttTime(cue.end));
+      pending.push('\n');
       pending.append(text_.view().substr(cue.offset, cue.length));
-      pending += "\n\n";
+      pending.append("\n\n");
       ++counts_.written;
-      if (pending.size() >= kChunk) put(&pending);
+      output_.writeIfFull();
     }
-    put(&pending);
+    output_.write();
     std::fflush(out_);
   }
 
   const WriterCounts& counts() const override { return counts_; }
-  int writeError() const override { return error_; }
+  int writeError() const override { return output_.error(); }
 
  private:
   struct Entry {
@@ -68,22 +70,14 @@ class VttWriter final : public CueWriter {
     std::size_t length;
   };
 
-  void put(std::string* bytes) {
-    if (!bytes->empty() && error_ == 0 &&
-        std::fwrite(bytes->data(), 1, bytes->size(), out_) != bytes->size()) {
-      error_ = errno != 0 ? errno : EIO;
-    }
-    bytes->clear();
-  }
-
   std::FILE* out_;
+  ChunkedOutput output_;
   const std::int64_t shift_;
   VttClasses classes_;
   CueTextMaker cueText_{&classes_};
   ssa::TextBuffer text_;  // every cue's text, one after the other
   std::vector<Entry> cues_;
   WriterCounts counts_;
-  int error_ = 0;
   bool done_ = false;
 };
 

@@ -14,8 +14,6 @@
 namespace cli {
 namespace {
 
-// Cues are gathered and written in pieces of about this size.
-constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::string_view kArrow = " --> ";
 
 // "00" to "99": two digits at once.
@@ -100,38 +98,27 @@ char* putCueTime(char* p, std::uint64_t milliseconds, char separator = ',') {
 // Gathers the writing of cues into large writes; the rest is at finish().
 class GatheringWriter : public CueWriter {
  public:
-  explicit GatheringWriter(std::FILE* out) : out_(out) { pending_.reserve(0, 2 * kChunk); }
+  explicit GatheringWriter(std::FILE* out) : output_(out) {}
   ~GatheringWriter() override { GatheringWriter::finish(); }
 
   void write(const Cue& cue) final {
-    append(cue, &pending_);
-    if (pending_.size() >= kChunk) writePending();
+    append(cue, &output_.pending());
+    output_.writeIfFull();
   }
 
-  void finish() final { writePending(); }
+  void finish() final { output_.write(); }
 
   const WriterCounts& counts() const final { return counts_; }
-  int writeError() const final { return error_; }
+  int writeError() const final { return output_.error(); }
 
  protected:
   WriterCounts counts_;
 
  private:
-  void writePending() {
-    const std::string_view pending = pending_.view();
-    if (!pending.empty() && error_ == 0 &&
-        std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
-      error_ = errno != 0 ? errno : EIO;
-    }
-    pending_.clear();
-  }
-
   // Appends the cue's form to *out; counts it when it is written.
   virtual void append(const Cue& cue, ssa::TextBuffer* out) = 0;
 
-  std::FILE* out_;
-  ssa::TextBuffer pending_;
-  int error_ = 0;
+  ChunkedOutput output_;
 };
 
 // One block a cue: a heading line, the markup byte for byte, a blank line.
@@ -246,6 +233,15 @@ const char* extensionOf(OutputForm form) {
       return ".jsonl";
   }
   return "";
+}
+
+void ChunkedOutput::write() {
+  const std::string_view pending = pending_.view();
+  if (!pending.empty() && error_ == 0 &&
+      std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
+    error_ = errno != 0 ? errno : EIO;
+  }
+  pending_.clear();
 }
 
 std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift) {

@@ -59,6 +59,28 @@ struct WriterCounts {
   }
 };
 
+// A writer's output, gathered and written in pieces of about 64 KiB, so
+// that nothing but that much is held. After a write fails nothing more is
+// written.
+class ChunkedOutput {
+ public:
+  static constexpr std::size_t kChunk = 64 * 1024;
+  explicit ChunkedOutput(std::FILE* out) : out_(out) { pending_.reserve(0, 2 * kChunk); }
+  ssa::TextBuffer& pending() { return pending_; }
+  // Writes what is pending once it makes a piece.
+  void writeIfFull() {
+    if (pending_.size() >= kChunk) write();
+  }
+  void write();
+  // The errno of the first write that failed; 0 when none has.
+  int error() const { return error_; }
+
+ private:
+  std::FILE* out_;
+  ssa::TextBuffer pending_;
+  int error_ = 0;
+};
+
 class CueWriter {
  public:
   virtual ~CueWriter() = default;
