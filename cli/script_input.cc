@@ -164,12 +164,20 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
       !readRest([&check](std::string_view piece) { check.feed(piece); }, ahead.size(), error)) {
     return false;
   }
-  // The read-ahead may end inside a sequence; the input may not.
-  if (whole || readOn ? check.valid() : !check.malformed()) {
-    encoding_ = mark              ? *mark
-                : whole || readOn ? Encoding{"UTF-8", Encoding::Basis::ValidUtf8, 0, {}}
-                                  : Encoding{"UTF-8", Encoding::Basis::ValidFirstMiB, 0, {}};
-    *asIs = whole || readOn;
+  // Checked to its end, or its first MiB only, which may end inside a
+  // sequence where the input may not.
+  const bool checkedWhole = whole || readOn;
+  if (checkedWhole ? check.valid() : !check.malformed()) {
+    if (mark) {
+      encoding_ = *mark;
+    } else {
+      encoding_ =
+          Encoding{"UTF-8",
+                   checkedWhole ? Encoding::Basis::ValidUtf8 : Encoding::Basis::ValidFirstMiB,
+                   0,
+                   {}};
+    }
+    *asIs = checkedWhole;
     return true;
   }
   if (mark) {

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "cli/balance.h"
+#include "script/text_buffer.h"
 
 namespace cli {
 
