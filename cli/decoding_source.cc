@@ -21,11 +21,7 @@ iconv_t asConverter(void* converter) { return static_cast<iconv_t>(converter); }
 // Bytes passed over where iconv cannot read a sequence: one code unit, so
 // that what follows is read in step.
 std::size_t codeUnit(const std::string& encoding) {
-  std::string letters;
-  for (const char c : encoding) {
-    if (c != '-' && c != '_')
-      letters += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  }
+  const std::string letters = charsetLetters(encoding);
   const auto startsWith = [&letters](const char* prefix) { return letters.rfind(prefix, 0) == 0; };
   if (startsWith("UTF16") || startsWith("UCS2")) return 2;
   if (startsWith("UTF32") || startsWith("UCS4")) return 4;

@@ -18,8 +18,9 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 // every script.
 constexpr std::size_t kZeroWindow = 4096;
 
-// A name as iconv compares it: "utf_16le" and "UTF-16LE" are one.
-std::string letters(std::string_view name) {
+}  // namespace
+
+std::string charsetLetters(std::string_view name) {
   std::string kept;
   for (const char c : name) {
     if (c == '-' || c == '_') continue;
@@ -28,13 +29,11 @@ std::string letters(std::string_view name) {
   return kept;
 }
 
-}  // namespace
-
-bool isUtf8Name(std::string_view name) { return letters(name) == "UTF8"; }
+bool isUtf8Name(std::string_view name) { return charsetLetters(name) == "UTF8"; }
 
 bool readsMark(std::string_view name, const Encoding& mark) {
-  const std::string given = letters(name);
-  const std::string marked = letters(mark.name);
+  const std::string given = charsetLetters(name);
+  const std::string marked = charsetLetters(mark.name);
   // "UTF-16" and "UTF-32" read either byte order's mark.
   return given == marked || (marked.size() == 7 && given == marked.substr(0, 5));
 }

@@ -31,6 +31,10 @@ struct Encoding {
 // Why, in words: "byte-order mark", "detected as GB18030", ...
 std::string howDecided(const Encoding& encoding);
 
+// A name as iconv compares it, upper case without "-" and "_": "utf_16le"
+// and "UTF-16LE" are one.
+std::string charsetLetters(std::string_view name);
+
 // "UTF-8" however it is spelt ("utf8", "Utf_8", ...).
 bool isUtf8Name(std::string_view name);
 
