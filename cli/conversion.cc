@@ -204,11 +204,7 @@ void addCounts(const ConversionStats& one, ConversionStats* sum) {
   sum->outputs += one.outputs;
   sum->replaced += one.replaced;
   sum->written += one.written;
-  sum->buffers.made += one.buffers.made;
-  sum->buffers.released += one.buffers.released;
-  sum->buffers.live += one.buffers.live;
-  sum->buffers.locks += one.buffers.locks;
-  sum->buffers.unlocks += one.buffers.unlocks;
+  sum->buffers += one.buffers;
 }
 
 int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,

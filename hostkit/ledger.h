@@ -118,6 +118,15 @@ class Ledger {
     std::uint64_t live = 0;
     std::uint64_t locks = 0;
     std::uint64_t unlocks = 0;
+
+    Counts& operator+=(const Counts& other) {
+      made += other.made;
+      released += other.released;
+      live += other.live;
+      locks += other.locks;
+      unlocks += other.unlocks;
+      return *this;
+    }
   };
   Counts counts() const;
   // Every problem seen so far, in words; empty when all is well.
