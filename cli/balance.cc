@@ -233,6 +233,8 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   // Rebuilt tags are never longer than the markup: views into them hold.
   if (rebuilt_.capacity() < markup.size()) rebuilt_.reserve(markup.size());
   anyText_ = false;
+  knownAdded_ = false;
+  if (classes_ != nullptr) classes_->beginCue();
   std::size_t at = 0;  // what is before it is done
   // Most cues open with their style's <font>, which is read once and kept;
   // most of those are one line that needs no change, which is written in one
@@ -267,6 +269,11 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   }
   if (!anyText_) {
     out->resize(before);
+    if (classes_ != nullptr) {
+      classes_->forgetCue();
+      // Its opening names classes that are gone.
+      if (knownAdded_) known_.pop_back();
+    }
     return false;
   }
   for (std::size_t i = open_.size(); i-- > 0;) {
@@ -396,6 +403,7 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
   const std::string_view tag = markup.substr(0, length);
   if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
   if (known_.size() == kKnown) known_.erase(known_.begin());
+  knownAdded_ = true;
   known_.push_back(Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes,
                          classes_ != nullptr ? std::string(fontSizes_.back()) : std::string()});
   open_.back().opening = known_.back().opening;
@@ -442,11 +450,7 @@ std::size_t CueTextMaker::applyTag(std::string_view text) {
     // No longer than the tag it stands for, as rebuilt_ requires.
     const std::size_t start = rebuilt_.size();
     rebuilt_ += "<c";
-    std::string_view enclosing;
-    for (std::size_t i = fontSizes_.size(); i-- > 0 && enclosing.empty();) {
-      enclosing = fontSizes_[i];
-    }
-    size = classes_->appendFont(font, enclosing, &rebuilt_);
+    size = classes_->appendFont(font, enclosingSize(), &rebuilt_);
     if (rebuilt_.size() == start + 2) {
       rebuilt_.resize(start);
       ++counts_->emptyFonts;
@@ -468,7 +472,7 @@ std::size_t CueTextMaker::applyTag(std::string_view text) {
   }
   open_.push_back(Element{Kind::Font, opening, false});
   ++fonts_;
-  if (classes_ != nullptr) fontSizes_.push_back(size);
+  if (classes_ != nullptr) fontSizes_.push_back(size.empty() ? enclosingSize() : size);
   return font.length;
 }
 
@@ -618,11 +622,12 @@ std::string_view VttClasses::appendFont(const FontTag& font, std::string_view en
     const std::string_view name = attribute.substr(1, quote - 2);
     const std::string_view value = attribute.substr(quote + 1, attribute.size() - quote - 2);
     if (name == "face") {
-      const auto known = faces_.find(value);
-      const int number =
-          known != faces_.end()
-              ? known->second
-              : faces_.emplace(value, static_cast<int>(faces_.size()) + 1).first->second;
+      auto known = faces_.find(value);
+      if (known == faces_.end()) {
+        known = faces_.emplace(value, static_cast<int>(faces_.size()) + 1).first;
+        cueFaces_.push_back(known);
+      }
+      const int number = known->second;
       // A CSS string: a ">" is escaped too, so that no "-->" reaches the block.
       std::string family = "font-family: \"";
       for (const char c : value) {
@@ -671,7 +676,20 @@ std::string_view VttClasses::appendFont(const FontTag& font, std::string_view en
 void VttClasses::strike() { define("s", "text-decoration: line-through;"); }
 
 void VttClasses::define(const std::string& name, const std::string& declaration) {
-  rules_.emplace(name, declaration);
+  const auto [rule, added] = rules_.emplace(name, declaration);
+  if (added) cueRules_.push_back(rule);
+}
+
+void VttClasses::beginCue() {
+  cueRules_.clear();
+  cueFaces_.clear();
+}
+
+void VttClasses::forgetCue() {
+  for (const Rules::iterator rule : cueRules_) rules_.erase(rule);
+  // The newest numbers: those left stay 1 to their count.
+  for (const Faces::iterator face : cueFaces_) faces_.erase(face);
+  beginCue();
 }
 
 std::string VttClasses::styleBlock() const {

@@ -54,11 +54,21 @@ class VttClasses {
   // empty when no class was used.
   std::string styleBlock() const;
 
+  // Classes defined from here on are the next cue's...
+  void beginCue();
+  // ...and go again when that cue is not written, its faces' numbers with
+  // them: the block defines only what the file's cues use.
+  void forgetCue();
+
  private:
+  using Rules = std::map<std::string, std::string>;  // class -> its declarations
+  using Faces = std::map<std::string, int, std::less<>>;
   void define(const std::string& name, const std::string& declaration);
 
-  std::map<std::string, std::string> rules_;  // class -> its declarations
-  std::map<std::string, int, std::less<>> faces_;
+  Rules rules_;
+  Faces faces_;
+  std::vector<Rules::iterator> cueRules_;  // defined first by the cue being made
+  std::vector<Faces::iterator> cueFaces_;
 };
 
 // What balancing changed, added up over cues.
@@ -189,9 +199,14 @@ class CueTextMaker {
   std::size_t firstPending_ = 0;  // below it every element is shown, or never is
   bool kindOpen_[4] = {};         // b, i, u, s: in open_
   std::size_t fonts_ = 0;         // <font> elements in open_
-  // WebVTT: the size value of each <font> in open_, in order (empty for
-  // one without); fonts close last opened first, so it is a stack.
+  // WebVTT: the size value in effect within each <font> of open_, in order:
+  // its own, else its enclosing one's (empty for none). Kept so, not looked
+  // for, because fonts without a size may nest as deep as the line is long.
+  // Fonts close last opened first, so it is a stack.
   std::vector<std::string_view> fontSizes_;
+  std::string_view enclosingSize() const {
+    return fontSizes_.empty() ? std::string_view() : fontSizes_.back();
+  }
   ssa::TextBuffer blanks_;  // blanks not yet written
   FontTag font_;            // the last <font> tag read
   struct Known {
@@ -202,6 +217,7 @@ class CueTextMaker {
   };
   static constexpr std::size_t kKnown = 8;
   std::vector<Known> known_;  // the last openings read at the start of a cue
+  bool knownAdded_ = false;   // this cue's opening was new to known_
   std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
   bool anyText_ = false;
   std::vector<std::size_t> angles_;  // where in out_ the cue's text "<"s stand (SubRip)

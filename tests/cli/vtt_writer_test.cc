@@ -84,6 +84,46 @@ TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
             "::cue(.zp999999-zm3) { font-size: 12453425%; }\n");
 }
 
+// A cue left without text is not written, and the classes only it used
+// are not defined; a later cue that opens the same way defines its own.
+TEST(CliVttCueTextTest, ACueNotWrittenLeavesNoClasses) {
+  cli::VttClasses classes;
+  cli::CueTextMaker maker(&classes);
+  ssa::TextBuffer out;
+  cli::BalanceCounts counts;
+  const std::string style = "<font face=\"Arial\" color=\"#FF0000\">";
+  EXPECT_FALSE(maker.append(&out, style + "</i> </font>", &counts));
+  EXPECT_TRUE(maker.append(&out, style + "a</font>", &counts));
+  EXPECT_FALSE(maker.append(&out, "<font face=\"Lost\"><s></s>", &counts));
+  EXPECT_TRUE(maker.append(&out, "<font face=\"Times\">b", &counts));
+  EXPECT_EQ(out.view(), "<c.f1.cFF0000>a</c><c.f2>b</c>");
+  EXPECT_EQ(classes.styleBlock(),
+            "STYLE\n"
+            "::cue(.cFF0000) { color: #FF0000; }\n"
+            "::cue(.f1) { font-family: \"Arial\"; }\n"
+            "::cue(.f2) { font-family: \"Times\"; }\n");
+}
+
+// Colours open fonts that the module never closes, so a long line nests
+// them as deep as it has blocks; a size deep inside still finds its
+// enclosing one, in time linear in the line.
+TEST(CliVttCueTextTest, DeeplyNestedFontsStayLinear) {
+  cli::VttClasses classes;
+  cli::CueTextMaker maker(&classes);
+  ssa::TextBuffer out;
+  cli::BalanceCounts counts;
+  std::string markup = "<font size=\"+2\">";
+  for (int i = 0; i < 200000; ++i) markup += "<font color=\"#00FF00\">x";
+  markup += "<font size=\"-1\">y";
+  ASSERT_TRUE(maker.append(&out, markup, &counts));
+  EXPECT_EQ(counts.closedAtEnd, 200002u);
+  EXPECT_EQ(classes.styleBlock(),
+            "STYLE\n"
+            "::cue(.c00FF00) { color: #00FF00; }\n"
+            "::cue(.zm1-zp2) { font-size: 77%; }\n"
+            "::cue(.zp2) { font-size: 118%; }\n");
+}
+
 TEST(CliVttCueTextTest, TheStyleBlockDefinesEveryClassOnce) {
   cli::VttClasses classes;
   cli::CueTextMaker maker(&classes);
