@@ -26,6 +26,7 @@ struct EventCounts {
   std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
   std::uint64_t outputs = 0;   // output samples
   std::uint64_t firstEventLine = 0;
+  std::uint64_t firstWithoutText = 0;  // the line of the first cue a writer left out
 };
 
 void printInfo(const std::string& pluginPath, const Properties& properties) {
@@ -59,6 +60,9 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Out
   std::uint64_t lineNumber = 0;
   session.onMarkup = [&](std::string_view markup) {
     writer.write(Cue{++counts.outputs, lineNumber, fields.start, fields.end, fields.style, markup});
+    if (counts.firstWithoutText == 0 && writer.counts().withoutText != 0) {
+      counts.firstWithoutText = lineNumber;
+    }
   };
   const auto send = [&](std::string_view text, std::uint64_t number) {
     lineNumber = number;
@@ -82,8 +86,9 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Out
 }
 
 // Says what went wrong, and what the user should know, once the session
-// is closed: the exit status.
-int report(ScriptInput& script, Session& session, const EventCounts& counts, Messages& messages) {
+// is closed: the exit status. `writer` is null when nothing was written.
+int report(ScriptInput& script, Session& session, const EventCounts& counts,
+           const CueWriter* writer, OutputForm form, Messages& messages) {
   int status = kExitDone;
   if (!script.reader().error().empty()) {
     messages.say("cannot read " + script.name() + ": " + script.reader().error());
@@ -114,6 +119,18 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts, Mes
                       : "none of the " + std::to_string(counts.events) +
                             " lines after its header gave a cue (the first is line " + first) +
                  ")");
+  } else if (writer != nullptr && counts.outputs > 0 && writer->counts().written == 0) {
+    // Cues whose markup is only tags, such as a lone "</i>": an empty file
+    // would otherwise pass for a good one.
+    const std::string first = std::to_string(counts.firstWithoutText);
+    const std::string as = extensionOf(form) + 1;
+    messages.say("warning: " + script.name() + ": " +
+                 (counts.outputs == 1
+                      ? "its one cue has no text once balanced for " + as + " (line " + first
+                      : "none of its " + std::to_string(counts.outputs) +
+                            " cues has text once balanced for " + as + " (the first is line " +
+                            first) +
+                 "), so the output holds no cue");
   }
   const std::vector<std::string> problems = session.problems();
   for (const std::string& problem : problems) {
@@ -173,7 +190,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
   }
   // The plug-in's faults are all known once its object is gone.
   session.close();
-  int status = report(script, session, counts, messages);
+  int status = report(script, session, counts, writer.get(), options.form, messages);
   if (writer != nullptr) {
     if (status == kExitDone && !output.commit(writer->writeError(), &error)) {
       messages.say(error);

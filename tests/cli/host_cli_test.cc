@@ -461,6 +461,30 @@ TEST(CliOddScriptOutputTest, SaysSoWhenNoEventGivesACue) {
       << run.err;
 }
 
+// Markup of tags alone ("</i>") is a cue of the plug-in's that SubRip and
+// WebVTT leave out: a file of no cue says so, and one with a cue does not.
+TEST(CliOddScriptOutputTest, SaysSoWhenNoCueKeepsText) {
+  const ScratchDir dir;
+  const std::string tagsOnly = dir.write(
+      "s.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\i0}\nDialogue: 0,a,b,S,,0,0,0,,{\\b0}\n");
+  const std::string oneText = dir.write(
+      "t.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\i0}\nDialogue: 0,a,b,S,,0,0,0,,x\n");
+  for (const char* form : {"srt", "vtt"}) {
+    const Outcome none = runHost({"--to", form, tagsOnly});
+    ASSERT_TRUE(Succeeded(none)) << form;
+    EXPECT_NE(none.err.find("none of its 2 cues has text once balanced for " + std::string(form) +
+                            " (the first is line 3), so the output holds no cue"),
+              std::string::npos)
+        << none.err;
+    const Outcome some = runHost({"--to", form, oneText});
+    ASSERT_TRUE(Succeeded(some)) << form;
+    EXPECT_EQ(some.err, "") << form;
+  }
+  const Outcome markup = runHost({"--to", "markup", tagsOnly});
+  ASSERT_TRUE(Succeeded(markup));
+  EXPECT_EQ(markup.err, "");
+}
+
 TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
   const ScratchDir dir;
   const Outcome run = runHost(
