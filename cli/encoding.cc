@@ -84,19 +84,55 @@ std::string howDecided(const Encoding& encoding) {
   return {};
 }
 
-std::optional<Encoding> encodingFromZeros(std::string_view head) {
-  const std::size_t pairs = std::min(head.size(), kZeroWindow) / 2;
-  if (pairs < 2) return std::nullopt;
-  std::size_t zeros[2] = {0, 0};  // at even and at odd offsets
-  for (std::size_t i = 0; i < pairs * 2; ++i) {
-    if (head[i] == '\0') ++zeros[i % 2];
+namespace {
+
+// Mostly ASCII text in units of `width` bytes: true when the first byte of
+// each carries the text (little-endian), false when the last does; that
+// byte is hardly ever zero, and each of the others nearly always is.
+std::optional<bool> littleEndian(std::string_view head, std::size_t width) {
+  const std::size_t units = std::min(head.size(), kZeroWindow) / width;
+  if (units < 2) return std::nullopt;
+  std::size_t zeros[4] = {};  // at each offset within a unit
+  for (std::size_t i = 0; i < units * width; ++i) {
+    if (head[i] == '\0') ++zeros[i % width];
   }
-  // Most of one side and hardly any of the other.
-  const auto most = [pairs](std::size_t n) { return n * 10 >= pairs * 7; };
-  const auto few = [pairs](std::size_t n) { return n * 10 <= pairs; };
-  if (most(zeros[1]) && few(zeros[0])) return Encoding{"UTF-16LE", Encoding::Basis::Zeros, 0, {}};
-  if (most(zeros[0]) && few(zeros[1])) return Encoding{"UTF-16BE", Encoding::Basis::Zeros, 0, {}};
+  const auto textAt = [&zeros, units, width](std::size_t text) {
+    for (std::size_t at = 0; at < width; ++at) {
+      const bool fits = at == text ? zeros[at] * 10 <= units : zeros[at] * 10 >= units * 7;
+      if (!fits) return false;
+    }
+    return true;
+  };
+  if (textAt(0)) return true;
+  if (textAt(width - 1)) return false;
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Encoding> encodingFromZeros(std::string_view head) {
+  const std::optional<bool> little = littleEndian(head, 2);
+  if (!little) return std::nullopt;
+  return Encoding{*little ? "UTF-16LE" : "UTF-16BE", Encoding::Basis::Zeros, 0, {}};
+}
+
+std::string withByteOrder(const std::string& name, std::string_view head) {
+  static constexpr struct {
+    std::string_view letters;
+    std::size_t width;
+    const char* little;
+    const char* big;
+  } kOpen[] = {{"UTF16", 2, "UTF-16LE", "UTF-16BE"},
+               {"UCS2", 2, "UCS-2LE", "UCS-2BE"},
+               {"UTF32", 4, "UTF-32LE", "UTF-32BE"},
+               {"UCS4", 4, "UCS-4LE", "UCS-4BE"}};
+  const std::string letters = charsetLetters(name);
+  for (const auto& open : kOpen) {
+    if (letters != open.letters) continue;
+    const std::optional<bool> little = littleEndian(head, open.width);
+    if (little) return *little ? open.little : open.big;
+  }
+  return name;
 }
 
 bool Utf8Check::feed(std::string_view piece) {

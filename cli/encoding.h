@@ -53,6 +53,11 @@ std::optional<Encoding> encodingFromMark(std::string_view head);
 // nearly every other byte is zero, and the others nearly never are.
 std::optional<Encoding> encodingFromZeros(std::string_view head);
 
+// A name that leaves the byte order open ("UTF-16", "ucs4") with the one
+// that the zero bytes of `head`, which has no mark, show: iconv would take
+// one of its own. Other names, and text that shows none, as they are.
+std::string withByteOrder(const std::string& name, std::string_view head);
+
 // Whether an input is valid UTF-8, fed to it in pieces that may cut a
 // sequence anywhere.
 class Utf8Check {

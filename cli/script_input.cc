@@ -97,6 +97,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
       } else if (!isUtf8Name(encoding) && !isAscii(ahead) && Utf8Check().feed(ahead)) {
         seemsUtf8_ = true;
       }
+      if (!mark) encoding_.name = withByteOrder(encoding, ahead);
     } else if (!decide(ahead, whole, &asIs, error)) {
       return false;
     }
@@ -157,17 +158,34 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   // bytes above 0x7F of other encodings almost never form them. The rest is
   // then checked as it is read. Plain ASCII says nothing: a regular file is
   // read to its end first (and back), anything else cannot be.
+  // Seven-bit text that switches character sets by escape sequences
+  // (ISO-2022-JP, -KR, -CN) is valid UTF-8 too: its escapes give it away.
+  const auto holdsEscape = [](std::string_view bytes) {
+    return std::memchr(bytes.data(), '\x1B', bytes.size()) != nullptr;
+  };
+  bool escapes = holdsEscape(ahead);
   struct stat info {};
   const bool readOn = !whole && !check.malformed() && isAscii(ahead) && ::fstat(fd_, &info) == 0 &&
                       S_ISREG(info.st_mode);
-  if (readOn &&
-      !readRest([&check](std::string_view piece) { check.feed(piece); }, ahead.size(), error)) {
+  if (readOn && !readRest(
+                    [&](std::string_view piece) {
+                      check.feed(piece);
+                      escapes = escapes || holdsEscape(piece);
+                    },
+                    ahead.size(), error)) {
     return false;
   }
   // Checked to its end, or its first MiB only, which may end inside a
   // sequence where the input may not.
   const bool checkedWhole = whole || readOn;
   if (checkedWhole ? check.valid() : !check.malformed()) {
+    std::string detected;
+    if (!mark && escapes && !detect(ahead, whole, &detected, error)) return false;
+    if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected)) {
+      encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
+      worthTelling_ = true;
+      return true;
+    }
     if (mark) {
       encoding_ = *mark;
     } else {
@@ -184,14 +202,8 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
     encoding_ = *mark;  // the mark says UTF-8: malformed bytes are replaced
     return true;
   }
-  CharsetDetector detector;
-  detector.feed(ahead);
-  const bool rereadable = !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
-  if (rereadable && !readRest([&detector](std::string_view piece) { detector.feed(piece); },
-                              ahead.size(), error)) {
-    return false;
-  }
-  const std::string detected = detector.finish();
+  std::string detected;
+  if (!detect(ahead, whole, &detected, error)) return false;
   const std::string used = inUse(detected);
   worthTelling_ = true;
   if (detected.empty() || !canConvertFrom(used)) {
@@ -199,6 +211,20 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   } else {
     encoding_ = Encoding{used, Encoding::Basis::Detected, 0, used == detected ? "" : detected};
   }
+  return true;
+}
+
+bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detected,
+                         std::string* error) {
+  CharsetDetector detector;
+  detector.feed(ahead);
+  struct stat info {};
+  const bool rereadable = !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  if (rereadable && !readRest([&detector](std::string_view piece) { detector.feed(piece); },
+                              ahead.size(), error)) {
+    return false;
+  }
+  *detected = detector.finish();
   return true;
 }
 

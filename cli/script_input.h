@@ -61,6 +61,9 @@ class ScriptInput {
   // Sets encoding_ from the bytes; *asIs when they need no converting (all
   // of them were seen to be valid UTF-8). False with *error on a read error.
   bool decide(std::string_view ahead, bool whole, bool* asIs, std::string* error);
+  // The detector's name for the input's set, from all of it when it can be
+  // read again (then it is read back to where `ahead` ends), else `ahead`.
+  bool detect(std::string_view ahead, bool whole, std::string* detected, std::string* error);
 
   int fd_ = -1;
   std::string name_ = "the bundled sample";

@@ -96,6 +96,17 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   EXPECT_FALSE(cli::readsMark("utf-16", mark("UTF-32LE")));
   EXPECT_FALSE(cli::readsMark("latin1", mark("UTF-8")));
   EXPECT_FALSE(cli::readsMark("utf-8", mark("UTF-16LE")));
+  // Names that leave the byte order open take the one the zeros show.
+  const std::string utf16be("\0[\0S\0c\0r\0i\0p\0t\0]", 16);
+  const std::string utf32le("[\0\0\0S\0\0\0c\0\0\0r\0\0\0", 16);
+  EXPECT_EQ(cli::withByteOrder("utf-16", utf16be), "UTF-16BE");
+  EXPECT_EQ(cli::withByteOrder("UCS2", utf16be), "UCS-2BE");
+  EXPECT_EQ(cli::withByteOrder("UTF_32", utf32le), "UTF-32LE");
+  EXPECT_EQ(cli::withByteOrder("ucs-4", utf32le), "UCS-4LE");
+  EXPECT_EQ(cli::withByteOrder("utf-32", utf16be), "utf-32");  // no UTF-32
+  EXPECT_EQ(cli::withByteOrder("utf-16", "[Script]"), "utf-16");
+  EXPECT_EQ(cli::withByteOrder("UTF-16LE", utf16be), "UTF-16LE");  // as asked
+  EXPECT_EQ(cli::withByteOrder("cp1252", utf16be), "cp1252");
   EXPECT_EQ(cli::inUse("SHIFT_JIS"), "CP932");
   EXPECT_EQ(cli::inUse("WINDOWS-1252"), "WINDOWS-1252");
 }

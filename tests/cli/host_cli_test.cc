@@ -585,6 +585,17 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"--encoding", "UTF-16"},
                                  false,
                                  ""},
+                      // iconv would read these as little-endian.
+                      EncodedRow{"UTF-16BE without a mark, given UTF-16",
+                                 fromUtf8(kFrench, "UTF-16BE"),
+                                 {"--encoding", "utf-16"},
+                                 false,
+                                 ""},
+                      EncodedRow{"UTF-32BE without a mark, given UTF-32",
+                                 fromUtf8(kFrench, "UTF-32BE"),
+                                 {"--encoding", "UTF32"},
+                                 true,
+                                 ""},
                       // One --encoding for a whole folder of scripts.
                       EncodedRow{"UTF-8 with a mark, given another",
                                  "\xEF\xBB\xBF" + kFrench,
@@ -597,6 +608,26 @@ INSTANTIATE_TEST_SUITE_P(
                                  true,
                                  "read as UTF-16LE, as its byte-order mark says, not as utf-8"}),
     rowName);
+
+// Seven bits, so valid UTF-8 too, but not to be read as it: its escapes
+// send it to the detector, from a file and from a pipe alike.
+TEST(CliEncodingTest, ReadsIso2022JpForWhatItIs) {
+  const std::string japanese =
+      kEvents +
+      "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"
+      "{\\i1}\xE3\x81\xA7\xE3\x81\x99\n";
+  const ScratchDir dir;
+  const fs::path reference = dir.write("reference.ass", japanese);
+  const fs::path script = dir.write("script.ass", fromUtf8(japanese, "ISO-2022-JP"));
+  ASSERT_NE(fs::file_size(script), japanese.size());
+  for (const bool onStdin : {false, true}) {
+    const Outcome run =
+        runHost({onStdin ? "-" : script.string()}, onStdin ? script : fs::path("/dev/null"));
+    ASSERT_TRUE(Succeeded(run));
+    EXPECT_EQ(run.out, runHost({reference.string()}).out);
+    EXPECT_NE(run.err.find("read as ISO-2022-JP (detected)"), std::string::npos) << run.err;
+  }
+}
 
 // Read as asked, since the name may be right; but the user hears of it.
 TEST(CliEncodingTest, SaysWhenAScriptGivenAnotherEncodingReadsAsUtf8) {
