@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -122,6 +124,32 @@ std::string cannotWrite(const std::string& name, int error) {
   return "cannot write " + name + ": " + std::strerror(error);
 }
 
+// Whether `path` is the root of a mount; false when the system cannot say.
+bool isMountRoot(const std::string& path) {
+  struct statx info {};
+  return ::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS, &info) == 0 &&
+         (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+         (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
+// The extended attributes of the file at `from` (an access control list is
+// one) onto `to`. Best effort, as for the owner: some take privileges.
+void copyAttributes(const std::string& from, int to) {
+  const ssize_t room = ::listxattr(from.c_str(), nullptr, 0);
+  if (room <= 0) return;
+  std::vector<char> names(static_cast<std::size_t>(room));
+  const ssize_t size = ::listxattr(from.c_str(), names.data(), names.size());
+  if (size <= 0) return;  // grown since: left as it is
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+    const ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
+    if (length < 0) continue;
+    value.resize(static_cast<std::size_t>(length));
+    const ssize_t got = ::getxattr(from.c_str(), name, value.data(), value.size());
+    if (got >= 0) ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
+  }
+}
+
 }  // namespace
 
 bool isSameFile(int fd, const std::string& path) {
@@ -136,6 +164,21 @@ std::string landingPath(const std::string& path) {
   const std::filesystem::path landing =
       std::filesystem::weakly_canonical(throughLinks(path), failed);
   return failed ? path : landing.string();
+}
+
+std::string whyNotReplaceable(const struct stat& file, const struct stat& folder, bool mountRoot,
+                              uid_t runner) {
+  const char* why = nullptr;
+  if (mountRoot) {
+    why = "it is a mount point";
+  } else if ((folder.st_mode & S_ISVTX) != 0 && runner != 0 && file.st_uid != runner &&
+             folder.st_uid != runner) {
+    why = "it is another user's file in a sticky folder";
+  }
+  if (why == nullptr) return std::string();
+  return std::string(why) +
+         ", which a new file cannot replace (the output is written beside it and renamed over "
+         "it); give -o - and redirect standard output to it instead";
 }
 
 bool isSameRegularFile(int fd, int other) {
@@ -177,6 +220,20 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     if (char* target = ::realpath(path.c_str(), nullptr)) {
       destination_ = target;
       std::free(target);
+    }
+    // Said now, before the work, not when the rename fails after it.
+    const std::size_t slash = destination_.rfind('/');
+    const std::string folderPath = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : destination_.substr(0, slash);
+    struct stat folder {};
+    if (::stat(folderPath.c_str(), &folder) == 0) {
+      const std::string why =
+          whyNotReplaceable(info, folder, isMountRoot(destination_), ::geteuid());
+      if (!why.empty()) {
+        *error = "cannot write " + name_ + ": " + why;
+        return false;
+      }
     }
   } else if (errno == ENOENT) {
     // A link to a file not made yet is written through, as the shell's ">"
@@ -285,11 +342,16 @@ bool OutputFile::commit(int writeError, std::string* error) {
   if (failure == 0 && !temporary_.empty()) {
     const int fd = ::fileno(stream_);
     // Best effort: only a privileged run can give the file to another
-    // owner; it stays the runner's otherwise. Before fchmod, which a change
-    // of owner would undo in part.
-    if (replaces_ && (owner_ != ::geteuid() || group_ != ::getegid()) &&
-        ::fchown(fd, owner_, group_) != 0) {
-      errno = 0;
+    // owner; it stays the runner's otherwise, in the old group if the runner
+    // is of it. Before fchmod, which a change of owner would undo in part,
+    // and which sets what an access control list allows the group to match
+    // the mode.
+    if (replaces_) {
+      if ((owner_ != ::geteuid() || group_ != ::getegid()) && ::fchown(fd, owner_, group_) != 0 &&
+          ::fchown(fd, static_cast<uid_t>(-1), group_) != 0) {
+        errno = 0;
+      }
+      copyAttributes(destination_, fd);
     }
     if (::fchmod(fd, mode_) != 0) failure = errno;
     // The old contents are at stake only when a file is replaced: the new

@@ -4,6 +4,7 @@
 // that a failed or interrupted run leaves the destination as it was.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdio>
@@ -23,6 +24,14 @@ bool isSameRegularFile(int fd, int other);
 
 // Where writing `path` lands: through symbolic links, as an absolute path.
 std::string landingPath(const std::string& path);
+
+// Why a new file cannot take the place of the existing `file` in `folder`
+// by a rename, run as `runner`; "" when it can. Nothing may be renamed over
+// a mount point (`mountRoot`: a single file bound into a container), nor
+// over another user's file in a sticky folder (/tmp) but by the folder's
+// owner or root.
+std::string whyNotReplaceable(const struct stat& file, const struct stat& folder, bool mountRoot,
+                              uid_t runner);
 
 // One thread at a time an object; only the table of temporary files that a
 // signal removes is shared, in the process.
@@ -54,8 +63,10 @@ class OutputFile {
 
   // Hands everything over: standard output and devices are flushed; a
   // temporary file gets the destination's mode (a new one's: 0666 less the
-  // umask), is synced to disk when it replaces an existing file, closed and
-  // renamed over the destination. `writeError` is the errno of a write that
+  // umask), and, when it replaces an existing file, what can be kept of its
+  // owner, group and extended attributes (its access control list among
+  // them); it is synced to disk then, closed and renamed over the
+  // destination. `writeError` is the errno of a write that
   // failed before, 0 for none. False with *error when anything failed; a
   // destination written through a temporary file is then as it was
   // (standard output, a device or an open descriptor has what was written).

@@ -3,19 +3,24 @@
 // at all.
 #include "cli/output_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/cli/run_host.h"
@@ -28,6 +33,16 @@ using cli_test::readFile;
 using cli_test::ScratchDir;
 
 const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.index); };
+
+// Little-endian fields of an access control list as the system stores it.
+std::string entry16(unsigned value) { return {char(value & 0xFF), char(value >> 8 & 0xFF)}; }
+std::string entry32(unsigned value) { return entry16(value & 0xFFFF) + entry16(value >> 16); }
+
+std::string attribute(const fs::path& path, const char* name) {
+  char value[256];
+  const ssize_t size = ::getxattr(path.c_str(), name, value, sizeof value);
+  return size < 0 ? "(none)" : std::string(value, static_cast<std::size_t>(size));
+}
 
 mode_t modeOf(const fs::path& path) {
   struct stat info {};
@@ -165,6 +180,121 @@ TEST(CliOutputFileTest, ALinkToAFileNotMadeYetIsWrittenThrough) {
   EXPECT_EQ(readFile(dir.path() / "real" / "movie.srt"), "cues\n");
   EXPECT_EQ(namesIn(dir.path() / "links"), std::vector<std::string>{"movie.srt"});
 }
+
+// An access control list, and any other extended attribute, stays with
+// the file it belongs to.
+TEST(CliOutputFileTest, AReplacedFileKeepsItsExtendedAttributes) {
+  const ScratchDir dir;
+  const fs::path target = dir.write("out.srt", "old\n");
+  // Owner rw, user 65534 rw, group r, mask rw, others r.
+  std::string acl = entry32(2);
+  for (const auto& [tag, perm, id] : {std::tuple<int, int, unsigned>{0x01, 6, ~0u},
+                                      {0x02, 6, 65534u},
+                                      {0x04, 4, ~0u},
+                                      {0x10, 6, ~0u},
+                                      {0x20, 4, ~0u}}) {
+    acl += entry16(tag) + entry16(perm) + entry32(id);
+  }
+  if (::setxattr(target.c_str(), "user.comment", "checked", 7, 0) != 0 ||
+      ::setxattr(target.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "no extended attributes here: " << std::strerror(errno);
+  }
+  const mode_t mode = modeOf(target);
+  cli::OutputFile output;
+  std::string error;
+  ASSERT_TRUE(output.open(target.string(), &error)) << error;
+  write(output, "new\n");
+  ASSERT_TRUE(output.commit(0, &error)) << error;
+  EXPECT_EQ(readFile(target), "new\n");
+  EXPECT_EQ(attribute(target, "user.comment"), "checked");
+  EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);
+  EXPECT_EQ(modeOf(target), mode);
+}
+
+// A member of the file's group who is not its owner keeps the group on it:
+// the other members can still write the file.
+TEST(CliOutputFileTest, AReplacedFileKeepsItsGroupForARunnerOfIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run as another user";
+  const ScratchDir dir;
+  constexpr gid_t kTeam = 4242;
+  constexpr uid_t kMember = 4343;
+  const fs::path folder = dir.path() / "team";
+  fs::create_directory(folder);
+  const fs::path target = folder / "ep1.srt";
+  std::ofstream(target) << "old\n";
+  ASSERT_EQ(::chown(folder.c_str(), 0, kTeam), 0);
+  ASSERT_EQ(::chown(target.c_str(), 0, kTeam), 0);
+  ::chmod(dir.path().c_str(), 0755);
+  ::chmod(folder.c_str(), 0775);
+  ::chmod(target.c_str(), 0664);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const gid_t groups[] = {kTeam};
+    if (::setgroups(1, groups) != 0 || ::setresgid(kMember, kMember, kMember) != 0 ||
+        ::setresuid(kMember, kMember, kMember) != 0) {
+      ::_exit(2);
+    }
+    cli::OutputFile output;
+    std::string error;
+    if (!output.open(target.string(), &error)) ::_exit(3);
+    std::fputs("new\n", output.stream());
+    ::_exit(output.commit(0, &error) ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot run as another user here";
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(target.c_str(), &info), 0);
+  EXPECT_EQ(readFile(target), "new\n");
+  EXPECT_EQ(info.st_uid, kMember);  // only root may give a file away
+  EXPECT_EQ(info.st_gid, kTeam);
+  EXPECT_EQ(info.st_mode & 07777, 0664u);
+}
+
+struct ReplaceRow {
+  const char* what;
+  mode_t folderMode;
+  uid_t folderOwner;
+  uid_t fileOwner;
+  bool mountRoot;
+  uid_t runner;
+  std::string why;  // "" when a rename may replace the file
+};
+
+void PrintTo(const ReplaceRow& row, std::ostream* out) { *out << row.what; }
+
+class CliReplaceableTest : public ::testing::TestWithParam<ReplaceRow> {};
+
+TEST_P(CliReplaceableTest, SaysWhyARenameCannotReplaceTheFile) {
+  const ReplaceRow& row = GetParam();
+  struct stat file {};
+  struct stat folder {};
+  file.st_uid = row.fileOwner;
+  folder.st_uid = row.folderOwner;
+  folder.st_mode = S_IFDIR | row.folderMode;
+  const std::string why = cli::whyNotReplaceable(file, folder, row.mountRoot, row.runner);
+  if (row.why.empty()) {
+    EXPECT_EQ(why, "");
+  } else {
+    EXPECT_EQ(why.rfind(row.why, 0), 0u) << why;
+    EXPECT_NE(why.find("give -o - and redirect standard output to it instead"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliReplaceableTest,
+    ::testing::Values(ReplaceRow{"a plain folder, another's file", 0777, 0, 1000, false, 1001, ""},
+                      ReplaceRow{"sticky, the runner's own file", 01777, 0, 1000, false, 1000, ""},
+                      ReplaceRow{"sticky, another's file", 01777, 0, 1000, false, 1001,
+                                 "it is another user's file in a sticky folder"},
+                      ReplaceRow{"sticky, the runner's folder", 01777, 1001, 1000, false, 1001, ""},
+                      ReplaceRow{"sticky, run as root", 01777, 5, 1000, false, 0, ""},
+                      ReplaceRow{"a file bound over another", 0755, 0, 0, true, 0,
+                                 "it is a mount point"}),
+    rowName);
 
 struct FailureRow {
   const char* what;
