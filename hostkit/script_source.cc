@@ -150,6 +150,7 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
   *header = ScriptHeader();
   ssa::assignDefaultColumns(header->columns);
   bool styleSeen = false;
+  bool embedded = false;  // in [Fonts] or [Graphics]
   std::string_view line;
   while (reader.next(&line)) {
     const std::string_view trimmed = ssa::trim(line);
@@ -157,6 +158,13 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
     if (header->hasEvents && (isEventLine(trimmed) || isEventLine(withoutIndent(line)))) {
       header->firstEvent = std::string(withoutIndent(line));
       return true;
+    }
+    if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
+      embedded = trimmed == "[Fonts]" || trimmed == "[Graphics]";
+    } else if (embedded && !startsWith(trimmed, "Style:") && !startsWith(trimmed, "Format:")) {
+      // Embedded files, many MiB of them at times, mean nothing to the
+      // module: only the lines it could take for a style's are sent.
+      continue;
     }
     if (!header->text.empty()) header->text += '\n';
     header->text += line;

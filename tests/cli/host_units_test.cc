@@ -183,6 +183,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Events]\nDialogue: 0,a\nFormat: Text\n", true, "ASS", "[Events]",
                   "Dialogue: 0,a"},
         HeaderRow{"[Events] without Format at the end", "[Events]\n", true, "ASS", "[Events]", ""},
+        HeaderRow{"embedded files are not sent, but what reads as a style",
+                  "[V4+ Styles]\n[Fonts]\nfontname: a.ttf\n!!E;\n Style: S\n[Graphics]\n"
+                  "Format: x\n[Script Info]\nTitle: t\n[Events]\nFormat: Text\n",
+                  true, "ASS",
+                  "[V4+ Styles]\n[Fonts]\n Style: S\n[Graphics]\nFormat: x\n[Script Info]\n"
+                  "Title: t\n[Events]\nFormat: Text",
+                  ""},
         HeaderRow{"no [Events]", "[Script Info]\nTitle: x\n", false, "", "", ""},
         HeaderRow{"UTF-16 finds no [Events]",
                   std::string("\xFF\xFE[\0E\0v\0e\0n\0t\0s\0]\0\n\0", 20), false, "", "", ""}),
