@@ -93,8 +93,8 @@ class LineReader {
 
 // The part of a script that goes into the format record.
 struct ScriptHeader {
-  // Every line up to and including the "Format:" line of "[Events]", joined
-  // with "\n".
+  // Every line up to and including the "Format:" line of "[Events]", but
+  // embedded files (see readHeader), joined with "\n".
   std::string text;
   // "SSA" for a "[V4 Styles]" section, "ASS" for "[V4+ Styles]" or neither.
   const char* inputFormat = "ASS";
@@ -112,9 +112,11 @@ struct ScriptHeader {
 // not taken for a script.
 inline constexpr std::size_t kMaxHeaderBytes = 64u << 20;
 
-// Reads the header. False on a read error, when the input ends before
-// "[Events]" or when the header grows beyond kMaxHeaderBytes; *error says
-// which. On false, header->text holds what was read.
+// Reads the header, less the lines of embedded files ([Fonts], [Graphics])
+// that the module could not take for a style's. False on a read error, when
+// the input ends before "[Events]" or when the header grows beyond
+// kMaxHeaderBytes; *error says which. On false, header->text holds what was
+// read.
 bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error);
 
 // The next line after the header that is not blank, whatever it holds (the
@@ -132,7 +134,7 @@ struct Script {
 };
 
 // False, with *error, as readHeader; script->header.text then holds every
-// line, and there are no events.
+// line it keeps, and there are no events.
 bool splitScript(std::string_view bytes, Script* script, std::string* error);
 
 }  // namespace hostkit
