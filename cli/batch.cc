@@ -78,10 +78,15 @@ bool prepareFolder(const std::string& folder, std::string* error) {
     *error = "cannot write into " + folder + ": it is not a folder";
     return false;
   }
+  const int missing = errno;
+  if (missing == ENOENT && ::lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    *error = "cannot write into " + folder + ": it is a symbolic link to nothing";
+    return false;
+  }
   std::error_code made;
-  if (errno == ENOENT && std::filesystem::create_directories(folder, made)) return true;
+  if (missing == ENOENT && std::filesystem::create_directories(folder, made)) return true;
   *error = "cannot make the folder " + folder + ": " +
-           (made ? made.message() : std::string(std::strerror(errno)));
+           (made ? made.message() : std::string(std::strerror(missing)));
   return false;
 }
 

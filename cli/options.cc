@@ -92,7 +92,8 @@ bool checkTogether(Options* options, std::string* error) {
     *error = "--info prints to standard output; option -o does not go with it";
     return false;
   }
-  if (options->shift && options->form == OutputForm::Markup) {
+  // --info converts nothing: the form and the shift do not matter to it.
+  if (options->shift && options->form == OutputForm::Markup && !options->info) {
     *error =
         "--shift moves the times of srt, vtt and jsonl; the markup form shows them as "
         "the script writes them";

@@ -219,6 +219,27 @@ TEST(CliBatchTest, NothingToConvertMakesNoFolder) {
   EXPECT_FALSE(fs::exists(dir.path() / "out"));
 }
 
+// A folder that is not one, or a link to nothing, is named for what it is.
+TEST(CliBatchTest, AnOutputFolderThatCannotBeOneIsSaidSo) {
+  const ScratchDir dir;
+  const std::string a = dir.write("a.ass", script("a")).string();
+  const fs::path file = dir.write("file", "x");
+  const fs::path dangling = dir.path() / "dangling";
+  fs::create_symlink(dir.path() / "nowhere", dangling);
+  const struct {
+    fs::path folder;
+    std::string says;
+  } rows[] = {
+      {file, "cannot write into " + file.string() + ": it is not a folder"},
+      {dangling, "cannot write into " + dangling.string() + ": it is a symbolic link to nothing"}};
+  for (const auto& row : rows) {
+    const Outcome run = runHost({"--to", "srt", "-d", row.folder.string(), a});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "nowhere"));
+}
+
 TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   const ScratchDir dir;
   const fs::path out = dir.path() / "out";

@@ -564,6 +564,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"--to", "jsonl", "--shift=0:01:02.50"}, true, ""},
         OptionsRow{{"--shift", "2.5"}, false, "the markup form"},
         OptionsRow{{"--to", "markup", "--shift", "0"}, false, "the markup form"},
+        OptionsRow{{"--info", "--shift", "2", "a.ass"}, true, ""},
         OptionsRow{{"--info", "-o", "x.txt", "a.ass"}, false, "does not go with it"},
         OptionsRow{{"--info", "-o", "-", "a.ass"}, true, ""},
         OptionsRow{{"--to", "srt", "-j2", "-dout", "-osrt", "a.ass"}, false, "do not go together"},
