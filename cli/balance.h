@@ -138,9 +138,9 @@ class CueTextMaker {
 
   bool append(ssa::TextBuffer* out, std::string_view markup, BalanceCounts* counts);
 
-  // Every cue takes the general walk, without the known openings and the
-  // one-line cue written in one piece: for tests, which hold the two to the
-  // same results.
+  // Every cue takes the general walk, without the known openings, the
+  // one-line cue written in one piece and the colour tag read by its form:
+  // for tests, which hold the two to the same results.
   void useGeneralWalkOnly() { generalOnly_ = true; }
 
  private:

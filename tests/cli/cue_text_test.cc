@@ -7,6 +7,7 @@
 #include <iterator>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/balance.h"
@@ -207,10 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {}}),
     rowName);
 
-// Known style openings and one-line cues written in one piece are ways round
-// the general walk: on every shape near theirs, and on the cues of random
-// markup of the module's forms, they must give what the walk gives, with the
-// same counts, whether a known opening is met for the first time or again.
+// Known style openings, one-line cues written in one piece and colour tags
+// read by their form are ways round the general walk: on every shape near
+// theirs, and on the cues of random markup of the module's forms, they must
+// give what the walk gives, with the same counts, whether a known opening is
+// met for the first time or again.
 TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
   const std::string styles[] = {kStyle,
                                 "<font face=\"Arial\" size=\"+13\" color=\"#\">",
@@ -240,6 +242,13 @@ TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
                                 "<s>x</s>",
                                 "<u>x\ny</u>",
                                 "<font color=\"#FF0000\">x</font>",
+                                "<font color=\"#ff00aA\"><font color=\"#00FF00\">x",
+                                "<font color=\"#FF0000\" size=\"+1\">x",
+                                "<font color=\"#FF0000\" color=\"#00FF00\">x",
+                                "<font color=\"#GG0000\">x",
+                                "<font color=\"#FF00001\">x",
+                                "<font color=\"#FF0000\"x",
+                                "<font color=\"#FF0000\">",
                                 "x</font>y",
                                 "a\n b",
                                 "a \nb",
@@ -286,24 +295,31 @@ TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
       markup += pieces[next() % std::size(pieces)];
     markups.push_back(markup);
   }
-  cli::CueTextMaker fast;
-  cli::CueTextMaker walk;
-  walk.useGeneralWalkOnly();
+  // SubRip, then WebVTT, whose classes are made of the attributes read.
+  cli::VttClasses fastClasses, walkClasses;
+  cli::CueTextMaker srtFast, srtWalk, vttFast(&fastClasses), vttWalk(&walkClasses);
+  srtWalk.useGeneralWalkOnly();
+  vttWalk.useGeneralWalkOnly();
+  const std::pair<cli::CueTextMaker*, cli::CueTextMaker*> makers[] = {{&srtFast, &srtWalk},
+                                                                      {&vttFast, &vttWalk}};
   for (int round = 0; round < 2; ++round) {
     for (const std::string& markup : markups) {
-      ssa::TextBuffer byFast, byWalk;
-      cli::BalanceCounts fastCounts, walkCounts;
-      const bool fastText = fast.append(&byFast, markup, &fastCounts);
-      EXPECT_EQ(fastText, walk.append(&byWalk, markup, &walkCounts)) << markup;
-      EXPECT_EQ(byFast.view(), byWalk.view()) << markup;
-      EXPECT_EQ(fastCounts.closedAtEnd, walkCounts.closedAtEnd) << markup;
-      EXPECT_EQ(fastCounts.strayClosings, walkCounts.strayClosings) << markup;
-      EXPECT_EQ(fastCounts.repeatedOpenings, walkCounts.repeatedOpenings) << markup;
-      EXPECT_EQ(fastCounts.reopened, walkCounts.reopened) << markup;
-      EXPECT_EQ(fastCounts.emptyAttributes, walkCounts.emptyAttributes) << markup;
-      EXPECT_EQ(fastCounts.emptyFonts, walkCounts.emptyFonts) << markup;
+      for (const auto& [fast, walk] : makers) {
+        ssa::TextBuffer byFast, byWalk;
+        cli::BalanceCounts fastCounts, walkCounts;
+        const bool fastText = fast->append(&byFast, markup, &fastCounts);
+        EXPECT_EQ(fastText, walk->append(&byWalk, markup, &walkCounts)) << markup;
+        EXPECT_EQ(byFast.view(), byWalk.view()) << markup;
+        EXPECT_EQ(fastCounts.closedAtEnd, walkCounts.closedAtEnd) << markup;
+        EXPECT_EQ(fastCounts.strayClosings, walkCounts.strayClosings) << markup;
+        EXPECT_EQ(fastCounts.repeatedOpenings, walkCounts.repeatedOpenings) << markup;
+        EXPECT_EQ(fastCounts.reopened, walkCounts.reopened) << markup;
+        EXPECT_EQ(fastCounts.emptyAttributes, walkCounts.emptyAttributes) << markup;
+        EXPECT_EQ(fastCounts.emptyFonts, walkCounts.emptyFonts) << markup;
+      }
     }
   }
+  EXPECT_EQ(fastClasses.styleBlock(), walkClasses.styleBlock());
 }
 
 // A long line of open tags and crossings stays linear: every nested <b>
