@@ -26,7 +26,6 @@ struct EventCounts {
   std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
   std::uint64_t outputs = 0;   // output samples
   std::uint64_t firstEventLine = 0;
-  std::uint64_t firstWithoutText = 0;  // the line of the first cue a writer left out
 };
 
 void printInfo(const std::string& pluginPath, const Properties& properties) {
@@ -60,9 +59,6 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Out
   std::uint64_t lineNumber = 0;
   session.onMarkup = [&](std::string_view markup) {
     writer.write(Cue{++counts.outputs, lineNumber, fields.start, fields.end, fields.style, markup});
-    if (counts.firstWithoutText == 0 && writer.counts().withoutText != 0) {
-      counts.firstWithoutText = lineNumber;
-    }
   };
   const auto send = [&](std::string_view text, std::uint64_t number) {
     lineNumber = number;
@@ -122,7 +118,7 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts,
   } else if (writer != nullptr && counts.outputs > 0 && writer->counts().written == 0) {
     // Cues whose markup is only tags, such as a lone "</i>": an empty file
     // would otherwise pass for a good one.
-    const std::string first = std::to_string(counts.firstWithoutText);
+    const std::string first = std::to_string(writer->counts().firstWithoutText);
     const std::string as = extensionOf(form) + 1;
     messages.say("warning: " + script.name() + ": " +
                  (counts.outputs == 1

@@ -21,7 +21,7 @@ class VttWriter final : public CueWriter {
     std::uint64_t end = cueTime(cue.end, shift_, &counts_);
     const std::size_t offset = text_.size();
     if (!cueText_.append(&text_, cue.markup, &counts_.balance)) {
-      ++counts_.withoutText;
+      if (counts_.withoutText++ == 0) counts_.firstWithoutText = cue.line;
       return;
     }
     // A cue must end after it starts: the shortest that does. Counted, as

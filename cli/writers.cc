@@ -169,7 +169,7 @@ class SrtWriter final : public GatheringWriter {
     out->resize(before + static_cast<std::size_t>(p - head));
     if (!cueText_.append(out, cue.markup, &counts_.balance)) {
       out->resize(before);
-      ++counts_.withoutText;
+      if (counts_.withoutText++ == 0) counts_.firstWithoutText = cue.line;
       return;
     }
     out->append("\n\n");

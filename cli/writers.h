@@ -42,6 +42,7 @@ struct WriterCounts {
   // start) or not after it (WebVTT: ending a millisecond after it), and what
   // the balancing changed.
   std::uint64_t withoutText = 0;
+  std::uint64_t firstWithoutText = 0;  // its script line; one script's, so not added up
   std::uint64_t endsRaised = 0;
   BalanceCounts balance;
   // Times that --shift would have put before 0, written as 0.
