@@ -1,5 +1,7 @@
 // The two ports and the handlers of the messages they take.
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "component/subrite.h"
 
@@ -11,6 +13,16 @@ namespace {
 bool isValidObject(const TypedValue* value) {
   return value != nullptr && value->type == TypeObject && value->payload.object != nullptr;
 }
+
+// The messages this thread has with a downstream peer, innermost first: a
+// peer may send another message in while it has one.
+struct Forwarding {
+  const void* component;
+  std::uint32_t id;
+  const TypedValue* value;
+  const Forwarding* outer;
+};
+thread_local const Forwarding* forwarding = nullptr;
 
 }  // namespace
 
@@ -32,15 +44,21 @@ bool Subrite::Input::queryMessage(std::uint32_t, TypedValue*) { return false; }
 
 // [stream thread]
 bool Subrite::Input::streamMessage(std::uint32_t id, TypedValue* value) {
-  switch (id) {
-    case MsgStreamParams:
-      return owner->onStreamParams(id, value);
-    case MsgSample:
-      return owner->onSample(value);
-    case MsgFormat:
-      return owner->onFormat(id, value);
-    default:
-      return false;  // not ours, and not forwarded
+  try {
+    switch (id) {
+      case MsgStreamParams:
+        return owner->onStreamParams(id, value);
+      case MsgSample:
+        return owner->onSample(value);
+      case MsgFormat:
+        return owner->onFormat(id, value);
+      default:
+        return false;  // not ours, and not forwarded
+    }
+  } catch (const std::length_error&) {
+    // A text longer than a string can hold (1 GiB on i386) is memory the
+    // module cannot have; the host expects no other exception.
+    throw std::bad_alloc();
   }
 }
 
@@ -135,7 +153,21 @@ bool Subrite::onFormat(std::uint32_t id, TypedValue* value) {
 bool Subrite::forward(std::uint32_t id, TypedValue* value) {
   PortInterface* const peer = downstreamPeer.load();
   if (peer == nullptr) return false;
-  return peer->streamMessage(id, value);
+  // Back while still with the peer: the ports are wired in a loop, and the
+  // message would go round it for ever.
+  for (const Forwarding* f = forwarding; f != nullptr; f = f->outer) {
+    if (f->component == this && f->id == id && f->value == value) return false;
+  }
+  const Forwarding current{this, id, value, forwarding};
+  forwarding = &current;
+  try {
+    const bool answer = peer->streamMessage(id, value);
+    forwarding = current.outer;
+    return answer;
+  } catch (...) {
+    forwarding = current.outer;
+    throw;
+  }
 }
 
 }  // namespace FLM

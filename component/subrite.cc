@@ -138,6 +138,8 @@ bool Subrite::detach() {
 
 bool Subrite::getPropertyNames(std::vector<const char*>* names) {
   if (names == nullptr) return false;
+  // Room first: only this can fail, and then the list is as it was.
+  names->reserve(names->size() + properties.size());
   for (const auto& entry : properties) names->push_back(entry.first);
   return true;
 }
@@ -146,13 +148,15 @@ bool Subrite::getProperty(const char* name, TypedValue* value) {
   if (name == nullptr || value == nullptr) return false;
   const auto entry = properties.find(name);
   if (entry == properties.end()) return false;
-  // The format names are answered as codes from the ports' own format texts;
-  // the stored strings are never handed out.
+  // The format names are answered as codes from the module's own copies,
+  // not from the caller's texts, which may be gone; the stored strings are
+  // never handed out.
   const bool isInput = std::strcmp(name, kInputFormat) == 0;
   if (isInput || std::strcmp(name, kOutputFormat) == 0) {
-    const char* format = isInput ? inputFormat : outputFormat;
-    if (value->type != TypeFourCC || format == nullptr) return false;
-    value->payload.fourCC = fourCharacterCode(format);
+    const bool open = (isInput ? inputFormat : outputFormat) != nullptr;
+    const char* copy = entry->second.payload.string->data;
+    if (value->type != TypeFourCC || !open || copy == nullptr) return false;
+    value->payload.fourCC = fourCharacterCode(copy);
     return true;
   }
   *value = entry->second;
@@ -180,11 +184,10 @@ bool Subrite::disconnectUpstream(PortInterface* port) {
     record->release();
   }
   if (inputPort == nullptr || port != inputPort) return false;
-  auto empty = makeString(nullptr);
   delete inputPort;
   inputPort = nullptr;
   inputFormat = nullptr;
-  replaceFormatProperty(kInputFormat, empty.release());
+  clearFormatProperty(kInputFormat);
   return true;
 }
 
@@ -203,12 +206,11 @@ PortInterface* Subrite::connectDownstream(std::int32_t selector, const char* for
 
 bool Subrite::disconnectDownstream(PortInterface* port) {
   if (outputPort == nullptr || port != outputPort) return false;
-  auto empty = makeString(nullptr);
   delete outputPort;
   outputPort = nullptr;
   outputFormat = nullptr;
   // The downstream peer and the sample allocator stay recorded.
-  replaceFormatProperty(kOutputFormat, empty.release());
+  clearFormatProperty(kOutputFormat);
   return true;
 }
 
@@ -221,6 +223,12 @@ void Subrite::replaceFormatProperty(const char* name, String<char>* value) {
   TypedValue& entry = properties.find(name)->second;
   delete entry.payload.string;  // its buffer goes back through its own allocator
   entry.payload.string = value;
+}
+
+// Emptied in place rather than replaced: closing a port allocates nothing, so
+// it cannot fail half way. Nobody outside sees the difference.
+void Subrite::clearFormatProperty(const char* name) {
+  properties.find(name)->second.payload.string->clear();
 }
 
 void Subrite::freePropertyStrings() {

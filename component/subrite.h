@@ -91,7 +91,8 @@ class Subrite : public Plugin, public TransformComponent {
   bool onStreamParams(std::uint32_t id, TypedValue* value);
   bool onSample(TypedValue* value);
   bool onFormat(std::uint32_t id, TypedValue* value);
-  // Sends a message on to the downstream peer unchanged; false without one.
+  // Sends a message on to the downstream peer unchanged; false without one,
+  // and false for one that comes back round a loop while still with it.
   bool forward(std::uint32_t id, TypedValue* value);
 
   // The sample and header work (convert.cc). [stream thread, takes lock]
@@ -105,6 +106,7 @@ class Subrite : public Plugin, public TransformComponent {
 
   // Property strings (subrite.cc).
   void replaceFormatProperty(const char* name, String<char>* value);
+  void clearFormatProperty(const char* name);
   void freePropertyStrings();
 
   // Held by the sample path (the hand-off downstream included), the header
@@ -119,10 +121,12 @@ class Subrite : public Plugin, public TransformComponent {
   // The ports and their formats are written without the lock, by the port
   // operations and teardown only, and read by getProperty: the host overlaps
   // none of these with each other or with message delivery.
-  Input* inputPort;                               // owned, or null
-  Output* outputPort;                             // owned, or null
-  const char* inputFormat;                        // the caller's "SSA" or "ASS", by address
-  const char* outputFormat;                       // the caller's "UTF8", by address
+  Input* inputPort;    // owned, or null
+  Output* outputPort;  // owned, or null
+  // The caller's format names, by address: null while the port is closed.
+  // Only the copies in the property table are read.
+  const char* inputFormat;                        // "SSA" or "ASS"
+  const char* outputFormat;                       // "UTF8"
   PropertyTable properties;                       // the table and its strings are owned
   MediaBuffer* heldSample;                        // one owned reference; only under lock
   std::atomic<SampleAllocator*> sampleAllocator;  // borrowed

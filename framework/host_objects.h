@@ -2,8 +2,10 @@
 // slots and fixed field offsets below, and never retains one: it releases
 // exactly the buffers whose reference a message handed to it.
 //
-// Each class has its virtual destructor in slot 0 and a placeholder for every
-// slot the module never calls, so the named operations sit at their numbers.
+// The host's objects are of the framework's own kind: each class has its
+// virtual destructor in slot 0 (two table entries under the Itanium ABI, as in
+// the module's classes) and a placeholder for every slot the module never
+// calls, so the named operations sit at their numbers.
 #pragma once
 
 #include <cstdint>

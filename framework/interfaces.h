@@ -88,9 +88,11 @@ class PortInterface {
   // whatever the answer. [any thread, no lock]
   virtual bool queryMessage(std::uint32_t id, TypedValue* value) = 0;
   // Slot 4: stream parameters, the format record and samples. A MsgSample's
-  // sample reference passes to the receiver whatever it answers; a MsgFormat
-  // record's reference passes when the record is taken, else it goes on with
-  // the forwarded message; the stream parameters are borrowed.
+  // sample reference passes to the receiver whatever it answers, unless the
+  // argument holds no sample; a MsgFormat record's reference passes when the
+  // record is taken, else it goes on with the forwarded message, or stays the
+  // caller's when there is no peer to forward to (answered false); the stream
+  // parameters are borrowed.
   // [stream thread; MsgSample and a taken MsgFormat take lock]
   virtual bool streamMessage(std::uint32_t id, TypedValue* value) = 0;
 };

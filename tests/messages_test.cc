@@ -99,6 +99,36 @@ TEST_F(MessagesTest, ForwardingKeepsTheAddressAndTheAnswer) {
   EXPECT_TRUE(LedgerClean(module.ledger));
 }
 
+// Ports wired in a loop would send a forwarded message round for ever: it is
+// refused when it comes back to a component that still has it out.
+TEST_F(MessagesTest, AMessageThatComesBackRoundALoopIsRefused) {
+  hostkit::Buffer* record = module.ledger.formatRecord("TEXT", "", hostkit::Holder::Host);
+  FLM::StreamParameters parameters{0, {7, 9}};
+  FLM::TypedValue params = hostkit::objectValue(&parameters);
+  FLM::TypedValue format = hostkit::objectValue(record);
+  Harness other;
+  other.open();
+  FLM::TypedValue self = hostkit::objectValue(module.in);
+  FLM::TypedValue viaOther = hostkit::objectValue(other.in);
+  ASSERT_TRUE(other.control(other.out, FLM::MsgConnect, &self));
+  for (FLM::TypedValue* loop : {&viaOther, &self}) {
+    ASSERT_TRUE(module.control(module.out, FLM::MsgConnect, loop));
+    EXPECT_FALSE(module.stream(FLM::MsgStreamParams, &params));
+    EXPECT_FALSE(module.stream(FLM::MsgStreamParams, nullptr));
+    EXPECT_FALSE(module.stream(FLM::MsgFormat, &format));
+  }
+  // Without the loop, a message passes through both components to the end.
+  FLM::TypedValue sink = hostkit::objectValue(static_cast<FLM::PortInterface*>(&other.sink));
+  ASSERT_TRUE(module.control(module.out, FLM::MsgConnect, &viaOther));
+  ASSERT_TRUE(other.control(other.out, FLM::MsgConnect, &sink));
+  EXPECT_TRUE(module.stream(FLM::MsgStreamParams, &params));
+  ASSERT_EQ(other.sink.forwarded.size(), 1u);
+  EXPECT_EQ(other.sink.forwarded[0].value, &params);
+  EXPECT_TRUE(module.sink.forwarded.empty());
+  record->releaseAs(hostkit::Holder::Host);
+  EXPECT_TRUE(LedgerClean(module.ledger));
+}
+
 TEST_F(MessagesTest, NothingIsForwardedWithoutADownstreamPeer) {
   Harness bare;
   bare.in = bare.outputSide->connectUpstream(1, "ASS", 0);
