@@ -151,9 +151,8 @@ int convertScript(const ConversionRequest& request, const Options& options,
                  script.name() + "); choose another output");
     return kExitUsage;
   }
-  // As `>> movie.ass` would have it: the cues appended to the script.
-  if (!toFile && !options.info && script.fd() >= 0 &&
-      isSameRegularFile(script.fd(), STDOUT_FILENO)) {
+  // As `>> movie.ass` would have it: the cues (or --info) appended to the script.
+  if (!toFile && script.fd() >= 0 && isSameRegularFile(script.fd(), STDOUT_FILENO)) {
     messages.say("refusing to write standard output: it is the script being read (" +
                  script.name() + "); choose another output");
     return kExitUsage;
@@ -202,7 +201,8 @@ int convertScript(const ConversionRequest& request, const Options& options,
     stats->outputs = counts.outputs;
     stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
     stats->encoding = script.encoding().name + " (" + howDecided(script.encoding()) + ")";
-    if (writer != nullptr) stats->written = writer->counts();
+    // Cues count as written only once the output holds them.
+    if (writer != nullptr && status == kExitDone) stats->written = writer->counts();
     stats->buffers = session.counts();
   }
   return status;

@@ -158,6 +158,13 @@ CharsetDetector::~CharsetDetector() { ::uchardet_delete(static_cast<uchardet_t>(
 
 void CharsetDetector::feed(std::string_view piece) {
   ::uchardet_handle_data(static_cast<uchardet_t>(detector_), piece.data(), piece.size());
+  bytes_ += piece.size();
+  for (const char byte : piece) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (c < 0x80) continue;
+    ++high_;
+    outside1252_ = outside1252_ || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+  }
 }
 
 std::string CharsetDetector::finish() {
@@ -167,10 +174,19 @@ std::string CharsetDetector::finish() {
   return name != nullptr ? name : "";
 }
 
-std::string inUse(const std::string& detected) {
-  // Scripts are written on Windows: in its Shift-JIS 0x5C is the backslash
-  // of every override code and line break, not a yen sign; its Korean and
-  // Western sets put letters where the standard ones have control codes.
+std::string inUse(const std::string& detected, bool fewWindows1252) {
+  // A few accented letters or curly quotes leave the detector guessing, and
+  // its guess may be a page no script is written in ("don't" with a Windows
+  // apostrophe comes back as Mac Central European). Scripts are written on
+  // Windows: the pages of its own and the common ISO ones are believed.
+  static constexpr std::string_view kGuessed[] = {"IBM",        "MAC-",        "ISO-8859-3",
+                                                  "ISO-8859-4", "ISO-8859-10", "ISO-8859-13",
+                                                  "ISO-8859-16"};  // how their names begin
+  if (fewWindows1252) {
+    for (const std::string_view guessed : kGuessed) {
+      if (startsWith(detected, guessed)) return "WINDOWS-1252";
+    }
+  }
   static constexpr struct {
     std::string_view standard;
     const char* windows;

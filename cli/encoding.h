@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,8 +77,10 @@ class Utf8Check {
 };
 
 // The set to read a detected one as: the Windows superset where scripts use
-// one (CP932 for SHIFT_JIS, ...), else the same.
-std::string inUse(const std::string& detected);
+// one (CP932 for SHIFT_JIS, ...); Windows-1252 for a DOS, Mac or seldom-used
+// ISO page named for text that is `fewWindows1252` (see CharsetDetector);
+// else the same.
+std::string inUse(const std::string& detected, bool fewWindows1252 = false);
 
 // The character set of bytes that are not UTF-8, fed to it in pieces.
 class CharsetDetector {
@@ -90,9 +93,15 @@ class CharsetDetector {
   void feed(std::string_view piece);
   // An iconv name; empty when nothing was recognised.
   std::string finish();
+  // At most one byte in 50 above ASCII, and Windows-1252 reads every one:
+  // text the detector has too little to go on for.
+  bool fewWindows1252() const { return high_ * 50 <= bytes_ && !outside1252_; }
 
  private:
   void* detector_;
+  std::uint64_t bytes_ = 0;
+  std::uint64_t high_ = 0;    // above 0x7F
+  bool outside1252_ = false;  // one Windows-1252 leaves undefined was fed
 };
 
 }  // namespace cli

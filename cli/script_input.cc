@@ -17,6 +17,17 @@ namespace {
 
 constexpr std::size_t kPiece = 64 * 1024;
 
+// Text holds few control bytes besides tabs, line ends and the escapes of
+// ISO-2022; a video or other binary file given by mistake holds many.
+bool looksLikeText(std::string_view bytes) {
+  std::size_t controls = 0;
+  for (const char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
+    controls += c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1B;
+  }
+  return controls * 100 <= bytes.size();
+}
+
 }  // namespace
 
 // The bytes read ahead, less the byte-order mark, then the rest of the
@@ -71,6 +82,9 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Bundled, 0, {}};
     reader_.emplace(bundled_);
   } else {
+    // Standard input may stand part way into a file: the script begins there.
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    origin_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
     // Not cleared first: only what is read is looked at.
     std::unique_ptr<char[]> bytes(new char[kReadAhead]);
     std::size_t size = 0;
@@ -131,7 +145,7 @@ bool ScriptInput::readRest(Feed feed, std::uint64_t resume, std::string* error) 
     if (n == 0) break;
     feed(std::string_view(piece.data(), static_cast<std::size_t>(n)));
   }
-  if (::lseek(fd_, static_cast<off_t>(resume), SEEK_SET) < 0) {
+  if (::lseek(fd_, static_cast<off_t>(origin_ + resume), SEEK_SET) < 0) {
     *error = name_ + ": cannot read: " + std::strerror(errno);
     return false;
   }
@@ -164,9 +178,7 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
     return std::memchr(bytes.data(), '\x1B', bytes.size()) != nullptr;
   };
   bool escapes = holdsEscape(ahead);
-  struct stat info {};
-  const bool readOn = !whole && !check.malformed() && isAscii(ahead) && ::fstat(fd_, &info) == 0 &&
-                      S_ISREG(info.st_mode);
+  const bool readOn = !check.malformed() && isAscii(ahead) && worthReadingTwice(ahead, whole);
   if (readOn && !readRest(
                     [&](std::string_view piece) {
                       check.feed(piece);
@@ -180,7 +192,8 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   const bool checkedWhole = whole || readOn;
   if (checkedWhole ? check.valid() : !check.malformed()) {
     std::string detected;
-    if (!mark && escapes && !detect(ahead, whole, &detected, error)) return false;
+    bool fewWindows1252 = false;
+    if (!mark && escapes && !detect(ahead, whole, &detected, &fewWindows1252, error)) return false;
     if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected)) {
       encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
       worthTelling_ = true;
@@ -203,8 +216,9 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
     return true;
   }
   std::string detected;
-  if (!detect(ahead, whole, &detected, error)) return false;
-  const std::string used = inUse(detected);
+  bool fewWindows1252 = false;
+  if (!detect(ahead, whole, &detected, &fewWindows1252, error)) return false;
+  const std::string used = inUse(detected, fewWindows1252);
   worthTelling_ = true;
   if (detected.empty() || !canConvertFrom(used)) {
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Fallback, 0, {}};
@@ -214,17 +228,24 @@ bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::st
   return true;
 }
 
+bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {
+  // A file that is not text is judged by its first MiB, and refused by the
+  // header reader soon after, not read whole first.
+  struct stat info {};
+  return !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && looksLikeText(ahead);
+}
+
 bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detected,
-                         std::string* error) {
+                         bool* fewWindows1252, std::string* error) {
   CharsetDetector detector;
   detector.feed(ahead);
-  struct stat info {};
-  const bool rereadable = !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
-  if (rereadable && !readRest([&detector](std::string_view piece) { detector.feed(piece); },
-                              ahead.size(), error)) {
+  if (worthReadingTwice(ahead, whole) &&
+      !readRest([&detector](std::string_view piece) { detector.feed(piece); }, ahead.size(),
+                error)) {
     return false;
   }
   *detected = detector.finish();
+  *fewWindows1252 = detector.fewWindows1252();
   return true;
 }
 
@@ -239,7 +260,7 @@ std::uint64_t ScriptInput::firstReplacedLine() const {
   for (std::uint64_t at = 0; at < decoding_->firstOffset();) {
     const std::size_t want = static_cast<std::size_t>(
         std::min<std::uint64_t>(piece.size(), decoding_->firstOffset() - at));
-    const ssize_t n = ::pread(fd_, piece.data(), want, static_cast<off_t>(at));
+    const ssize_t n = ::pread(fd_, piece.data(), want, static_cast<off_t>(origin_ + at));
     if (n <= 0) return 0;
     ends.count(std::string_view(piece.data(), static_cast<std::size_t>(n)));
     at += static_cast<std::uint64_t>(n);

@@ -55,17 +55,23 @@ class ScriptInput {
  private:
   class ReadAhead;
   // Reads the descriptor from where it stands to its end, in pieces, then
-  // goes back to `resume`.
+  // goes back to `resume` bytes into the script.
   template <typename Feed>
   bool readRest(Feed feed, std::uint64_t resume, std::string* error);
   // Sets encoding_ from the bytes; *asIs when they need no converting (all
   // of them were seen to be valid UTF-8). False with *error on a read error.
   bool decide(std::string_view ahead, bool whole, bool* asIs, std::string* error);
+  // Whether the rest of the input is read to decide its set, then read
+  // again: only for a regular file whose first MiB looks like text.
+  bool worthReadingTwice(std::string_view ahead, bool whole) const;
   // The detector's name for the input's set, from all of it when it can be
-  // read again (then it is read back to where `ahead` ends), else `ahead`.
-  bool detect(std::string_view ahead, bool whole, std::string* detected, std::string* error);
+  // read again (then it is read back to where `ahead` ends), else `ahead`;
+  // and whether it had few bytes above ASCII to go on (see inUse).
+  bool detect(std::string_view ahead, bool whole, std::string* detected, bool* fewWindows1252,
+              std::string* error);
 
   int fd_ = -1;
+  std::uint64_t origin_ = 0;  // the descriptor's offset where the script begins
   std::string name_ = "the bundled sample";
   std::string_view bundled_;
   Encoding encoding_;

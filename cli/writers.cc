@@ -95,6 +95,21 @@ char* putCueTime(char* p, std::uint64_t milliseconds, char separator = ',') {
   return putTwoDigits(p, rest % 100);
 }
 
+// Where a piece of at most `most` bytes (at least 4) of `bytes` may end so
+// that it is escaped as it would be within the whole: before the lead byte
+// of the sequence the limit falls in. After four continuation bytes in a
+// row the limit cuts no sequence: a sequence is at most four bytes long.
+std::size_t pieceEnd(std::string_view bytes, std::size_t most) {
+  if (bytes.size() <= most) return bytes.size();
+  const auto continues = [bytes](std::size_t at) {
+    return (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80;
+  };
+  for (std::size_t lead = most; lead + 3 >= most; --lead) {
+    if (!continues(lead)) return lead;
+  }
+  return most;
+}
+
 // Gathers the writing of cues into large writes; the rest is at finish().
 class GatheringWriter : public CueWriter {
  public:
@@ -112,6 +127,10 @@ class GatheringWriter : public CueWriter {
   int writeError() const final { return output_.error(); }
 
  protected:
+  // For a writer that never takes back what it appended: writes out the
+  // part of a long cue appended so far.
+  void writeIfFull() { output_.writeIfFull(); }
+
   WriterCounts counts_;
 
  private:
@@ -186,10 +205,7 @@ class JsonlWriter final : public GatheringWriter {
   JsonlWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
 
  private:
-  void append(const Cue& cue, ssa::TextBuffer* buffer) override {
-    // JSON strings are made in a string of their own, then copied.
-    std::string* const out = &line_;
-    out->clear();
+  void append(const Cue& cue, ssa::TextBuffer* out) override {
     ++counts_.written;
     out->append("{\"index\":");
     appendNumber(out, cue.number);
@@ -201,20 +217,25 @@ class JsonlWriter final : public GatheringWriter {
     appendTime(out, cue.end);
     out->append(",\"style\":");
     appendJsonString(out, cue.style);
-    out->append(",\"markup\":");
-    appendJsonString(out, cue.markup);
-    out->append("}\n");
-    buffer->append(line_);
+    out->append(",\"markup\":\"");
+    // A long line goes out in pieces rather than held escaped whole (up to
+    // six times its size).
+    for (std::string_view rest = cue.markup; !rest.empty();) {
+      const std::size_t cut = pieceEnd(rest, ChunkedOutput::kChunk);
+      appendJsonEscaped(out, rest.substr(0, cut));
+      rest.remove_prefix(cut);
+      writeIfFull();
+    }
+    out->append("\"}\n");
   }
 
   // As the script writes it; moved, when there is a shift and it can be read.
-  void appendTime(std::string* out, std::string_view time) {
+  void appendTime(ssa::TextBuffer* out, std::string_view time) {
     if (shift_ == 0 || !parseScriptTime(time)) return appendJsonString(out, time);
     appendJsonString(out, scriptTime(cueTime(time, shift_, &counts_)));
   }
 
   const std::int64_t shift_;
-  std::string line_;
 };
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -352,9 +373,14 @@ std::string scriptTime(std::uint64_t milliseconds) {
   return std::string(text, p);
 }
 
-void appendJsonString(std::string* out, std::string_view bytes) {
+void appendJsonString(ssa::TextBuffer* out, std::string_view bytes) {
+  out->push('"');
+  appendJsonEscaped(out, bytes);
+  out->push('"');
+}
+
+void appendJsonEscaped(ssa::TextBuffer* out, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out->push_back('"');
   while (!bytes.empty()) {
     // Printable ASCII other than quote and backslash goes as it is, a run at a time.
     std::size_t plain = 0;
@@ -362,7 +388,7 @@ void appendJsonString(std::string* out, std::string_view bytes) {
            bytes[plain] != '"' && bytes[plain] != '\\') {
       ++plain;
     }
-    out->append(bytes.data(), plain);
+    out->append(bytes.substr(0, plain));
     bytes.remove_prefix(plain);
     if (bytes.empty()) break;
     const unsigned char c = static_cast<unsigned char>(bytes.front());
@@ -380,8 +406,8 @@ void appendJsonString(std::string* out, std::string_view bytes) {
     } else if (length > 1) {
       out->append(sequence);
     } else if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(static_cast<char>(c));
+      out->push('\\');
+      out->push(static_cast<char>(c));
     } else if (c == '\n') {
       out->append("\\n");
     } else if (c == '\r') {
@@ -390,13 +416,12 @@ void appendJsonString(std::string* out, std::string_view bytes) {
       out->append("\\t");
     } else if (c < 0x20 || c == 0x7F) {
       out->append("\\u00");
-      out->push_back(kHex[c >> 4]);
-      out->push_back(kHex[c & 0xF]);
+      out->push(kHex[c >> 4]);
+      out->push(kHex[c & 0xF]);
     } else {
-      out->push_back(static_cast<char>(c));
+      out->push(static_cast<char>(c));
     }
   }
-  out->push_back('"');
 }
 
 }  // namespace cli

@@ -129,6 +129,8 @@ std::string scriptTime(std::uint64_t milliseconds);
 // Appends bytes as a JSON string, quotes included. Valid UTF-8 is kept;
 // quote, backslash, control bytes, DEL, U+2028 and U+2029 are escaped; each
 // malformed UTF-8 sequence becomes one U+FFFD.
-void appendJsonString(std::string* out, std::string_view bytes);
+void appendJsonString(ssa::TextBuffer* out, std::string_view bytes);
+// The same without the quotes.
+void appendJsonEscaped(ssa::TextBuffer* out, std::string_view bytes);
 
 }  // namespace cli

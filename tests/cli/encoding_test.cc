@@ -109,6 +109,29 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   EXPECT_EQ(cli::withByteOrder("cp1252", utf16be), "cp1252");
   EXPECT_EQ(cli::inUse("SHIFT_JIS"), "CP932");
   EXPECT_EQ(cli::inUse("WINDOWS-1252"), "WINDOWS-1252");
+  // A guess for a few bytes: a DOS, Mac or seldom-used ISO page is not
+  // believed; the Windows pages and the common ISO ones are.
+  for (const char* guessed : {"IBM852", "MAC-CENTRALEUROPE", "ISO-8859-10", "ISO-8859-13"}) {
+    EXPECT_EQ(cli::inUse(guessed, true), "WINDOWS-1252") << guessed;
+    EXPECT_EQ(cli::inUse(guessed, false), guessed) << guessed;
+  }
+  for (const char* believed : {"WINDOWS-1250", "ISO-8859-2", "ISO-8859-15", "KOI8-R", "GB18030"}) {
+    EXPECT_EQ(cli::inUse(believed, true), believed) << believed;
+  }
+}
+
+TEST(CliEncodingNameTest, FewWindowsBytesAreFewAndAllOfWindows1252) {
+  const auto few = [](const std::string& bytes) {
+    cli::CharsetDetector detector;
+    detector.feed(bytes.substr(0, bytes.size() / 2));
+    detector.feed(bytes.substr(bytes.size() / 2));
+    return detector.fewWindows1252();
+  };
+  const std::string text(98, 'a');
+  EXPECT_TRUE(few(text));
+  EXPECT_TRUE(few(text + "\x92\xEF"));
+  EXPECT_FALSE(few(text + "\x92\xEF\xE9")) << "more than one in 50";
+  EXPECT_FALSE(few(text + "\x81")) << "undefined in Windows-1252";
 }
 
 // --- UTF-8 validity ---------------------------------------------------------------------------

@@ -100,6 +100,8 @@ TEST(CliSameFileRefusalTest, StandardOutputAppendedToTheScript) {
     if (fromStdin) setup.input = script;
     const Outcome run =
         cli_test::runHostWith({"--to", "srt", fromStdin ? "-" : script.string()}, setup);
+    const Outcome info = cli_test::runHostWith({"--info", script.string()}, setup);
+    EXPECT_EQ(info.status, 2) << "--info: " << info.err;
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_NE(run.err.find("refusing to write standard output: it is the script being read"),
               std::string::npos)
@@ -162,11 +164,12 @@ TEST(CliOutputStreamTest, AClosedStandardStreamIsSaidSoAndTakesNoFilesPlace) {
 // --- A run that fails --------------------------------------------------------------------
 
 TEST(CliOutputDeviceTest, AFullDeviceFailsWithAMessage) {
-  const Outcome run = runHost({"--to", "srt", "-o", "/dev/full"});
+  const Outcome run = runHost({"--to", "srt", "--stats", "-o", "/dev/full"});
   EXPECT_NE(run.status, 0);
   EXPECT_EQ(run.signal, 0);
   EXPECT_NE(run.err.find("cannot write /dev/full: No space left on device"), std::string::npos)
       << run.err;
+  EXPECT_NE(run.err.find("cues written:         0\n"), std::string::npos) << run.err;
 }
 
 // More than a line may hold: a file of zero bytes has no line end.

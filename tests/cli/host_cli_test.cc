@@ -660,6 +660,92 @@ TEST(CliEncodingTest, SaysWhenStandardInputWasJudgedByItsFirstMiB) {
       << run.err;
 }
 
+// Standard input may stand part way into a file (a wrapper read its first
+// line): the script begins there, also when the rest is read twice to
+// decide its character set.
+TEST(CliEncodingTest, StandardInputBeginsWhereTheFileStands) {
+  std::string ascii = kEvents;
+  while (ascii.size() < (3u << 19)) {
+    ascii += "Dialogue: 0,0:00:05.00,0:00:06.00,S,,0,0,0,,a line of plain text\n";
+  }
+  const std::string accented = "Dialogue: 0,0:00:07.00,0:00:08.00,S,,0,0,0,,Caf\xE9\n";
+  const struct {
+    const char* what;
+    std::string script;
+  } rows[] = {{"ASCII", ascii},
+              {"Windows-1252", ascii + accented},
+              {"UTF-8 by its mark, with a byte that is not", "\xEF\xBB\xBF" + ascii + accented}};
+  const std::string skipped = "# read by a wrapper\n";
+  for (const auto& row : rows) {
+    const ScratchDir dir;
+    const fs::path plain = dir.write("plain.ass", row.script);
+    cli_test::RunSetup setup;
+    setup.input = dir.write("prefixed.ass", skipped + row.script);
+    setup.inputOffset = static_cast<long>(skipped.size());
+    const Outcome alone = runHost({"--to", "jsonl", plain.string()});
+    const Outcome run = cli_test::runHostWith({"--to", "jsonl", "-"}, setup);
+    ASSERT_TRUE(Succeeded(run)) << row.what;
+    EXPECT_TRUE(run.out == alone.out) << row.what;
+    std::string err = run.err;
+    for (std::size_t at; (at = err.find("standard input")) != std::string::npos;) {
+      err.replace(at, 14, plain.string());
+    }
+    EXPECT_EQ(err, alone.err) << row.what;
+  }
+}
+
+// Scripts are written on Windows: a few of its apostrophes or accented
+// letters are not a DOS or Mac page, whatever the detector guesses. Text
+// of such a page with more to go on is read as it.
+TEST(CliEncodingTest, AFewWindowsBytesAreReadAsWindows1252) {
+  const struct {
+    const char* word;
+    const char* encoding;
+    const char* says;
+  } rows[] = {{"don\xE2\x80\x99t", "WINDOWS-1252", "read as WINDOWS-1252"},
+              {"na\xC3\xAFve", "WINDOWS-1252", "read as WINDOWS-1252"},
+              {"fa\xC3\xA7" "ade", "WINDOWS-1252", "read as WINDOWS-1252"},
+              {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBA\xD0\xB0\xD0\xBA "
+               "\xD0\xB4\xD0\xB5\xD0\xBB\xD0\xB0",
+               "CP866", "read as IBM866"}};
+  for (const auto& row : rows) {
+    const bool dense = std::string_view(row.encoding) == "CP866";
+    std::string text = kEvents;
+    for (int i = 0; i < 300; ++i) {
+      text += "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,";
+      text += i % 10 == 0 || dense ? std::string(row.word) + " " : std::string();
+      text += dense ? std::string(row.word) + "\n" : "what I know and where we go now\n";
+    }
+    const ScratchDir dir;
+    const fs::path reference = dir.write("reference.ass", text);
+    const fs::path script = dir.write("script.ass", fromUtf8(text, row.encoding));
+    const Outcome run = runHost({"--to", "srt", script.string()});
+    ASSERT_TRUE(Succeeded(run)) << row.word;
+    EXPECT_TRUE(run.out == runHost({"--to", "srt", reference.string()}).out) << row.word;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  }
+}
+
+// A video given by mistake is judged by its first MiB, not read whole to
+// decide its character set first: a file of a tebibyte is refused as soon.
+TEST(CliEncodingTest, AFileThatIsNotTextIsNotReadWhole) {
+  const ScratchDir dir;
+  std::string noise(1u << 20, '\0');
+  std::uint32_t state = 12345;
+  for (char& byte : noise) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  const fs::path video = dir.write("movie.mkv", noise);
+  std::error_code error;
+  fs::resize_file(video, std::uintmax_t{1} << 40, error);
+  if (error) GTEST_SKIP() << "cannot make a sparse file of 1 TiB here: " << error.message();
+  const Outcome run =
+      runHost({"--to", "srt", video.string(), "-o", (dir.path() / "out.srt").string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("not an SSA/ASS script"), std::string::npos) << run.err;
+}
+
 struct MalformedRow {
   const char* what;
   std::vector<std::string> args;

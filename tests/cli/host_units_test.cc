@@ -390,9 +390,9 @@ void PrintTo(const JsonRow& row, std::ostream* out) { *out << printable(row.byte
 class CliJsonStringTest : public ::testing::TestWithParam<JsonRow> {};
 
 TEST_P(CliJsonStringTest, EscapesAndReplacesWhatJsonCannotHold) {
-  std::string out;
+  ssa::TextBuffer out;
   cli::appendJsonString(&out, GetParam().bytes);
-  EXPECT_EQ(out, GetParam().json);
+  EXPECT_EQ(out.view(), GetParam().json);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -416,6 +416,43 @@ INSTANTIATE_TEST_SUITE_P(
                       JsonRow{"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
                       JsonRow{"\xFF", "\"\\ufffd\""}),
     rowName);
+
+// A long line goes out in pieces: whatever sequence a piece boundary falls
+// in, the line reads as if it had been escaped whole.
+TEST(CliJsonlWriterTest, ALongLineIsEscapedAsAWhole) {
+  const std::string sequences[] = {"\xE2\x82\xAC",
+                                   "\xF0\x9F\x98\x80",
+                                   "\xC3\xA9",
+                                   "\xE2\x82x",
+                                   "\xED\xA0\x80",
+                                   "\xF0\x9F\x98",
+                                   "\x80\x80\x80\x80\x80",
+                                   "\xE2\x80\x80\x80\x80",
+                                   "\x01\""};
+  for (const std::string& sequence : sequences) {
+    for (std::size_t before = 0; before <= 5; ++before) {
+      const std::string markup = std::string(cli::ChunkedOutput::kChunk - before, 'a') + sequence +
+                                 std::string(cli::ChunkedOutput::kChunk, 'b') + sequence;
+      char* bytes = nullptr;
+      std::size_t size = 0;
+      std::FILE* out = ::open_memstream(&bytes, &size);
+      {
+        const auto writer = cli::makeWriter(cli::OutputForm::Jsonl, out);
+        writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", markup});
+      }
+      std::fclose(out);
+      const std::string text(bytes, size);
+      std::free(bytes);
+      ssa::TextBuffer whole;
+      cli::appendJsonString(&whole, markup);
+      const std::string expected =
+          "{\"index\":1,\"line\":5,\"start\":\"0:00:01.00\",\"end\":\"0:00:02.50\","
+          "\"style\":\"S\",\"markup\":" +
+          std::string(whole.view()) + "}\n";
+      ASSERT_EQ(text, expected) << printable(sequence) << " " << before << " bytes before";
+    }
+  }
+}
 
 // Cues without text are left out and the numbers run on; an end before its
 // start becomes the start; the counts say what happened.

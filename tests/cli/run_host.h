@@ -33,6 +33,7 @@ Outcome runHost(const std::vector<std::string>& args,
 // Where a run's standard streams go, and the limits it runs under.
 struct RunSetup {
   std::filesystem::path input = "/dev/null";
+  long inputOffset = 0;  // where standard input stands in `input` at the start
   // Standard output is appended to this file when it is set (Outcome::out
   // is then empty).
   std::filesystem::path appendOutputTo;
