@@ -71,7 +71,9 @@ std::string howDecided(const Encoding& encoding) {
     case Encoding::Basis::Mark:
       return "byte-order mark";
     case Encoding::Basis::Zeros:
-      return "no byte-order mark; every other byte is zero";
+      return startsWith(encoding.name, "UTF-32")
+                 ? "no byte-order mark; three bytes in four are zero"
+                 : "no byte-order mark; every other byte is zero";
     case Encoding::Basis::ValidUtf8:
       return "valid UTF-8";
     case Encoding::Basis::ValidFirstMiB:
@@ -111,9 +113,13 @@ std::optional<bool> littleEndian(std::string_view head, std::size_t width) {
 }  // namespace
 
 std::optional<Encoding> encodingFromZeros(std::string_view head) {
-  const std::optional<bool> little = littleEndian(head, 2);
-  if (!little) return std::nullopt;
-  return Encoding{*little ? "UTF-16LE" : "UTF-16BE", Encoding::Basis::Zeros, 0, {}};
+  if (const std::optional<bool> little = littleEndian(head, 2)) {
+    return Encoding{*little ? "UTF-16LE" : "UTF-16BE", Encoding::Basis::Zeros, 0, {}};
+  }
+  if (const std::optional<bool> little = littleEndian(head, 4)) {
+    return Encoding{*little ? "UTF-32LE" : "UTF-32BE", Encoding::Basis::Zeros, 0, {}};
+  }
+  return std::nullopt;
 }
 
 std::string withByteOrder(const std::string& name, std::string_view head) {

@@ -50,8 +50,9 @@ bool canConvertFrom(const std::string& name);
 // byte order.
 std::optional<Encoding> encodingFromMark(std::string_view head);
 
-// UTF-16 without a mark: a script is mostly ASCII, so in its first bytes
-// nearly every other byte is zero, and the others nearly never are.
+// UTF-16 or UTF-32 without a mark: a script is mostly ASCII, so in its
+// first bytes nearly every other byte (three in four) is zero, and the others
+// nearly never are.
 std::optional<Encoding> encodingFromZeros(std::string_view head);
 
 // A name that leaves the byte order open ("UTF-16", "ucs4") with the one

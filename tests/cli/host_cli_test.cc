@@ -564,6 +564,12 @@ INSTANTIATE_TEST_SUITE_P(
                                  {},
                                  false,
                                  "read as UTF-16LE (no byte-order mark; every other byte is zero)"},
+                      EncodedRow{"UTF-32BE without a mark",
+                                 fromUtf8(kFrench, "UTF-32BE"),
+                                 {},
+                                 false,
+                                 "read as UTF-32BE (no byte-order mark; three bytes in four are "
+                                 "zero)"},
                       EncodedRow{"UTF-32LE with a mark",
                                  std::string("\xFF\xFE\0\0", 4) + fromUtf8(kFrench, "UTF-32LE"),
                                  {},
@@ -704,7 +710,9 @@ TEST(CliEncodingTest, AFewWindowsBytesAreReadAsWindows1252) {
     const char* says;
   } rows[] = {{"don\xE2\x80\x99t", "WINDOWS-1252", "read as WINDOWS-1252"},
               {"na\xC3\xAFve", "WINDOWS-1252", "read as WINDOWS-1252"},
-              {"fa\xC3\xA7" "ade", "WINDOWS-1252", "read as WINDOWS-1252"},
+              {"fa\xC3\xA7"
+               "ade",
+               "WINDOWS-1252", "read as WINDOWS-1252"},
               {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBA\xD0\xB0\xD0\xBA "
                "\xD0\xB4\xD0\xB5\xD0\xBB\xD0\xB0",
                "CP866", "read as IBM866"}};
