@@ -234,8 +234,9 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   const bool showProgress = ::isatty(STDERR_FILENO) == 1 && items.size() > workers;
 
   // Shared by the workers: items, options, entry and pluginPath, read only;
-  // messages, thread-safe; the atomics; totals->counts under countsMutex.
-  // The rest of *totals is set once every worker has joined.
+  // messages, thread-safe; the atomics; totals->counts under countsMutex;
+  // the umask, read once (OutputFile). The rest of *totals is set once every
+  // worker has joined.
   std::atomic<std::size_t> next{0};
   std::atomic<std::uint64_t> done{0};
   std::atomic<std::uint64_t> cues{0};  // for the progress line; the totals count them too

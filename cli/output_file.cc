@@ -20,6 +20,18 @@
 namespace cli {
 namespace {
 
+// The umask can only be read by setting it, and it is the process's: two
+// workers reading it at once could leave it at 0. So it is read once, by
+// whichever thread comes first, while the others wait.
+mode_t processUmask() {
+  static const mode_t mask = [] {
+    const mode_t read = ::umask(0);
+    ::umask(read);
+    return read;
+  }();
+  return mask;
+}
+
 // The temporary files a signal removes, one slot for each output being
 // written at once. A name is complete in its slot before the slot is armed,
 // so the handler only calls what is safe in one.
@@ -239,9 +251,7 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     // A link to a file not made yet is written through, as the shell's ">"
     // writes through it.
     destination_ = throughLinks(path);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode_ = 0666 & ~mask;
+    mode_ = 0666 & ~processUmask();
   } else {
     *error = cannotWrite(name_, errno);
     return false;

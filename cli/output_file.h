@@ -34,7 +34,7 @@ std::string whyNotReplaceable(const struct stat& file, const struct stat& folder
                               uid_t runner);
 
 // One thread at a time an object; only the table of temporary files that a
-// signal removes is shared, in the process.
+// signal removes and the umask, read once, are shared, in the process.
 class OutputFile {
  public:
   OutputFile() = default;

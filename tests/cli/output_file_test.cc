@@ -20,6 +20,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -126,6 +127,32 @@ TEST(CliOutputFileTest, ANewFileAppearsOnlyAtCommitWithAPlainFilesMode) {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   EXPECT_EQ(modeOf(target), 0666 & ~mask);
+}
+
+// Workers of a batch make new files at once; the umask must come out of
+// it as it went in, and each file get its mode from it.
+TEST(CliOutputFileTest, NewFilesMadeOnManyThreadsLeaveTheUmaskAsItWas) {
+  const ScratchDir dir;
+  const mode_t before = ::umask(022);
+  constexpr int kThreads = 8;
+  constexpr int kFilesEach = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&dir, t] {
+      for (int i = 0; i < kFilesEach; ++i) {
+        cli::OutputFile output;
+        std::string error;
+        const fs::path target = dir.path() / (std::to_string(t) + "-" + std::to_string(i));
+        if (output.open(target.string(), &error)) output.commit(0, &error);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const mode_t after = ::umask(before);
+  EXPECT_EQ(after, mode_t{022});
+  const std::vector<std::string> names = namesIn(dir.path());
+  EXPECT_EQ(names.size(), std::size_t{kThreads * kFilesEach});
+  for (const std::string& name : names) EXPECT_EQ(modeOf(dir.path() / name), 0644u) << name;
 }
 
 // Titles in CJK or Cyrillic reach the longest name a folder allows soon,
