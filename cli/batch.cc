@@ -258,7 +258,7 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
         }
         if (status != kExitDone) aboutScript.say({"not converted: ", items[i].script});
       }
-      cues += stats.written.written;
+      cues += stats.writer.written;
       {
         const std::lock_guard<std::mutex> guard(countsMutex);
         addCounts(stats, &totals->counts);

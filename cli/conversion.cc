@@ -202,7 +202,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
     stats->encoding = script.encoding().name + " (" + howDecided(script.encoding()) + ")";
     // Cues count as written only once the output holds them.
-    if (writer != nullptr && status == kExitDone) stats->written = writer->counts();
+    if (writer != nullptr && status == kExitDone) stats->writer = writer->counts();
     stats->buffers = session.counts();
   }
   return status;
@@ -216,7 +216,7 @@ void addCounts(const ConversionStats& one, ConversionStats* sum) {
   sum->dialogue += one.dialogue;
   sum->outputs += one.outputs;
   sum->replaced += one.replaced;
-  sum->written += one.written;
+  sum->writer += one.writer;
   sum->buffers += one.buffers;
 }
 

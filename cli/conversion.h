@@ -28,7 +28,7 @@ struct ConversionStats {
   std::uint64_t outputs = 0;   // output samples
   std::uint64_t replaced = 0;  // sequences read as U+FFFD
   std::string encoding;        // "UTF-8 (valid)", ...
-  WriterCounts written;
+  WriterCounts writer;
   hostkit::Ledger::Counts buffers;
 };
 

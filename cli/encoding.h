@@ -1,6 +1,7 @@
 // Which character set a script is written in. A byte-order mark decides
-// first, then the zero bytes of UTF-16 without one, then whether the bytes
-// are valid UTF-8; anything else goes to the detector subtitle players use.
+// first, then the zero bytes of UTF-16 or UTF-32 without one, then whether
+// the bytes are valid UTF-8 (escape sequences of ISO-2022 aside); anything
+// else goes to the detector subtitle players use.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,7 @@ struct Encoding {
     Bundled,        // the sample built into the program
     Given,          // --encoding NAME
     Mark,           // a byte-order mark
-    Zeros,          // UTF-16 without a mark: every other byte is zero
+    Zeros,          // UTF-16 or UTF-32 without a mark: one byte in two, or three in four, is zero
     ValidUtf8,      // all of it is valid UTF-8
     ValidFirstMiB,  // the first MiB of what cannot be read twice is
     Detected,       // the detector's verdict

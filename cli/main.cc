@@ -81,8 +81,8 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                "cues written:         %" PRIu64
                "\n"
                "lines without output: %" PRIu64 "\n",
-               stats.replaced, stats.dialogue, stats.written.written, stats.events - stats.outputs);
-  const cli::WriterCounts& written = stats.written;
+               stats.replaced, stats.dialogue, stats.writer.written, stats.events - stats.outputs);
+  const cli::WriterCounts& written = stats.writer;
   if (cueText) {
     const cli::BalanceCounts& balance = written.balance;
     std::fprintf(stderr,
@@ -106,7 +106,7 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  " (text that would read as a tag)\n"
                  "arrows parted:        %" PRIu64
                  " (a --> in the text)\n"
-                 "unreadable times:     %" PRIu64 " (taken as 0)\n",
+                 "unreadable times:     %" PRIu64 " (taken as 0 before any shift)\n",
                  written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
                  balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
                  balance.emptyFonts, balance.partedTags, balance.partedArrows,
@@ -136,7 +136,7 @@ void printBatchStats(const cli::BatchTotals& totals, bool cueText, double second
   printStats(totals.counts, cueText, seconds);
 }
 
-// Standard input is a file or a pipe: what a user who forgot the "-" meant
+// Standard input is a file, a pipe or a socket: what a user who forgot the "-" meant
 // to convert, where a terminal or /dev/null holds nothing.
 bool standardInputHoldsData() {
   struct stat info {};
@@ -149,7 +149,7 @@ int run(const cli::Options& options) {
   cli::Messages messages;
   if (options.scripts.empty() && !options.info && standardInputHoldsData()) {
     messages.say(
-        "no script given, and standard input is a file or a pipe: give - to convert it"
+        "no script given, and standard input is a file, a pipe or a socket: give - to convert it"
         " (without a script, and with nothing on standard input, the bundled sample is"
         " converted)");
     return cli::kExitUsage;

@@ -45,7 +45,7 @@ class OutputFile {
 
   // "" or "-": standard output. A name of one of the process's open
   // descriptors (/dev/stdout, /dev/fd/N) is written through it, where it
-  // stands; a path to a device, a pipe or a socket is written directly; any other path gets a
+  // stands; a path to a device or a pipe is written directly; any other path gets a
   // temporary file beside it (beside its target for a symbolic link). False with *error when it
   // cannot be created. Up to kMaxOutputsAtOnce temporary files at a time in the process, on any
   // threads: a signal that ends the process (SIGINT, SIGTERM, SIGQUIT, SIGABRT, ...) removes them

@@ -35,9 +35,10 @@ class ScriptInput {
 
   // Decides the character set, from `encoding` when it is not "auto" (then
   // one that canConvertFrom accepts) unless a byte-order mark says another,
-  // and reads the header. A regular file
-  // is looked at whole, anything else by its first kReadAhead bytes. False
-  // with *error on a read error or for what is not a script.
+  // and reads the header. A regular file whose first kReadAhead bytes are
+  // ASCII text is read to its end (and back) to decide; anything else is
+  // judged by those bytes. False with *error on a read error or for what is
+  // not a script.
   bool start(const std::string& encoding, std::string* error);
   const Encoding& encoding() const { return encoding_; }
   // The line that tells the user a script was not read as plain UTF-8 and

@@ -106,7 +106,7 @@ bool Session::sendHeader(std::string_view header) {
   return answer;
 }
 
-bool Session::sendEvent(std::string_view line, std::uint64_t sequence) {
+void Session::sendEvent(std::string_view line, std::uint64_t sequence) {
   current_ = sequence;
   outputsForCurrent_ = 0;
   hostkit::Buffer* sample = ledger_.sample(line, hostkit::Holder::Component);
@@ -116,7 +116,6 @@ bool Session::sendEvent(std::string_view line, std::uint64_t sequence) {
     problem("event " + std::to_string(sequence) + " was refused");
   }
   current_ = 0;
-  return outputsForCurrent_ > 0;
 }
 
 void Session::received(const hostkit::SampleView& output) {

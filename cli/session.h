@@ -46,8 +46,8 @@ class Session {
   // that caused it is being sent.
   std::function<void(std::string_view markup)> onMarkup;
   // One MsgSample; `sequence` travels in the passThrough words and must come
-  // back on the output. Answers whether the event gave output.
-  bool sendEvent(std::string_view line, std::uint64_t sequence);
+  // back on the output.
+  void sendEvent(std::string_view line, std::uint64_t sequence);
 
   // Closes the ports, detaches, releases the object. Idempotent.
   void close();

@@ -1,7 +1,6 @@
 #include "cli/vtt_writer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,7 @@ namespace {
 
 class VttWriter final : public CueWriter {
  public:
-  VttWriter(std::FILE* out, std::int64_t shift) : out_(out), output_(out), shift_(shift) {}
+  VttWriter(std::FILE* out, std::int64_t shift) : output_(out), shift_(shift) {}
   ~VttWriter() override { VttWriter::finish(); }
 
   void write(const Cue& cue) override {
@@ -56,7 +55,6 @@ class VttWriter final : public CueWriter {
       output_.writeIfFull();
     }
     output_.write();
-    std::fflush(out_);
   }
 
   const WriterCounts& counts() const override { return counts_; }
@@ -70,7 +68,6 @@ class VttWriter final : public CueWriter {
     std::size_t length;
   };
 
-  std::FILE* out_;
   ChunkedOutput output_;
   const std::int64_t shift_;
   VttClasses classes_;

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
 
 #include "cli/utf8.h"
 #include "cli/vtt_writer.h"

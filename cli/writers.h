@@ -88,8 +88,8 @@ class CueWriter {
   virtual ~CueWriter() = default;
   virtual void write(const Cue& cue) = 0;
   // Writes what is still held, once all cues are in (the destructor does it
-  // too); a cue written after it is not written. After a write fails
-  // nothing more is written.
+  // too); nothing may be written after it. After a write fails nothing more
+  // is written.
   virtual void finish() = 0;
   virtual const WriterCounts& counts() const = 0;
   // The errno of the first write that failed; 0 when none has.

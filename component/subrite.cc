@@ -81,27 +81,12 @@ Subrite::Subrite(PluginHost* host)
 
 Subrite::~Subrite() {
   dropHeldSample();
-  if (heldFormat != nullptr) {
-    MediaBuffer* const record = heldFormat;
-    heldFormat = nullptr;
-    record->release();
-  }
+  dropHeldFormat();
   {
     Guard guard(lock);
-    // Closing a port makes an empty format string; should that allocation
-    // fail here, the port is still destroyed: teardown cannot fail.
-    try {
-      disconnectUpstream(inputPort);
-    } catch (const std::bad_alloc&) {
-      delete inputPort;
-      inputPort = nullptr;
-    }
-    try {
-      disconnectDownstream(outputPort);
-    } catch (const std::bad_alloc&) {
-      delete outputPort;
-      outputPort = nullptr;
-    }
+    // Neither disconnect allocates, so teardown cannot fail half way.
+    disconnectUpstream(inputPort);
+    disconnectDownstream(outputPort);
     waitForIdle();
     freePropertyStrings();
   }
@@ -178,11 +163,7 @@ PortInterface* Subrite::connectUpstream(std::int32_t selector, const char* forma
 
 bool Subrite::disconnectUpstream(PortInterface* port) {
   // The held format record goes first, whether or not the port matches.
-  if (heldFormat != nullptr) {
-    MediaBuffer* const record = heldFormat;
-    heldFormat = nullptr;
-    record->release();
-  }
+  dropHeldFormat();
   if (inputPort == nullptr || port != inputPort) return false;
   delete inputPort;
   inputPort = nullptr;
@@ -212,6 +193,13 @@ bool Subrite::disconnectDownstream(PortInterface* port) {
   // The downstream peer and the sample allocator stay recorded.
   clearFormatProperty(kOutputFormat);
   return true;
+}
+
+void Subrite::dropHeldFormat() {
+  if (heldFormat == nullptr) return;
+  MediaBuffer* const record = heldFormat;
+  heldFormat = nullptr;
+  record->release();
 }
 
 bool Subrite::waitForIdle() {

@@ -103,6 +103,8 @@ class Subrite : public Plugin, public TransformComponent {
   // Releases and clears heldSample. [caller holds lock; teardown calls it
   // before taking the lock, when no other thread can be inside]
   void dropHeldSample();
+  // Releases and clears heldFormat. [no lock; see heldFormat]
+  void dropHeldFormat();
 
   // Property strings (subrite.cc).
   void replaceFormatProperty(const char* name, String<char>* value);
@@ -118,8 +120,8 @@ class Subrite : public Plugin, public TransformComponent {
   // samples flow on another thread: atomic, so store and read never race.
   std::atomic<PortInterface*> upstreamPeer;    // borrowed; recorded, never called
   std::atomic<PortInterface*> downstreamPeer;  // borrowed; gets output and forwards
-  // The ports and their formats are written without the lock, by the port
-  // operations and teardown only, and read by getProperty: the host overlaps
+  // The ports and their formats are written by the port operations, without
+  // the lock, and by teardown, and read by getProperty: the host overlaps
   // none of these with each other or with message delivery.
   Input* inputPort;    // owned, or null
   Output* outputPort;  // owned, or null

@@ -61,11 +61,10 @@ class Buffer final : public FLM::MediaBuffer {
     return std::string_view(storage_.get(), std::min<std::size_t>(payloadSize, size_));
   }
   // The bytes the payload was made with.
-  std::size_t capacity() const { return size_; }
+  std::size_t madeSize() const { return size_; }
   int lockDepth() const { return lockDepth_; }
   // False: lockPayload answers null, as for a buffer made without a payload.
   void setHasPayload(bool has);  // before the buffer is handed on
-  std::uint64_t serial() const { return serial_; }
 
  private:
   friend class Ledger;

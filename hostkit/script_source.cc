@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 #include "script/header.h"
 #include "script/text.h"
@@ -49,9 +48,6 @@ std::ptrdiff_t FdSource::read(char* into, std::size_t room, std::string* error) 
     return -1;
   }
 }
-
-LineReader::LineReader(int fd)
-    : owned_(std::make_unique<FdSource>(fd)), source_(owned_.get()), window_(kWindow) {}
 
 LineReader::LineReader(std::string_view bytes) : memory_(bytes), window_(kWindow) {}
 

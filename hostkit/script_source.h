@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,8 +44,6 @@ inline constexpr std::size_t kMaxLineBytes = 64u << 20;
 // whole MiB) ends the input with an error.
 class LineReader {
  public:
-  // Reads the descriptor, which stays open.
-  explicit LineReader(int fd);
   // Reads bytes that outlive the reader.
   explicit LineReader(std::string_view bytes);
   // Reads the source, borrowed: it must outlive the reader.
@@ -69,8 +66,7 @@ class LineReader {
   // Position of the first `c` from begin_, end_ when none; kept in *cached.
   std::size_t nextByte(char c, std::size_t* cached);
 
-  std::unique_ptr<ByteSource> owned_;  // the descriptor's source
-  ByteSource* source_ = nullptr;       // null: the bytes are memory_
+  ByteSource* source_ = nullptr;  // null: the bytes are memory_
   std::string_view memory_;
   std::vector<char> window_;
   std::size_t begin_ = 0;

@@ -271,7 +271,7 @@ class TextPass {
           if (state == State::Outside) break;  // passes through
           // The usual block (no carry, no code replaced, no row takes it) is
           // deleted here; any other takes the long way.
-          if (state == State::LongBlock || translated(bytes, done, i)) {
+          if (state == State::LongBlock || mayTranslate(bytes, done, i)) {
             out.at = at;
             state = closeBlock(done, i) ? State::LongBlock : State::Outside;
             at = out.at;
@@ -307,11 +307,11 @@ class TextPass {
   }
 
  private:
-  // Whether a block of the input alone, from blockStart to close, may be
-  // translated: long enough, and with a code that some row has.
-  static bool translated(const char* bytes, std::size_t blockStart, std::size_t close) {
-    return close - blockStart + 1 >= kShortestTranslated &&
-           kFirstRule[static_cast<unsigned char>(bytes[blockStart + kCodeAt])] != kNoRule;
+  // Whether a block of the input alone, from its "{" at open to its "}" at
+  // close, may be translated: long enough, and with a code that some row has.
+  static bool mayTranslate(const char* bytes, std::size_t open, std::size_t close) {
+    return close - open + 1 >= kShortestTranslated &&
+           kFirstRule[static_cast<unsigned char>(bytes[open + kCodeAt])] != kNoRule;
   }
 
   // bytes[from, to) of the text's `size`: a short run as one fixed piece,

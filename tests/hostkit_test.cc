@@ -148,7 +148,7 @@ TEST(LedgerTest, ReleasedBuffersWaitBeforeTheyAreReused) {
     Buffer* again = ledger.sample("cd", Holder::Host);
     EXPECT_EQ(again, first);
     EXPECT_EQ(again->payload(), "cd");
-    EXPECT_EQ(again->capacity(), 2u);
+    EXPECT_EQ(again->madeSize(), 2u);
     again->releaseAs(Holder::Host);
     EXPECT_EQ(ledger.counts().live, 0u);
   }
