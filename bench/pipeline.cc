@@ -5,7 +5,7 @@ namespace bench {
 Pipeline::Pipeline(std::string_view header, SamplePool& pool, CountingSink& sink)
     : pool(pool), sink(sink) {
   if (!driver.create(_getPlugin, &pluginHost) ||
-      !driver.open("ASS", {&source, &sink, &pool, &parameters})) {
+      !driver.open("ASS", {&context, &source, &sink, &pool, &parameters})) {
     return;
   }
   PooledSample* record = pool.formatRecord("SUB ", header);

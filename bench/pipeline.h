@@ -44,6 +44,7 @@ class Pipeline {
  private:
   hostkit::LoggingPluginHost pluginHost;
   hostkit::SourcePort source;
+  hostkit::ConstantAttachContext context{1};
   FLM::StreamParameters parameters{0, {25, 1}};
   hostkit::PluginDriver driver;  // last: shut down before the objects above go
   bool ready = false;

@@ -59,12 +59,9 @@ Session::Session() {
 Session::~Session() { close(); }
 
 bool Session::start(hostkit::GetPlugin entry, const char* inputFormat, std::string* error) {
-  if (!driver_.create(entry, &pluginHost_, error)) return false;
-  if (!driver_.attach(&context_)) {
-    *error = "the plug-in refused to attach";
-    return false;
-  }
-  return driver_.open(inputFormat, {&source_, &sink_, &allocator_, &streamParameters_}, error);
+  return driver_.create(entry, &pluginHost_, error) &&
+         driver_.open(inputFormat, {&context_, &source_, &sink_, &allocator_, &streamParameters_},
+                      error);
 }
 
 Properties Session::properties() {
@@ -94,15 +91,9 @@ Properties Session::properties() {
 }
 
 bool Session::sendHeader(std::string_view header) {
-  hostkit::Buffer* record = ledger_.formatRecord("SUB ", header, hostkit::Holder::Component);
-  const std::size_t before = sink_.forwarded.size();
-  const bool answer = driver_.sendFormat(record);
-  if (sink_.forwarded.size() > before) {
-    // Not taken: the reference is the host's again.
-    record->handTo(hostkit::Holder::Host);
-    record->releaseAs(hostkit::Holder::Host);
-    problem("the script header was forwarded downstream instead of parsed");
-  }
+  bool forwarded = false;
+  const bool answer = driver_.sendHeader(ledger_, sink_, header, "SUB ", &forwarded);
+  if (forwarded) problem("the script header was forwarded downstream instead of parsed");
   return answer;
 }
 

@@ -30,10 +30,4 @@ inline void expectSinkClean(const hostkit::SinkPort& sink) {
   fail("downstream peer saw a problem", all);
 }
 
-// A reference the module did not take goes back to the host, which drops it.
-inline void returnToHost(hostkit::Buffer* buffer) {
-  buffer->handTo(hostkit::Holder::Host);
-  buffer->releaseAs(hostkit::Holder::Host);
-}
-
 }  // namespace fuzzing

@@ -307,7 +307,7 @@ class Program {
     const bool taken = isValidObject(value);
     const bool answer = in->streamMessage(FLM::MsgSample, value);
     if (!taken) expect(!answer, "MsgSample without a sample answered true");
-    if (!taken && sample != nullptr) fuzzing::returnToHost(sample);
+    if (!taken && sample != nullptr) sample->returnToHost();
   }
 
   void sendFormat() {
@@ -334,7 +334,7 @@ class Program {
       expect(!forwarding.happened(), "an accepted format record was forwarded");
     } else {
       forwarding.expectForwarded(FLM::MsgFormat, value, answer);
-      fuzzing::returnToHost(record);
+      record->returnToHost();
     }
   }
 
@@ -364,7 +364,7 @@ class Program {
     const Forwarding forwarding = watch();
     expect(!in->streamMessage(id, value), "an unknown stream message answered true");
     expect(!forwarding.happened(), "an unknown stream message was forwarded");
-    fuzzing::returnToHost(sample);
+    sample->returnToHost();
   }
 
   void acceptAndQuery() {

@@ -32,12 +32,11 @@ bool PluginDriver::create(GetPlugin entry, FLM::PluginHost* host, std::string* e
   return true;
 }
 
-bool PluginDriver::attach(FLM::AttachContext* context) {
-  attached_ = component->attach(context);
-  return attached_;
-}
-
 bool PluginDriver::open(const char* inputFormat, const Wiring& wiring, std::string* error) {
+  if (wiring.context != nullptr) {
+    attached_ = component->attach(wiring.context);
+    if (!attached_) return refuse(error, "the plug-in refused to attach");
+  }
   in = outputSide->connectUpstream(1, inputFormat, 0);
   if (in == nullptr) {
     return refuse(error, std::string("the plug-in refused an input port for ") + inputFormat);
@@ -58,6 +57,17 @@ bool PluginDriver::open(const char* inputFormat, const Wiring& wiring, std::stri
     in->streamMessage(FLM::MsgStreamParams, &parameters);
   }
   return true;
+}
+
+bool PluginDriver::sendHeader(Ledger& ledger, const SinkPort& sink, std::string_view header,
+                              std::string_view identifier, bool* forwarded) {
+  Buffer* const record = ledger.formatRecord(identifier, header, Holder::Component);
+  const std::size_t before = sink.forwarded.size();
+  const bool answer = sendFormat(record);
+  const bool wentOn = sink.forwarded.size() > before;
+  if (wentOn) record->returnToHost();
+  if (forwarded != nullptr) *forwarded = wentOn;
+  return answer;
 }
 
 std::vector<std::string> PluginDriver::shutDown() {

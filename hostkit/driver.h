@@ -1,7 +1,8 @@
 // The one way to drive the plug-in as the media host does. Start-up: the
-// object from _getPlugin, its component and transform interfaces, attach,
-// both ports opened, the peers and the sample allocator named by messages,
-// the stream parameters sent. Shut-down: both ports closed (which drops a
+// object from _getPlugin, its component and transform interfaces (create),
+// then attach, both ports opened, the peers and the sample allocator named by
+// messages, the stream parameters sent (open). Then the script header as a
+// format record, and the samples. Shut-down: both ports closed (which drops a
 // held format record), detach, the host's last release. Tests that check one
 // step on purpose call that step by hand through the pointers below.
 #pragma once
@@ -14,6 +15,8 @@
 #include "framework/interfaces.h"
 #include "framework/messages.h"
 #include "framework/plugin.h"
+#include "hostkit/ledger.h"
+#include "hostkit/peers.h"
 
 namespace hostkit {
 
@@ -21,6 +24,7 @@ using GetPlugin = std::int32_t (*)(FLM::PluginHost* host, FLM::Plugin** out);
 
 // What an open plug-in is wired to. Borrowed: each must outlive shutDown().
 struct Wiring {
+  FLM::AttachContext* context = nullptr;              // attached to first
   FLM::PortInterface* upstream = nullptr;             // named on the input port
   FLM::PortInterface* downstream = nullptr;           // named on the output port
   FLM::SampleAllocator* allocator = nullptr;          // makes the output samples
@@ -46,18 +50,22 @@ class PluginDriver {
   // False, with *error when given, when the entry gives no object or the
   // object lacks an interface.
   bool create(GetPlugin entry, FLM::PluginHost* host, std::string* error = nullptr);
-  // attach; shutDown() detaches again.
-  bool attach(FLM::AttachContext* context);
-  // Opens the input port for `inputFormat` (kept by address: it must outlive
-  // the port) and the output port for "UTF8", then names the peers and the
-  // allocator and sends the stream parameters. False, with *error, on the
-  // first step refused.
+  // Attaches to the context (shutDown() detaches again), opens the input
+  // port for `inputFormat` (kept by address: it must outlive the port) and
+  // the output port for "UTF8", then names the peers and the allocator and
+  // sends the stream parameters. False, with *error, on the first step
+  // refused.
   bool open(const char* inputFormat, const Wiring& wiring, std::string* error = nullptr);
 
   // MsgFormat and MsgSample on the input port; the buffer's reference goes
   // with the message. The answer is the plug-in's.
   bool sendFormat(FLM::MediaBuffer* record) { return send(FLM::MsgFormat, record); }
   bool sendSample(FLM::MediaBuffer* sample) { return send(FLM::MsgSample, sample); }
+  // A format record of `header` made by `ledger`, sent: its reference goes
+  // to the plug-in, or back to the host, which drops it, when the plug-in
+  // forwards the record to `sink` instead of taking it (*forwarded says so).
+  bool sendHeader(Ledger& ledger, const SinkPort& sink, std::string_view header,
+                  std::string_view identifier = "SUB ", bool* forwarded = nullptr);
 
   // Closes the open ports, detaches and gives up the host's reference; does
   // nothing once `plugin` is null. Answers what the plug-in refused, in words.

@@ -54,6 +54,11 @@ class Buffer final : public FLM::MediaBuffer {
   void handTo(Holder holder);  // inline, below Ledger
   // The holder named drops the reference itself (not through the module).
   void releaseAs(Holder holder);  // inline, below Ledger
+  // A reference the plug-in did not take is the host's again, which drops it.
+  void returnToHost() {
+    handTo(Holder::Host);
+    releaseAs(Holder::Host);
+  }
 
   Holder holder() const { return holder_.load(std::memory_order_relaxed); }
   // The first payloadSize bytes, read without locking (for checks).

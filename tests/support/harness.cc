@@ -8,20 +8,13 @@ Harness::~Harness() { shutDown(); }
 
 void Harness::open(const char* inputFormat) {
   std::string error;
-  ASSERT_TRUE(PluginDriver::open(inputFormat, {&source, &sink, &allocator, nullptr}, &error))
+  ASSERT_TRUE(
+      PluginDriver::open(inputFormat, {&context, &source, &sink, &allocator, nullptr}, &error))
       << error;
 }
 
 bool Harness::sendHeader(std::string_view header, std::string_view identifier) {
-  hostkit::Buffer* record = ledger.formatRecord(identifier, header, hostkit::Holder::Component);
-  const std::size_t before = sink.forwarded.size();
-  const bool answer = sendFormat(record);
-  // A forwarded record was not taken: its reference is the host's again.
-  if (sink.forwarded.size() > before) {
-    record->handTo(hostkit::Holder::Host);
-    record->releaseAs(hostkit::Holder::Host);
-  }
-  return answer;
+  return PluginDriver::sendHeader(ledger, sink, header, identifier);
 }
 
 bool Harness::sendSample(std::string_view bytes, std::uint32_t pass0, std::uint32_t pass1) {

@@ -52,6 +52,7 @@ struct HostSide {
   hostkit::LedgerAllocator allocator{ledger};
   hostkit::SinkPort sink;
   hostkit::SourcePort source;
+  hostkit::ConstantAttachContext context{1};
 };
 
 // One plug-in object, created at construction; the driver's pointers
@@ -61,7 +62,8 @@ class Harness : public HostSide, public hostkit::PluginDriver {
   Harness();
   ~Harness();
 
-  // Opens both ports and wires the peers and the allocator by messages.
+  // Attaches, opens both ports and wires the peers and the allocator by
+  // messages.
   void open(const char* inputFormat = "ASS");
   // Sends a format record with the header; its reference goes to the
   // component, or comes back to the host when the record was forwarded.
