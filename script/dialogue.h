@@ -14,8 +14,10 @@
 
 namespace ssa {
 
-// Cuts a line into at most `limit` trimmed fields at the field commas; the
-// last field keeps every comma it contains. The views point into `line`.
+// Cuts a line into at most `limit` trimmed fields at the field commas: the
+// commas outside brace blocks, but never the last byte of the line (a comma
+// that ends the line opens no empty field). The last field keeps every comma
+// it contains. The views point into `line`.
 void splitEventFields(std::string_view line, std::uint32_t limit,
                       std::vector<std::string_view>& fields);
 

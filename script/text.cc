@@ -39,23 +39,6 @@ std::vector<std::string> tokenize(std::string_view delimiters, std::string_view 
   return pieces;
 }
 
-std::uint32_t findFieldComma(std::string_view text, std::uint32_t start) {
-  if (text.empty()) return kNoPosition;
-  bool inBlock = false;
-  // The last byte is left out on purpose: a trailing comma opens no field.
-  for (std::size_t pos = start; pos + 1 < text.size(); ++pos) {
-    const char c = text[pos];
-    if (inBlock) {
-      if (c == '}') inBlock = false;
-    } else if (c == ',') {
-      return static_cast<std::uint32_t>(pos);
-    } else if (c == '{') {
-      inBlock = true;
-    }
-  }
-  return kNoPosition;
-}
-
 std::uint32_t parseLeadingDigits(std::string_view text) {
   std::uint32_t value = 0;
   for (const char c : text) {

@@ -13,10 +13,6 @@
 
 namespace ssa {
 
-// What findFieldComma answers when it finds nothing: the largest unsigned
-// 32-bit value, as the standard string searches report it on i386.
-inline constexpr std::uint32_t kNoPosition = 0xFFFFFFFFu;
-
 // True for the four bytes that trim removes: space, CR, LF and NUL. Tab is kept.
 constexpr bool isTrimmable(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0'; }
 
@@ -39,11 +35,6 @@ inline std::string_view trim(std::string_view text) {
 // Splits text at every byte of `delimiters`; runs of delimiters count as one,
 // empty pieces never occur, and every piece is trimmed.
 std::vector<std::string> tokenize(std::string_view delimiters, std::string_view text);
-
-// Position of the next comma from `start` that is outside a brace block, or
-// kNoPosition. The last byte of the text is never examined (deliberate: a
-// comma that ends the line does not open an empty field).
-std::uint32_t findFieldComma(std::string_view text, std::uint32_t start);
 
 // Value of the leading decimal digits, wrapping modulo 2^32; 0 when none.
 std::uint32_t parseLeadingDigits(std::string_view text);

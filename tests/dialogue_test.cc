@@ -10,6 +10,7 @@
 #include "script/header.h"
 #include "script/scan.h"
 #include "script/text.h"
+#include "tests/oracle/oracle.h"
 
 namespace {
 
@@ -41,6 +42,14 @@ TEST(SplitEventFieldsTest, Rows) {
       {"a,b\0"s, 2, {"a", "b"}},         // a counted NUL is trimmed
       {"a,\0"s, 2, {"a", "\0"s}},        // ... unless it is all there is
       {"", 10, {""}},
+      {",x", 2, {"", "x"}},
+      {",", 2, {","}},
+      {"{,,", 2, {"{,,"}},  // a block never closed
+      {"{,},x", 2, {"{,}", "x"}},
+      {"a}b,c", 2, {"a}b", "c"}},          // a lone "}" means nothing
+      {"{a{b,}c,d", 2, {"{a{b,}c", "d"}},  // blocks do not nest
+      {"0,0:00:01.00,a{\\i1,x},b", 4, {"0", "0:00:01.00", "a{\\i1,x}", "b"}},
+      {"\0,\0"s, 3, {"\0"s, "\0"s}},
   };
   for (const ssa::ScanKind kind : ssa::kScanKinds) {
     if (!ssa::useScan(kind)) continue;
@@ -71,23 +80,11 @@ void forRandomFieldLines(std::uint32_t seed, int count, Check check) {
 }
 
 // The split walks the commas and braces a window at a time; the fields must
-// be those of a search for each comma in turn, as findFieldComma makes it,
+// be those of the literal reference, which searches for each comma in turn,
 // on lines whose commas and blocks cross the windows, with every scan.
 TEST(SplitEventFieldsTest, AgreesWithACommaSearchAtEveryLength) {
-  const auto bySearch = [](std::string_view line, std::uint32_t limit) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    while (fields.size() + 1 < limit) {
-      const std::uint32_t comma = ssa::findFieldComma(line, static_cast<std::uint32_t>(start));
-      if (comma == ssa::kNoPosition) break;
-      fields.emplace_back(ssa::trim(line.substr(start, comma - start)));
-      start = comma + 1;
-    }
-    fields.emplace_back(ssa::trim(line.substr(start)));
-    return fields;
-  };
   forRandomFieldLines(12345, 3000, [&](const std::string& line, std::uint32_t limit) {
-    EXPECT_EQ(split(line, limit), bySearch(line, limit)) << line << " / " << limit;
+    EXPECT_EQ(split(line, limit), oracle::splitEventFields(line, limit)) << line << " / " << limit;
   });
 }
 

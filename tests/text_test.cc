@@ -97,40 +97,6 @@ TEST(TokenizeTest, Table) {
   }
 }
 
-TEST(FindFieldCommaTest, Table) {
-  struct Case {
-    std::string_view text;
-    std::uint32_t start;
-    std::uint32_t expected;
-  };
-  const Case cases[] = {
-      {"0,0:00:01.00,a{\\i1,x},b", 0, 1},
-      {"0,0:00:01.00,a{\\i1,x},b", 2, 12},
-      {"0,0:00:01.00,a{\\i1,x},b", 13, 21},
-      {"{,},x", 0, 3},
-      {"a,", 0, kNoPosition},
-      {"x,y", 2, kNoPosition},
-      {"x,y", 1, 1},
-      {"", 0, kNoPosition},
-      {",", 0, kNoPosition},
-      {",x", 0, 0},
-      {"abc", 10, kNoPosition},
-      {"{,,", 0, kNoPosition},
-      // A closing brace outside a block means nothing.
-      {"a}b,c", 0, 3},
-      // Blocks do not nest: the first closing brace ends the block.
-      {"{a{b,}c,d", 0, 7},
-      // A block opened before the start position is not known to the scan.
-      {"{a,b},c", 2, 2},
-      {"a\0,b"sv, 0, 2},
-      {"\0,\0"sv, 0, 1},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(findFieldComma(c.text, c.start), c.expected)
-        << "text " << show(c.text) << " from " << c.start;
-  }
-}
-
 TEST(ParseLeadingDigitsTest, Table) {
   struct Case {
     std::string_view text;
