@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/script_source.h"
 #include "script/dialogue.h"
 #include "script/header.h"
 #include "script/scan.h"
-#include "script/text.h"
 #include "tests/oracle/oracle.h"
 #include "tests/oracle/random_lines.h"
 
@@ -80,35 +80,16 @@ class Pair {
   oracle::StyleTable oracleStyles;
 };
 
-// A script cut as a host cuts it: the header up to the events "Format:"
-// line, then each later line with the "Dialogue:" prefix removed.
-void runScript(Pair& pair, const std::string& script) {
-  std::vector<std::string> lines;
-  std::string current;
-  for (char c : script) {
-    if (c == '\r' || c == '\n') {
-      lines.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(c);
-    }
-  }
-  lines.push_back(current);
-  std::string header;
-  std::size_t i = 0;
-  bool inEvents = false;
-  for (; i < lines.size(); ++i) {
-    header += lines[i] + "\n";
-    const std::string_view trimmed = ssa::trim(lines[i]);
-    if (trimmed == "[Events]") inEvents = true;
-    if (inEvents && trimmed.substr(0, 7) == "Format:") {
-      ++i;
-      break;
-    }
-  }
-  pair.header(header);
-  for (; i < lines.size(); ++i) {
-    if (lines[i].compare(0, 9, "Dialogue:") == 0) pair.line(lines[i].substr(9));
+// A script cut as the reference host cuts it: the header, then each
+// "Dialogue:" line without its prefix. What is not a script gives its lines
+// as a header.
+void runScript(Pair& pair, const std::string& bytes) {
+  hostkit::Script script;
+  std::string error;
+  hostkit::splitScript(bytes, &script, &error);
+  pair.header(script.header.text);
+  for (const std::string& event : script.events) {
+    if (event.compare(0, 9, "Dialogue:") == 0) pair.line(event.substr(9));
   }
 }
 
