@@ -13,7 +13,6 @@ namespace {
 class VttWriter final : public CueWriter {
  public:
   VttWriter(std::FILE* out, std::int64_t shift) : output_(out), shift_(shift) {}
-  ~VttWriter() override { VttWriter::finish(); }
 
   void write(const Cue& cue) override {
     const std::uint64_t start = cueTime(cue.start, shift_, &counts_);

@@ -113,7 +113,6 @@ std::size_t pieceEnd(std::string_view bytes, std::size_t most) {
 class GatheringWriter : public CueWriter {
  public:
   explicit GatheringWriter(std::FILE* out) : output_(out) {}
-  ~GatheringWriter() override { GatheringWriter::finish(); }
 
   void write(const Cue& cue) final {
     append(cue, &output_.pending());

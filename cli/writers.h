@@ -87,9 +87,10 @@ class CueWriter {
  public:
   virtual ~CueWriter() = default;
   virtual void write(const Cue& cue) = 0;
-  // Writes what is still held, once all cues are in (the destructor does it
-  // too); nothing may be written after it. After a write fails nothing more
-  // is written.
+  // Writes what is still held, once all cues are in; nothing may be written
+  // after it. A writer destroyed without it (a run that failed, perhaps for
+  // want of memory) writes nothing more: WebVTT would build its whole file
+  // there. After a write fails nothing more is written.
   virtual void finish() = 0;
   virtual const WriterCounts& counts() const = 0;
   // The errno of the first write that failed; 0 when none has.

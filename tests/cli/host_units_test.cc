@@ -439,6 +439,7 @@ TEST(CliJsonlWriterTest, ALongLineIsEscapedAsAWhole) {
       {
         const auto writer = cli::makeWriter(cli::OutputForm::Jsonl, out);
         writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", markup});
+        writer->finish();
       }
       std::fclose(out);
       const std::string text(bytes, size);
@@ -467,6 +468,7 @@ TEST(CliSrtWriterTest, NumbersOnlyTheCuesWithText) {
     writer->write(cli::Cue{2, 6, "0:00:02.00", "0:00:03.00", "S", "<i>\n</i>"});
     writer->write(cli::Cue{3, 7, "bad", "0:00:03.00", "S", "<b>c"});
     writer->write(cli::Cue{4, 8, "0:00:09.00", "0:00:05.00", "S", "d"});
+    writer->finish();
     counts = writer->counts();
     EXPECT_EQ(writer->writeError(), 0);
   }
@@ -495,6 +497,25 @@ TEST(CliWriterTest, RemembersAFailedWriteAndWritesNoMore) {
   writer->finish();
   EXPECT_EQ(writer->writeError(), ENOSPC);
   std::fclose(full);
+}
+
+// A run that fails drops its writer without finish(), perhaps while memory
+// is short: nothing more may be made or written then (WebVTT would build its
+// whole file, and a second failure inside a destructor ends the program).
+TEST(CliWriterTest, ADroppedWriterWritesNothingMore) {
+  for (const cli::OutputForm form : {cli::OutputForm::Markup, cli::OutputForm::Srt,
+                                     cli::OutputForm::Vtt, cli::OutputForm::Jsonl}) {
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = ::open_memstream(&bytes, &size);
+    {
+      const auto writer = cli::makeWriter(form, out);
+      writer->write(cli::Cue{1, 5, "0:00:01.00", "0:00:02.50", "S", "<font color=\"#FF0000\">a"});
+    }
+    std::fclose(out);
+    EXPECT_EQ(std::string(bytes, size), "") << static_cast<int>(form);
+    std::free(bytes);
+  }
 }
 
 // --- The SubRip checker itself ---------------------------------------------------
