@@ -278,8 +278,11 @@ std::string ScriptInput::notice() const {
            " as asked, though it reads as UTF-8 (--encoding auto would read it so)";
   }
   if (!worthTelling_) return std::string();
-  return name_ + ": read as " + encoding_.name + " (" + howDecided(encoding_) +
-         "); give --encoding NAME to read it otherwise";
+  const std::string read =
+      name_ + ": read as " + encoding_.name + " (" + howDecided(encoding_) + ")";
+  // A mark decides whatever --encoding says.
+  if (encoding_.basis == Encoding::Basis::Mark) return read;
+  return read + "; give --encoding NAME to read it otherwise";
 }
 
 }  // namespace cli

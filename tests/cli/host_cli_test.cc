@@ -553,7 +553,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  "\xFF\xFE" + fromUtf8(kFrench, "UTF-16LE"),
                                  {},
                                  false,
-                                 "read as UTF-16LE (byte-order mark); give --encoding NAME"},
+                                 // A mark decides whatever --encoding says: no advice.
+                                 "read as UTF-16LE (byte-order mark)\n"},
                       EncodedRow{"UTF-16BE with a mark",
                                  "\xFE\xFF" + fromUtf8(kFrench, "UTF-16BE"),
                                  {},
