@@ -172,13 +172,26 @@ std::vector<BatchItem> assignOutputs(const std::vector<std::string>& files,
     const std::string name = baseName(file);
     namesOfStem[withoutExtension(name)].insert(name);
   }
+  std::set<std::string> keepExtension;
+  for (const auto& [stem, names] : namesOfStem) {
+    if (names.size() > 1) keepExtension.insert(names.begin(), names.end());
+  }
+  // A name without its extension can be one that keeps it (a.ass.ass beside
+  // a.ass and a.ssa): then it keeps its own too, and so on down the chain.
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (const auto& [stem, names] : namesOfStem) {
+      if (keepExtension.count(stem) == 0) continue;
+      for (const std::string& name : names) grew = keepExtension.insert(name).second || grew;
+    }
+  }
   std::vector<BatchItem> items;
   std::map<std::string, std::string> outputs;  // where an output lands -> its script
   for (const std::string& file : files) {
     const std::string name = baseName(file);
     const std::string stem = withoutExtension(name);
     const std::string output =
-        joinPath(outputDir, (namesOfStem[stem].size() > 1 ? name : stem) + extensionOf(form));
+        joinPath(outputDir, (keepExtension.count(name) != 0 ? name : stem) + extensionOf(form));
     const auto refuse = [&](const std::string& why) {
       messages.say({"not converted: ", file, ": its output ", output, " is ", why});
       ++*failed;

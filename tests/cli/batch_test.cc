@@ -33,6 +33,7 @@ TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInFoldersItMakes) {
   dir.write("season/a.ass", script("one"));
   dir.write("season/a.ssa", script("two"));
   dir.write("season/B.SSA", script("three"));
+  dir.write("season/a.ass.ass", script("five"));
   dir.write("season/notes.txt", "not a script");
   const fs::path c = dir.write("c.ass", script("four"));
   const fs::path out = dir.path() / "subs" / "srt";
@@ -41,8 +42,11 @@ TEST(CliBatchTest, WritesOneFileAScriptUnderItsNameInFoldersItMakes) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
-  // a.ass and a.ssa would share "a.srt": both keep their extension.
-  EXPECT_EQ(namesIn(out), (std::vector<std::string>{"B.srt", "a.ass.srt", "a.ssa.srt", "c.srt"}));
+  // a.ass and a.ssa would share "a.srt": both keep their extension; and
+  // a.ass.ass, whose "a.ass.srt" that leaves taken, keeps its own.
+  EXPECT_EQ(namesIn(out), (std::vector<std::string>{"B.srt", "a.ass.ass.srt", "a.ass.srt",
+                                                    "a.ssa.srt", "c.srt"}));
+  EXPECT_EQ(readFile(out / "a.ass.ass.srt"), "1\n00:00:01,000 --> 00:00:02,000\nfive\n\n");
   EXPECT_EQ(readFile(out / "a.ssa.srt"), "1\n00:00:01,000 --> 00:00:02,000\ntwo\n\n");
   EXPECT_EQ(readFile(out / "c.srt"), "1\n00:00:01,000 --> 00:00:02,000\nfour\n\n");
 }
