@@ -159,6 +159,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
   }
   if (!script.start(options.encoding, &error)) {
     messages.say(error);
+    if (stats != nullptr) stats->linesRead = script.linesRead();
     return kExitUsage;
   }
   if (const std::string notice = script.notice(); !notice.empty()) messages.say(notice);
@@ -195,7 +196,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     }
   }
   if (stats != nullptr) {
-    stats->linesRead = script.reader().linesRead();
+    stats->linesRead = script.linesRead();
     stats->events = counts.events;
     stats->dialogue = counts.dialogue;
     stats->outputs = counts.outputs;

@@ -52,6 +52,8 @@ class ScriptInput {
 
   hostkit::ScriptHeader& header() { return header_; }
   hostkit::LineReader& reader() { return *reader_; }
+  // Lines read so far; 0 before the reading starts.
+  std::uint64_t linesRead() const { return reader_ ? reader_->linesRead() : 0; }
 
  private:
   class ReadAhead;

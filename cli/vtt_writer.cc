@@ -15,8 +15,9 @@ class VttWriter final : public CueWriter {
   VttWriter(std::FILE* out, std::int64_t shift) : output_(out), shift_(shift) {}
 
   void write(const Cue& cue) override {
-    const std::uint64_t start = cueTime(cue.start, shift_, &counts_);
-    std::uint64_t end = cueTime(cue.end, shift_, &counts_);
+    TimeCounts times;
+    const std::uint64_t start = cueTime(cue.start, shift_, &times);
+    std::uint64_t end = cueTime(cue.end, shift_, &times);
     const std::size_t offset = text_.size();
     if (!cueText_.append(&text_, cue.markup, &counts_.balance)) {
       if (counts_.withoutText++ == 0) counts_.firstWithoutText = cue.line;
@@ -29,6 +30,7 @@ class VttWriter final : public CueWriter {
       ++counts_.endsRaised;
     }
     cues_.push_back(Entry{start, end, offset, text_.size() - offset});
+    counts_.addTimes(times);
   }
 
   void finish() override {

@@ -169,8 +169,9 @@ class SrtWriter final : public GatheringWriter {
  private:
   void append(const Cue& cue, ssa::TextBuffer* out) override {
     // A time that cannot be read stands at 0 rather than dropping the cue.
-    const std::uint64_t start = cueTime(cue.start, shift_, &counts_);
-    std::uint64_t end = cueTime(cue.end, shift_, &counts_);
+    TimeCounts times;
+    const std::uint64_t start = cueTime(cue.start, shift_, &times);
+    std::uint64_t end = cueTime(cue.end, shift_, &times);
     const bool endRaised = end < start;
     if (endRaised) end = start;
     // The number, the two times, the arrow and two line ends.
@@ -192,6 +193,7 @@ class SrtWriter final : public GatheringWriter {
     out->append("\n\n");
     ++counts_.written;
     if (endRaised) ++counts_.endsRaised;
+    counts_.addTimes(times);
   }
 
   const std::int64_t shift_;
@@ -230,7 +232,9 @@ class JsonlWriter final : public GatheringWriter {
   // As the script writes it; moved, when there is a shift and it can be read.
   void appendTime(ssa::TextBuffer* out, std::string_view time) {
     if (shift_ == 0 || !parseScriptTime(time)) return appendJsonString(out, time);
-    appendJsonString(out, scriptTime(cueTime(time, shift_, &counts_)));
+    TimeCounts times;
+    appendJsonString(out, scriptTime(cueTime(time, shift_, &times)));
+    counts_.addTimes(times);
   }
 
   const std::int64_t shift_;
@@ -277,14 +281,14 @@ std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int6
   return nullptr;
 }
 
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, WriterCounts* counts) {
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts) {
   const std::optional<std::uint64_t> read = parseScriptTime(text);
-  if (!read) ++counts->timesUnreadable;
+  if (!read) ++counts->unreadable;
   const std::uint64_t time = read.value_or(0);
   if (shift >= 0) return time + static_cast<std::uint64_t>(shift);
   const auto back = static_cast<std::uint64_t>(-shift);
   if (time >= back) return time - back;
-  ++counts->timesClamped;
+  ++counts->clamped;
   return 0;
 }
 

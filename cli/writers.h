@@ -34,6 +34,13 @@ struct Cue {
   std::string_view markup;  // as the module sent it, without the NUL
 };
 
+// What reading a cue's times found: counted in a writer's tally only once
+// the cue is written.
+struct TimeCounts {
+  std::uint64_t unreadable = 0;
+  std::uint64_t clamped = 0;
+};
+
 // What a writer did with the cues it was given.
 struct WriterCounts {
   std::uint64_t written = 0;
@@ -45,10 +52,16 @@ struct WriterCounts {
   std::uint64_t firstWithoutText = 0;  // its script line; one script's, so not added up
   std::uint64_t endsRaised = 0;
   BalanceCounts balance;
-  // Times that --shift would have put before 0, written as 0.
+  // Of the cues written: times that --shift would have put before 0,
+  // written as 0, and (SubRip and WebVTT) times that cannot be read, taken
+  // as 0.
   std::uint64_t timesClamped = 0;
-  // SubRip and WebVTT: times that cannot be read, taken as 0.
   std::uint64_t timesUnreadable = 0;
+
+  void addTimes(const TimeCounts& times) {
+    timesClamped += times.clamped;
+    timesUnreadable += times.unreadable;
+  }
 
   WriterCounts& operator+=(const WriterCounts& other) {
     written += other.written;
@@ -105,7 +118,7 @@ std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int6
 // `shift`. A time that cannot be read is taken as 0, and moved as the
 // others are (a cue keeps its length); one that would fall before 0 is 0.
 // Both are counted in *counts.
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, WriterCounts* counts);
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts);
 
 // An SSA time "H:MM:SS.cc" (1 to 9 digits in each of the three parts; the
 // fraction optional, of any length, read as a decimal fraction of a second)

@@ -320,6 +320,32 @@ TEST(CliStatsTest, CountsTheSampleAndItsBuffers) {
   EXPECT_NE(stats.count("lines per second"), 0u);
 }
 
+// The times of a cue count once it is written, as its raised end does; and
+// a file refused still says how many lines were read of it.
+TEST(CliStatsTest, CountsTimesOfWrittenCuesAndTheLinesOfARefusedFile) {
+  const ScratchDir dir;
+  const fs::path script =
+      dir.write("drop.ass",
+                "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+                "Effect, Text\n"
+                "Dialogue: 0,x,y,Default,,0,0,0,,{\\i0}\n"
+                "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\i0}\n"
+                "Dialogue: 0,0:00:03.00,0:00:04.00,Default,,0,0,0,,ok\n");
+  for (const char* form : {"srt", "vtt"}) {
+    const Outcome run = runHost({"--to", form, "--shift", "-1.5", "--stats", script.string()});
+    ASSERT_TRUE(Succeeded(run)) << form;
+    const std::map<std::string, std::string> stats = statsOf(run.err);
+    EXPECT_EQ(stats.at("cues written"), "1") << form;
+    EXPECT_EQ(stats.at("cues without text"), "2 (not written)") << form;
+    EXPECT_EQ(stats.at("unreadable times"), "0 (taken as 0 before any shift)") << form;
+    EXPECT_EQ(stats.at("times before 0"), "0 (shifted to 0)") << form;
+  }
+  const Outcome refused =
+      runHost({"--stats", dir.write("notascript.ass", "one\ntwo\nthree\n").string()});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(statsOf(refused.err).at("lines read"), "3");
+}
+
 TEST(CliStreamingTest, ALongScriptRunsInFlatMemory) {
   // Under an emulator or a sanitizer a tenth of it shows the same, sooner.
   const int lines = cli_test::measuredDirectly() ? 200000 : 20000;
