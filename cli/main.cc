@@ -222,7 +222,9 @@ int main(int argc, char** argv) {
   cli::Options options;
   std::string error;
   if (!cli::parseOptions(args, &options, &error)) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
+    // The values in it are the user's, control characters and all.
+    cli::Messages().say(error);
+    std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
     return cli::kExitUsage;
   }
   const bool outputClosed = (closed & 1u << STDOUT_FILENO) != 0 && writesStandardOutput(options);

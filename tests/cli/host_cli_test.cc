@@ -211,6 +211,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorRow{"unknown option", {"--frobnicate"}, 2, "unknown option --frobnicate"},
         ErrorRow{"unknown form", {"--to", "ass"}, 2, "unknown output form 'ass'"},
         ErrorRow{"unknown encoding", {"--encoding", "klingon"}, 2, "unknown encoding 'klingon'"},
+        // A value with a line break and a terminal escape stays on one line.
+        ErrorRow{"a value with control characters",
+                 {"--to", "srt\n\x1B[2J"},
+                 2,
+                 "unknown output form 'srt\\n\\x1B[2J' (markup"},
         ErrorRow{"two scripts", {"a.ass", "b.ass"}, 2, "only one script"},
         ErrorRow{"unwritable output",
                  {"-o", "/nonexistent/dir/out.srt"},
