@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -96,6 +98,33 @@ unsigned coresAvailable() {
   if (::sched_getaffinity(0, sizeof cores, &cores) == 0)
     return static_cast<unsigned>(CPU_COUNT(&cores));
   return std::thread::hardware_concurrency();
+}
+
+// Descriptors a worker holds at once at most: the script, the temporary
+// output, its folder while it is synced, and one for what a library opens
+// for a moment (iconv's modules).
+constexpr unsigned kDescriptorsAWorker = 4;
+
+// Descriptors open now; those of the standard streams when it cannot be
+// told.
+unsigned descriptorsOpen() {
+  DIR* const folder = ::opendir("/proc/self/fd");
+  if (folder == nullptr) return 3;
+  unsigned open = 0;
+  while (const dirent* entry = ::readdir(folder)) {
+    if (entry->d_name[0] != '.') ++open;
+  }
+  ::closedir(folder);
+  return open - 1;  // the folder's own
+}
+
+// How many workers the limit on open files leaves room for; at least one.
+unsigned workersTheDescriptorsAllow() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT_MAX;
+  const rlim_t open = descriptorsOpen();
+  const rlim_t room = limit.rlim_cur > open ? limit.rlim_cur - open : 0;
+  return static_cast<unsigned>(std::clamp<rlim_t>(room / kDescriptorsAWorker, 1, UINT_MAX));
 }
 
 std::string elapsedText(std::chrono::steady_clock::time_point started) {
@@ -244,6 +273,12 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   unsigned workers = options.jobs != 0 ? options.jobs : coresAvailable();
   workers = std::max(1u, std::min({workers, static_cast<unsigned>(kMaxOutputsAtOnce),
                                    static_cast<unsigned>(std::max<std::size_t>(items.size(), 1))}));
+  // Workers past the limit on open files would fail scripts at random.
+  if (const unsigned allowed = workersTheDescriptorsAllow(); allowed < workers) {
+    messages.say("the limit on open files leaves room for " + std::to_string(allowed) + " of " +
+                 std::to_string(workers) + " workers; going on with " + std::to_string(allowed));
+    workers = allowed;
+  }
   const bool showProgress = ::isatty(STDERR_FILENO) == 1 && items.size() > workers;
 
   // Shared by the workers: items, options, entry and pluginPath, read only;

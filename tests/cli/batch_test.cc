@@ -256,6 +256,24 @@ TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   EXPECT_EQ(namesIn(out), (std::vector<std::string>{"a.srt"}));
 }
 
+// Under a low limit on open files, more workers than it leaves room for
+// would fail scripts at random: fewer run, and every script converts.
+TEST(CliBatchTest, NoMoreWorkersThanTheOpenFilesAllow) {
+  const ScratchDir dir;
+  fs::create_directory(dir.path() / "in");
+  for (int file = 0; file < 40; ++file) {
+    dir.write("in/s" + std::to_string(file) + ".ass", script("line " + std::to_string(file)));
+  }
+  const fs::path out = dir.path() / "out";
+  cli_test::RunSetup setup;
+  setup.descriptorLimit = 32;
+  const Outcome run = cli_test::runHostWith(
+      {"--to", "srt", "-j", "64", "-d", out.string(), (dir.path() / "in").string()}, setup);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("the limit on open files leaves room for "), std::string::npos) << run.err;
+  EXPECT_EQ(namesIn(out).size(), 40u);
+}
+
 // Each worker takes a stack and memory of its own: under a limit of the
 // address space only some of 64 can start, and those do the work. What
 // they then find no memory for fails as such a script does.

@@ -90,6 +90,7 @@ Outcome runWith(const std::filesystem::path& program, const std::vector<std::str
     };
     limit(RLIMIT_FSIZE, setup.fileSizeLimit);
     limit(RLIMIT_AS, setup.addressSpaceLimit);
+    limit(RLIMIT_NOFILE, setup.descriptorLimit);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

@@ -39,6 +39,7 @@ struct RunSetup {
   std::filesystem::path appendOutputTo;
   long fileSizeLimit = -1;      // bytes; -1 for none
   long addressSpaceLimit = -1;  // bytes; -1 for none
+  long descriptorLimit = -1;    // open files; -1 for none
   std::vector<int> closed;      // standard descriptors closed before it starts
 };
 Outcome runHostWith(const std::vector<std::string>& args, const RunSetup& setup);
