@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::string text = readFile(output);
-  const std::uint64_t written = stats.written.written;
+  const std::uint64_t written = stats.writer.written;
   switch (options.form) {
     case cli::OutputForm::Srt: {
       const cli_test::SrtVerdict verdict = cli_test::checkSrt(text);
