@@ -261,9 +261,9 @@ std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
 int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::string& pluginPath,
                  Messages& messages, BatchTotals* totals) {
   const auto started = std::chrono::steady_clock::now();
-  std::uint64_t failed = 0;
+  std::uint64_t notListed = 0;  // failed before any conversion
   const std::vector<BatchItem> items =
-      listBatch(options.scripts, options.outputDir, options.form, messages, &failed);
+      listBatch(options.scripts, options.outputDir, options.form, messages, &notListed);
   // Made only for something to put in it.
   std::string error;
   if (!items.empty() && !prepareFolder(options.outputDir, &error)) {
@@ -290,7 +290,7 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   std::atomic<std::uint64_t> cues{0};  // for the progress line; the totals count them too
   std::mutex countsMutex;              // guards totals->counts
   std::atomic<bool> broken{false};
-  std::atomic<std::uint64_t> failures{failed};
+  std::atomic<std::uint64_t> failures{notListed};
   const auto work = [&] {
     for (std::size_t i = next++; i < items.size(); i = next++) {
       ConversionStats stats;
@@ -343,7 +343,7 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   for (std::thread& thread : threads) thread.join();
   if (showProgress) messages.progress("");
 
-  totals->files = items.size() + failed;  // those that could not be listed too
+  totals->files = items.size() + notListed;
   totals->failed = failures;
   if (broken) return kExitBroken;
   return failures != 0 ? kExitUsage : kExitDone;

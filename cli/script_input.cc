@@ -154,67 +154,80 @@ bool ScriptInput::readRest(Feed feed, std::uint64_t resume, std::string* error) 
 
 bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::string* error) {
   const std::optional<Encoding> mark = encodingFromMark(ahead);
-  if (mark && !isUtf8Name(mark->name)) {
-    encoding_ = *mark;
+  const std::optional<Encoding> wide =
+      mark ? (isUtf8Name(mark->name) ? std::nullopt : mark) : encodingFromZeros(ahead);
+  if (wide) {
+    encoding_ = *wide;
     worthTelling_ = true;
     return true;
   }
-  if (!mark) {
-    if (const std::optional<Encoding> zeros = encodingFromZeros(ahead)) {
-      encoding_ = *zeros;
-      worthTelling_ = true;
-      return true;
-    }
+  Utf8Verdict utf8;
+  if (!checkUtf8(ahead, whole, &utf8, error)) return false;
+  if (utf8.valid) return useValidUtf8(ahead, whole, mark, utf8, asIs, error);
+  if (mark) {
+    encoding_ = *mark;  // the mark says UTF-8: malformed bytes are replaced
+    return true;
   }
-  Utf8Check check;
-  check.feed(ahead);
-  // Valid multi-byte sequences in the first MiB are UTF-8 beyond doubt: the
-  // bytes above 0x7F of other encodings almost never form them. The rest is
-  // then checked as it is read. Plain ASCII says nothing: a regular file is
-  // read to its end first (and back), anything else cannot be.
-  // Seven-bit text that switches character sets by escape sequences
-  // (ISO-2022-JP, -KR, -CN) is valid UTF-8 too: its escapes give it away.
+  return useDetected(ahead, whole, error);
+}
+
+// Valid multi-byte sequences in the first MiB are UTF-8 beyond doubt: the
+// bytes above 0x7F of other encodings almost never form them. The rest is
+// then checked as it is read. Plain ASCII says nothing: a regular file is
+// read to its end first (and back), anything else cannot be.
+bool ScriptInput::checkUtf8(std::string_view ahead, bool whole, Utf8Verdict* verdict,
+                            std::string* error) {
   const auto holdsEscape = [](std::string_view bytes) {
     return std::memchr(bytes.data(), '\x1B', bytes.size()) != nullptr;
   };
-  bool escapes = holdsEscape(ahead);
+  Utf8Check check;
+  check.feed(ahead);
+  verdict->escapes = holdsEscape(ahead);
   const bool readOn = !check.malformed() && isAscii(ahead) && worthReadingTwice(ahead, whole);
   if (readOn && !readRest(
                     [&](std::string_view piece) {
                       check.feed(piece);
-                      escapes = escapes || holdsEscape(piece);
+                      verdict->escapes = verdict->escapes || holdsEscape(piece);
                     },
                     ahead.size(), error)) {
     return false;
   }
   // Checked to its end, or its first MiB only, which may end inside a
   // sequence where the input may not.
-  const bool checkedWhole = whole || readOn;
-  if (checkedWhole ? check.valid() : !check.malformed()) {
+  verdict->checkedWhole = whole || readOn;
+  verdict->valid = verdict->checkedWhole ? check.valid() : !check.malformed();
+  return true;
+}
+
+// Seven-bit text that switches character sets by escape sequences
+// (ISO-2022-JP, -KR, -CN) is valid UTF-8 too: its escapes give it away.
+bool ScriptInput::useValidUtf8(std::string_view ahead, bool whole,
+                               const std::optional<Encoding>& mark, const Utf8Verdict& utf8,
+                               bool* asIs, std::string* error) {
+  if (!mark && utf8.escapes) {
     std::string detected;
     bool fewWindows1252 = false;
-    if (!mark && escapes && !detect(ahead, whole, &detected, &fewWindows1252, error)) return false;
+    if (!detect(ahead, whole, &detected, &fewWindows1252, error)) return false;
     if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected)) {
       encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
       worthTelling_ = true;
       return true;
     }
-    if (mark) {
-      encoding_ = *mark;
-    } else {
-      encoding_ =
-          Encoding{"UTF-8",
-                   checkedWhole ? Encoding::Basis::ValidUtf8 : Encoding::Basis::ValidFirstMiB,
-                   0,
-                   {}};
-    }
-    *asIs = checkedWhole;
-    return true;
   }
   if (mark) {
-    encoding_ = *mark;  // the mark says UTF-8: malformed bytes are replaced
-    return true;
+    encoding_ = *mark;
+  } else {
+    encoding_ =
+        Encoding{"UTF-8",
+                 utf8.checkedWhole ? Encoding::Basis::ValidUtf8 : Encoding::Basis::ValidFirstMiB,
+                 0,
+                 {}};
   }
+  *asIs = utf8.checkedWhole;
+  return true;
+}
+
+bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* error) {
   std::string detected;
   bool fewWindows1252 = false;
   if (!detect(ahead, whole, &detected, &fewWindows1252, error)) return false;

@@ -63,7 +63,19 @@ class ScriptInput {
   bool readRest(Feed feed, std::uint64_t resume, std::string* error);
   // Sets encoding_ from the bytes; *asIs when they need no converting (all
   // of them were seen to be valid UTF-8). False with *error on a read error.
+  // In turn: a mark of UTF-16 or UTF-32, or their zero bytes; valid UTF-8;
+  // a UTF-8 mark over bytes that are not; the detector.
   bool decide(std::string_view ahead, bool whole, bool* asIs, std::string* error);
+  // What the UTF-8 check of the input found.
+  struct Utf8Verdict {
+    bool valid = false;
+    bool checkedWhole = false;  // else only the first MiB, which is then free of malformed bytes
+    bool escapes = false;       // holds ESC, as ISO-2022 text does
+  };
+  bool checkUtf8(std::string_view ahead, bool whole, Utf8Verdict* verdict, std::string* error);
+  bool useValidUtf8(std::string_view ahead, bool whole, const std::optional<Encoding>& mark,
+                    const Utf8Verdict& utf8, bool* asIs, std::string* error);
+  bool useDetected(std::string_view ahead, bool whole, std::string* error);
   // Whether the rest of the input is read to decide its set, then read
   // again: only for a regular file whose first MiB looks like text.
   bool worthReadingTwice(std::string_view ahead, bool whole) const;

@@ -47,7 +47,7 @@ class VttWriter final : public CueWriter {
                      [](const Entry& a, const Entry& b) { return a.start < b.start; });
     for (const Entry& cue : cues_) {
       pending.append(vttTime(cue.start));
-      pending.append(" --> ");
+      pending.append(kCueArrow);
       pending.append(vttTime(cue.end));
       pending.push('\n');
       pending.append(text_.view().substr(cue.offset, cue.length));

@@ -13,8 +13,6 @@
 namespace cli {
 namespace {
 
-constexpr std::string_view kArrow = " --> ";
-
 // "00" to "99": two digits at once.
 constexpr std::array<char, 200> digitPairs() {
   std::array<char, 200> pairs{};
@@ -152,7 +150,7 @@ class MarkupWriter final : public GatheringWriter {
     appendNumber(out, cue.line);
     out->push(' ');
     out->append(cue.start);
-    out->append(kArrow);
+    out->append(kCueArrow);
     out->append(cue.end);
     out->push(' ');
     out->append(cue.style);
@@ -181,7 +179,7 @@ class SrtWriter final : public GatheringWriter {
     char* p = putNumber(head, counts_.written + 1);
     *p++ = '\n';
     p = putCueTime(p, start);
-    p = std::copy(kArrow.begin(), kArrow.end(), p);
+    p = std::copy(kCueArrow.begin(), kCueArrow.end(), p);
     p = putCueTime(p, end);
     *p++ = '\n';
     out->resize(before + static_cast<std::size_t>(p - head));

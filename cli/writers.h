@@ -21,6 +21,9 @@ namespace cli {
 
 enum class OutputForm { Markup, Srt, Vtt, Jsonl };
 
+// Between a cue's start and end in every form.
+inline constexpr std::string_view kCueArrow = " --> ";
+
 // The file name extension of each form's output.
 const char* extensionOf(OutputForm form);
 
