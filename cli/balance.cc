@@ -230,28 +230,13 @@ bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* cou
 }
 
 bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, BalanceCounts* counts) {
-  counts_ = counts;
-  open_.clear();
-  firstPending_ = 0;
-  std::fill(std::begin(kindOpen_), std::end(kindOpen_), false);
-  fonts_ = 0;
-  fontSizes_.clear();
-  blanks_.clear();
-  out_ = out;
-  pendingEnd_ = nullptr;
   const std::size_t before = out->size();
-  rebuilt_.clear();
-  angles_.clear();
-  // Rebuilt tags are never longer than the markup: views into them hold.
-  if (rebuilt_.capacity() < markup.size()) rebuilt_.reserve(markup.size());
-  anyText_ = false;
-  knownAdded_ = false;
-  if (classes_ != nullptr) classes_->beginCue();
+  startCue(out, markup.size(), counts);
   std::size_t at = 0;  // what is before it is done
   // Most cues open with their style's <font>, which is read once and kept;
   // most of those are one line that needs no change, which is written in one
-  // piece. The walk below gives the same for both, at three to four times
-  // the work.
+  // piece. The walk gives the same for both, at three to four times the
+  // work.
   if (!generalOnly_ && holds(markup, 0, "<font")) {
     at = openKnown(markup);
     if (!open_.empty() && classes_ == nullptr && styledLine(markup.substr(at))) {
@@ -259,6 +244,30 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
       return true;
     }
   }
+  walk(markup, at);
+  return endCue(before);
+}
+
+void CueTextMaker::startCue(ssa::TextBuffer* out, std::size_t markupSize, BalanceCounts* counts) {
+  counts_ = counts;
+  out_ = out;
+  open_.clear();
+  firstPending_ = 0;
+  std::fill(std::begin(kindOpen_), std::end(kindOpen_), false);
+  fonts_ = 0;
+  fontSizes_.clear();
+  blanks_.clear();
+  pendingEnd_ = nullptr;
+  rebuilt_.clear();
+  angles_.clear();
+  // Rebuilt tags are never longer than the markup: views into them hold.
+  if (rebuilt_.capacity() < markupSize) rebuilt_.reserve(markupSize);
+  anyText_ = false;
+  knownAdded_ = false;
+  if (classes_ != nullptr) classes_->beginCue();
+}
+
+void CueTextMaker::walk(std::string_view markup, std::size_t at) {
   // Text runs end at a tag or a line break, which one walk finds.
   ssa::ByteFinder stops(markup, kStops, ssa::currentScan());
   for (std::size_t stop = stops.next();; stop = stops.next()) {
@@ -279,8 +288,11 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
       at = stop + length;
     }
   }
+}
+
+bool CueTextMaker::endCue(std::size_t before) {
   if (!anyText_) {
-    out->resize(before);
+    out_->resize(before);
     if (classes_ != nullptr) {
       classes_->forgetCue();
       // Its opening names classes that are gone.

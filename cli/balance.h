@@ -153,6 +153,15 @@ class CueTextMaker {
     bool shown;  // its opening tag is written and not closed since
   };
 
+  // Makes every member that lives for one cue ready for the next (one added
+  // must be reset here).
+  void startCue(ssa::TextBuffer* out, std::size_t markupSize, BalanceCounts* counts);
+  // The text runs, line breaks and tags of `markup` from `at` on.
+  void walk(std::string_view markup, std::size_t at);
+  // Closes what is left open and parts what would read as a tag or a cue's
+  // timing; false, with the cue taken back from `before` on, when it had no
+  // text.
+  bool endCue(std::size_t before);
   // The <font> tag that begins `markup` when it has been read before: the
   // style's opening, which begins cue after cue. Answers its length; 0 when
   // there is none (then nothing was done).
