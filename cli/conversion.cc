@@ -136,6 +136,39 @@ int report(ScriptInput& script, Session& session, const EventCounts& counts,
   return status;
 }
 
+// Whether the output asked for is the script itself, under any name, or
+// standard output appends to it (as `>> movie.ass` would have it); says so.
+bool writesOverScript(ScriptInput& script, const ConversionRequest& request, const Options& options,
+                      Messages& messages) {
+  if (script.fd() < 0) return false;
+  const bool toFile = !options.info && !request.output.empty() && request.output != "-";
+  if (toFile && isSameFile(script.fd(), request.output)) {
+    messages.say("refusing to write " + request.output + ": it is the script being read (" +
+                 script.name() + "); choose another output");
+    return true;
+  }
+  if (!toFile && isSameRegularFile(script.fd(), STDOUT_FILENO)) {
+    messages.say("refusing to write standard output: it is the script being read (" +
+                 script.name() + "); choose another output");
+    return true;
+  }
+  return false;
+}
+
+// `written` is the writer of an output that was committed, else null: cues
+// count as written only once the output holds them.
+void fillStats(ScriptInput& script, const EventCounts& counts, const CueWriter* written,
+               const Session& session, ConversionStats* stats) {
+  stats->linesRead = script.linesRead();
+  stats->events = counts.events;
+  stats->dialogue = counts.dialogue;
+  stats->outputs = counts.outputs;
+  stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
+  stats->encoding = script.encoding().name + " (" + howDecided(script.encoding()) + ")";
+  if (written != nullptr) stats->writer = written->counts();
+  stats->buffers = session.counts();
+}
+
 int convertScript(const ConversionRequest& request, const Options& options,
                   hostkit::GetPlugin entry, const std::string& pluginPath, Messages& messages,
                   ConversionStats* stats) {
@@ -145,18 +178,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     messages.say(error);
     return kExitUsage;
   }
-  const bool toFile = !options.info && !request.output.empty() && request.output != "-";
-  if (toFile && script.fd() >= 0 && isSameFile(script.fd(), request.output)) {
-    messages.say("refusing to write " + request.output + ": it is the script being read (" +
-                 script.name() + "); choose another output");
-    return kExitUsage;
-  }
-  // As `>> movie.ass` would have it: the cues (or --info) appended to the script.
-  if (!toFile && script.fd() >= 0 && isSameRegularFile(script.fd(), STDOUT_FILENO)) {
-    messages.say("refusing to write standard output: it is the script being read (" +
-                 script.name() + "); choose another output");
-    return kExitUsage;
-  }
+  if (writesOverScript(script, request, options, messages)) return kExitUsage;
   if (!script.start(options.encoding, &error)) {
     messages.say(error);
     if (stats != nullptr) stats->linesRead = script.linesRead();
@@ -196,15 +218,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     }
   }
   if (stats != nullptr) {
-    stats->linesRead = script.linesRead();
-    stats->events = counts.events;
-    stats->dialogue = counts.dialogue;
-    stats->outputs = counts.outputs;
-    stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
-    stats->encoding = script.encoding().name + " (" + howDecided(script.encoding()) + ")";
-    // Cues count as written only once the output holds them.
-    if (writer != nullptr && status == kExitDone) stats->writer = writer->counts();
-    stats->buffers = session.counts();
+    fillStats(script, counts, status == kExitDone ? writer.get() : nullptr, session, stats);
   }
   return status;
 }
