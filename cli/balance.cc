@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "script/scan.h"
+#include "script/text.h"
 
 namespace cli {
 namespace {
@@ -193,8 +194,6 @@ constexpr int kFontKind = 4;
   return {font->length, kFontKind, false};
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Whether `text` begins with what SubRip readers take for a tag: the
 // module's forms, and any other spelling of b, i, u, s and font that they
 // read too ("<I>", "<b >", "<font color=red>"), in any case.
@@ -203,10 +202,11 @@ bool isTag(std::string_view text) {
   if (readForm(text, &font).length != 0) return true;
   std::size_t at = text.size() > 1 && text[1] == '/' ? 2 : 1;
   if (at >= text.size()) return false;
-  if (simpleKind(lower(text[at])) >= 0) {
+  if (simpleKind(ssa::asciiLower(text[at])) >= 0) {
     ++at;
-  } else if (text.size() >= at + 4 && lower(text[at]) == 'f' && lower(text[at + 1]) == 'o' &&
-             lower(text[at + 2]) == 'n' && lower(text[at + 3]) == 't') {
+  } else if (text.size() >= at + 4 && ssa::asciiLower(text[at]) == 'f' &&
+             ssa::asciiLower(text[at + 1]) == 'o' && ssa::asciiLower(text[at + 2]) == 'n' &&
+             ssa::asciiLower(text[at + 3]) == 't') {
     at += 4;
   } else {
     return false;
@@ -688,7 +688,7 @@ std::string_view VttClasses::appendFont(const FontTag& font, std::string_view en
     } else if (name == "color") {
       // "#RRGGBB": readFont keeps no other colour.
       std::string hex(value.substr(1));
-      for (char& c : hex) c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
+      for (char& c : hex) c = ssa::asciiUpper(c);
       const std::string id = "c" + hex;
       define(id, "color: #" + hex + ";");
       *out += "." + id;

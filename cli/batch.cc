@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "cli/output_file.h"
+#include "script/text.h"
 
 namespace cli {
 namespace {
@@ -31,7 +32,7 @@ bool hasScriptExtension(const std::string& name) {
   const std::size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
   std::string extension = name.substr(dot);
-  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (char& c : extension) c = ssa::asciiLower(c);
   return extension == ".ass" || extension == ".ssa";
 }
 

@@ -6,13 +6,10 @@
 #include <algorithm>
 
 #include "cli/utf8.h"
+#include "script/text.h"
 
 namespace cli {
 namespace {
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
 
 // How far into the input the zero bytes are counted: the header, ASCII in
 // every script.
@@ -24,7 +21,7 @@ std::string charsetLetters(std::string_view name) {
   std::string kept;
   for (const char c : name) {
     if (c == '-' || c == '_') continue;
-    kept += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    kept += ssa::asciiUpper(c);
   }
   return kept;
 }
@@ -56,7 +53,7 @@ std::optional<Encoding> encodingFromMark(std::string_view head) {
                 {"\xFF\xFE", "UTF-16LE"},
                 {"\xFE\xFF", "UTF-16BE"}};
   for (const auto& known : kMarks) {
-    if (startsWith(head, known.mark))
+    if (ssa::startsWith(head, known.mark))
       return Encoding{known.name, Encoding::Basis::Mark, known.mark.size(), {}};
   }
   return std::nullopt;
@@ -71,7 +68,7 @@ std::string howDecided(const Encoding& encoding) {
     case Encoding::Basis::Mark:
       return "byte-order mark";
     case Encoding::Basis::Zeros:
-      return startsWith(encoding.name, "UTF-32")
+      return ssa::startsWith(encoding.name, "UTF-32")
                  ? "no byte-order mark; three bytes in four are zero"
                  : "no byte-order mark; every other byte is zero";
     case Encoding::Basis::ValidUtf8:
@@ -190,7 +187,7 @@ std::string inUse(const std::string& detected, bool fewWindows1252) {
                                                   "ISO-8859-16"};  // how their names begin
   if (fewWindows1252) {
     for (const std::string_view guessed : kGuessed) {
-      if (startsWith(detected, guessed)) return "WINDOWS-1252";
+      if (ssa::startsWith(detected, guessed)) return "WINDOWS-1252";
     }
   }
   static constexpr struct {

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include "cli/encoding.h"
+#include "script/text.h"
 
 namespace cli {
 namespace {
@@ -20,8 +21,6 @@ bool parseForm(const std::string& name, OutputForm* form) {
   return true;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // Up to three decimals after a full stop at *at, as milliseconds.
 bool readFraction(std::string_view text, std::size_t* at, std::int64_t* milliseconds) {
   *milliseconds = 0;
@@ -29,7 +28,7 @@ bool readFraction(std::string_view text, std::size_t* at, std::int64_t* millisec
   if (text[*at] != '.') return false;
   std::int64_t scale = 100;
   std::size_t digits = 0;
-  for (++*at; *at < text.size() && isDigit(text[*at]); ++*at, scale /= 10) {
+  for (++*at; *at < text.size() && ssa::isDigit(text[*at]); ++*at, scale /= 10) {
     if (++digits > 3) return false;
     *milliseconds += scale * (text[*at] - '0');
   }
@@ -40,7 +39,7 @@ bool readFraction(std::string_view text, std::size_t* at, std::int64_t* millisec
 bool readDigits(std::string_view text, std::size_t* at, std::size_t most, std::int64_t* value) {
   const std::size_t first = *at;
   *value = 0;
-  while (*at < text.size() && isDigit(text[*at]) && *at - first < most) {
+  while (*at < text.size() && ssa::isDigit(text[*at]) && *at - first < most) {
     *value = *value * 10 + (text[*at] - '0');
     ++*at;
   }

@@ -8,6 +8,7 @@
 
 #include "cli/utf8.h"
 #include "cli/vtt_writer.h"
+#include "script/text.h"
 #include "script/text_buffer.h"
 
 namespace cli {
@@ -238,8 +239,6 @@ class JsonlWriter final : public GatheringWriter {
   const std::int64_t shift_;
 };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 }  // namespace
 
 const char* extensionOf(OutputForm form) {
@@ -330,14 +329,15 @@ std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text) {
     if (part > 0 && (p == end || *p++ != ':')) return std::nullopt;
     const char* const first = p;
     std::uint64_t value = 0;
-    for (; p != end && isDigit(*p); ++p) value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+    for (; p != end && ssa::isDigit(*p); ++p)
+      value = value * 10 + static_cast<std::uint64_t>(*p - '0');
     if (p == first || p - first > 9) return std::nullopt;
     seconds = seconds * 60 + value;
   }
   std::uint64_t milliseconds = 0;
   if (p != end && *p == '.') {
     ++p;
-    for (std::uint64_t scale = 100; p != end && isDigit(*p); ++p, scale /= 10) {
+    for (std::uint64_t scale = 100; p != end && ssa::isDigit(*p); ++p, scale /= 10) {
       milliseconds += scale * static_cast<std::uint64_t>(*p - '0');
     }
   }

@@ -15,16 +15,12 @@ namespace {
 constexpr std::size_t kWindow = 64 * 1024;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 // Event types that may stand in "[Events]"; one of them before any "Format:"
 // line means the script has none.
 bool isEventLine(std::string_view trimmed) {
   for (std::string_view type :
        {"Dialogue:", "Comment:", "Picture:", "Sound:", "Movie:", "Command:"}) {
-    if (startsWith(trimmed, type)) return true;
+    if (ssa::startsWith(trimmed, type)) return true;
   }
   return false;
 }
@@ -91,7 +87,7 @@ bool LineReader::next(std::string_view* line) {
     while (end_ - begin_ < kByteOrderMark.size() && fill()) {
     }
     const std::string_view head(window_.data() + begin_, end_ - begin_);
-    if (startsWith(head, kByteOrderMark)) begin_ += kByteOrderMark.size();
+    if (ssa::startsWith(head, kByteOrderMark)) begin_ += kByteOrderMark.size();
   }
   spill_.clear();
   bool partial = false;
@@ -157,7 +153,8 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
     }
     if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
       embedded = trimmed == "[Fonts]" || trimmed == "[Graphics]";
-    } else if (embedded && !startsWith(trimmed, "Style:") && !startsWith(trimmed, "Format:")) {
+    } else if (embedded && !ssa::startsWith(trimmed, "Style:") &&
+               !ssa::startsWith(trimmed, "Format:")) {
       // Embedded files, many MiB of them at times, mean nothing to the
       // module: only the lines it could take for a style's are sent.
       continue;
@@ -174,7 +171,7 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
     }
     if (trimmed == "[Events]") {
       header->hasEvents = true;
-    } else if (header->hasEvents && startsWith(trimmed, "Format:")) {
+    } else if (header->hasEvents && ssa::startsWith(trimmed, "Format:")) {
       ssa::readEventsFormat(trimmed, header->columns);
       return true;
     }

@@ -117,8 +117,6 @@ constexpr std::string_view kSizeOpen = "<font size=\"";
 constexpr std::string_view kColourOpen = "<font color=\"#";
 constexpr std::string_view kAttributeClose = "\">";
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // The bytes the pass over the Text field stops at, and those the field
 // split stops at.
 constexpr ByteTrio kBlockBytes = makeTrio('{', '}', '\\');

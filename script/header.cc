@@ -17,10 +17,6 @@ namespace {
 constexpr std::string_view kFormat = "Format:";
 constexpr std::string_view kStyle = "Style:";
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 // Where the walk through the header stands. The order matters: a head moves
 // the walk forward to its section and never back.
 enum class Section { None, Styles, Events };

@@ -10,8 +10,6 @@ namespace ssa {
 
 namespace {
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // White space as "%d" skips it in the C locale.
 constexpr bool isCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

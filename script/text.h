@@ -13,6 +13,19 @@
 
 namespace ssa {
 
+constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+// ASCII letters only: every other byte stays as it is.
+constexpr char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char asciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
 // True for the four bytes that trim removes: space, CR, LF and NUL. Tab is kept.
 constexpr bool isTrimmable(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0'; }
 
