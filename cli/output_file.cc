@@ -18,6 +18,16 @@
 #include <vector>
 
 namespace cli {
+
+// The temporary files a signal removes, one slot for each output being
+// written at once. A name is complete in its slot before the slot is armed,
+// so the handler only calls what is safe in one.
+struct TemporarySlot {
+  char path[PATH_MAX];
+  std::atomic<int> armed;  // lock-free: read in the handler, on any thread
+  bool taken;              // under gSlotsMutex
+};
+
 namespace {
 
 // The umask can only be read by setting it, and it is the process's: two
@@ -32,20 +42,12 @@ mode_t processUmask() {
   return mask;
 }
 
-// The temporary files a signal removes, one slot for each output being
-// written at once. A name is complete in its slot before the slot is armed,
-// so the handler only calls what is safe in one.
-struct Slot {
-  char path[PATH_MAX];
-  std::atomic<int> armed;  // lock-free: read in the handler, on any thread
-  bool taken;              // under gSlotsMutex
-};
 static_assert(std::atomic<int>::is_always_lock_free);
-Slot gSlots[kMaxOutputsAtOnce];
+TemporarySlot gSlots[kMaxOutputsAtOnce];
 std::mutex gSlotsMutex;
 
 void removeTemporaryAndDie(int signal) {
-  for (Slot& slot : gSlots) {
+  for (TemporarySlot& slot : gSlots) {
     if (slot.armed.load() != 0) ::unlink(slot.path);
   }
   // The disposition is the default again (SA_RESETHAND): the signal, raised
@@ -294,7 +296,7 @@ bool OutputFile::createTemporary(std::string* error) {
   {
     std::lock_guard<std::mutex> guard(gSlotsMutex);
     armSignals();
-    for (Slot& slot : gSlots) {
+    for (TemporarySlot& slot : gSlots) {
       if (slot.taken) continue;
       slot.taken = true;
       slot_ = &slot;
@@ -306,7 +308,7 @@ bool OutputFile::createTemporary(std::string* error) {
     temporary_.clear();
     return false;
   }
-  Slot& slot = *static_cast<Slot*>(slot_);
+  TemporarySlot& slot = *slot_;
   slot.armed.store(0);
   std::memcpy(slot.path, temporary_.c_str(), temporary_.size() + 1);
   // The name is complete in the slot before the file exists.
@@ -396,7 +398,7 @@ bool OutputFile::discard() {
 
 void OutputFile::releaseSlot() {
   if (slot_ == nullptr) return;
-  Slot& slot = *static_cast<Slot*>(slot_);
+  TemporarySlot& slot = *slot_;
   slot.armed.store(0);
   std::lock_guard<std::mutex> guard(gSlotsMutex);
   slot.taken = false;

@@ -33,6 +33,8 @@ std::string landingPath(const std::string& path);
 std::string whyNotReplaceable(const struct stat& file, const struct stat& folder, bool mountRoot,
                               uid_t runner);
 
+struct TemporarySlot;  // output_file.cc
+
 // One thread at a time an object; only the table of temporary files that a
 // signal removes and the umask, read once, are shared, in the process.
 class OutputFile {
@@ -94,7 +96,7 @@ class OutputFile {
   mode_t mode_ = 0;        // the destination's permissions
   uid_t owner_ = 0;
   gid_t group_ = 0;
-  void* slot_ = nullptr;  // where a signal finds the temporary file's name
+  TemporarySlot* slot_ = nullptr;  // where a signal finds the temporary file's name
 };
 
 }  // namespace cli
