@@ -21,13 +21,6 @@ extern const std::size_t kSampleScriptSize;
 namespace cli {
 namespace {
 
-struct EventCounts {
-  std::uint64_t events = 0;    // lines sent to the plug-in
-  std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
-  std::uint64_t outputs = 0;   // output samples
-  std::uint64_t firstEventLine = 0;
-};
-
 void printInfo(const std::string& pluginPath, const Properties& properties) {
   std::printf(
       "Plug-in:      %s\n"
@@ -44,9 +37,9 @@ constexpr std::uint64_t kWritebackEvents = 4096;
 
 // Sends the header and every event line after it, writing a cue for each
 // output sample.
-EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, OutputFile& output,
-                   Messages& messages) {
-  EventCounts counts;
+StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, OutputFile& output,
+                    Messages& messages) {
+  StreamCounts counts;
   if (!session.sendHeader(script.header().text)) {
     messages.say("warning: " + script.name() +
                  " has no Text column in its events format; the plug-in takes the first field "
@@ -83,7 +76,7 @@ EventCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Out
 
 // Says what went wrong, and what the user should know, once the session
 // is closed: the exit status. `writer` is null when nothing was written.
-int report(ScriptInput& script, Session& session, const EventCounts& counts,
+int report(ScriptInput& script, Session& session, const StreamCounts& counts,
            const CueWriter* writer, OutputForm form, Messages& messages) {
   int status = kExitDone;
   if (!script.reader().error().empty()) {
@@ -157,12 +150,10 @@ bool writesOverScript(ScriptInput& script, const ConversionRequest& request, con
 
 // `written` is the writer of an output that was committed, else null: cues
 // count as written only once the output holds them.
-void fillStats(ScriptInput& script, const EventCounts& counts, const CueWriter* written,
+void fillStats(ScriptInput& script, const StreamCounts& counts, const CueWriter* written,
                const Session& session, ConversionStats* stats) {
   stats->linesRead = script.linesRead();
-  stats->events = counts.events;
-  stats->dialogue = counts.dialogue;
-  stats->outputs = counts.outputs;
+  stats->stream = counts;
   stats->replaced = script.decoding() != nullptr ? script.decoding()->replaced() : 0;
   stats->encoding = script.encoding().name + " (" + howDecided(script.encoding()) + ")";
   if (written != nullptr) stats->writer = written->counts();
@@ -191,7 +182,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     messages.say(pluginPath + ": " + error);
     return kExitUsage;
   }
-  EventCounts counts;
+  StreamCounts counts;
   OutputFile output;
   std::unique_ptr<CueWriter> writer;
   if (options.info) {
@@ -227,9 +218,9 @@ int convertScript(const ConversionRequest& request, const Options& options,
 
 void addCounts(const ConversionStats& one, ConversionStats* sum) {
   sum->linesRead += one.linesRead;
-  sum->events += one.events;
-  sum->dialogue += one.dialogue;
-  sum->outputs += one.outputs;
+  sum->stream.events += one.stream.events;
+  sum->stream.dialogue += one.stream.dialogue;
+  sum->stream.outputs += one.stream.outputs;
   sum->replaced += one.replaced;
   sum->writer += one.writer;
   sum->buffers += one.buffers;

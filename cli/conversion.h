@@ -20,12 +20,18 @@ constexpr int kExitDone = 0;
 constexpr int kExitBroken = 1;  // the plug-in broke the host's rules
 constexpr int kExitUsage = 2;   // anything the user can put right
 
+// What streaming a script through the plug-in did.
+struct StreamCounts {
+  std::uint64_t events = 0;          // lines sent to the plug-in
+  std::uint64_t dialogue = 0;        // of them, "Dialogue:" lines
+  std::uint64_t outputs = 0;         // output samples
+  std::uint64_t firstEventLine = 0;  // its script line; one script's, so not added up
+};
+
 // What one conversion did, for --stats and for the progress of a batch.
 struct ConversionStats {
   std::uint64_t linesRead = 0;
-  std::uint64_t events = 0;    // lines sent to the plug-in
-  std::uint64_t dialogue = 0;  // of them, "Dialogue:" lines
-  std::uint64_t outputs = 0;   // output samples
+  StreamCounts stream;
   std::uint64_t replaced = 0;  // sequences read as U+FFFD
   std::string encoding;        // "UTF-8 (valid)", ...
   WriterCounts writer;

@@ -81,7 +81,8 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                "cues written:         %" PRIu64
                "\n"
                "lines without output: %" PRIu64 "\n",
-               stats.replaced, stats.dialogue, stats.writer.written, stats.events - stats.outputs);
+               stats.replaced, stats.stream.dialogue, stats.writer.written,
+               stats.stream.events - stats.stream.outputs);
   const cli::WriterCounts& written = stats.writer;
   if (cueText) {
     const cli::BalanceCounts& balance = written.balance;
