@@ -256,19 +256,26 @@ TEST(CliBatchTest, AnExistingOutputIsReplacedWhole) {
   EXPECT_EQ(namesIn(out), (std::vector<std::string>{"a.srt"}));
 }
 
+// `scripts` scripts in dir/in, "s0.ass" of "line 0" on, converted with
+// -j 64 into `out` under `setup`'s limits.
+Outcome runWideBatch(const ScratchDir& dir, int scripts, const fs::path& out,
+                     const cli_test::RunSetup& setup) {
+  fs::create_directory(dir.path() / "in");
+  for (int file = 0; file < scripts; ++file) {
+    dir.write("in/s" + std::to_string(file) + ".ass", script("line " + std::to_string(file)));
+  }
+  return cli_test::runHostWith(
+      {"--to", "srt", "-j", "64", "-d", out.string(), (dir.path() / "in").string()}, setup);
+}
+
 // Under a low limit on open files, more workers than it leaves room for
 // would fail scripts at random: fewer run, and every script converts.
 TEST(CliBatchTest, NoMoreWorkersThanTheOpenFilesAllow) {
   const ScratchDir dir;
-  fs::create_directory(dir.path() / "in");
-  for (int file = 0; file < 40; ++file) {
-    dir.write("in/s" + std::to_string(file) + ".ass", script("line " + std::to_string(file)));
-  }
   const fs::path out = dir.path() / "out";
   cli_test::RunSetup setup;
   setup.descriptorLimit = 32;
-  const Outcome run = cli_test::runHostWith(
-      {"--to", "srt", "-j", "64", "-d", out.string(), (dir.path() / "in").string()}, setup);
+  const Outcome run = runWideBatch(dir, 40, out, setup);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("the limit on open files leaves room for "), std::string::npos) << run.err;
   EXPECT_EQ(namesIn(out).size(), 40u);
@@ -282,15 +289,10 @@ TEST(CliBatchTest, WorkersThatCannotStartLeaveTheWorkToThoseThatDid) {
     GTEST_SKIP() << "an emulator or a sanitizer takes the address space for itself";
   }
   const ScratchDir dir;
-  fs::create_directory(dir.path() / "in");
-  for (int file = 0; file < 64; ++file) {
-    dir.write("in/s" + std::to_string(file) + ".ass", script("line " + std::to_string(file)));
-  }
   const fs::path out = dir.path() / "out";
   cli_test::RunSetup setup;
   setup.addressSpaceLimit = long{256} << 20;
-  const Outcome run = cli_test::runHostWith(
-      {"--to", "srt", "-j", "64", "-d", out.string(), (dir.path() / "in").string()}, setup);
+  const Outcome run = runWideBatch(dir, 64, out, setup);
   EXPECT_EQ(run.signal, 0);
   EXPECT_TRUE(run.status == 0 || run.status == 2) << run.status;
   EXPECT_NE(run.err.find(" of 64 workers ("), std::string::npos) << run.err;
