@@ -27,6 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::statsOf;
 
 const fs::path kCorpus = fs::path(SUBRITE_SHARED_DIR) / "corpus" / "real";
 
@@ -168,18 +169,6 @@ Expected expectedCues(const std::string& bytes) {
     }
   }
   return expected;
-}
-
-std::map<std::string, std::string> statsOf(const std::string& err) {
-  std::map<std::string, std::string> stats;
-  std::istringstream lines(err);
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t colon = line.find(':');
-    if (colon != std::string::npos && line.compare(0, 12, "subrite-host") != 0) {
-      stats[line.substr(0, colon)] = strip(line.substr(colon + 1));
-    }
-  }
-  return stats;
 }
 
 class CliCorpusTest : public ::testing::Test {

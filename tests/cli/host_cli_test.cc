@@ -24,25 +24,13 @@ using cli_test::Outcome;
 using cli_test::readFile;
 using cli_test::runHost;
 using cli_test::ScratchDir;
+using cli_test::statsOf;
 
 const fs::path kCliDir = SUBRITE_CLI_DIR;
 const fs::path kSample = SUBRITE_SAMPLE_SCRIPT;
 
 std::string golden(const std::string& form) {
   return readFile(kCliDir / ("sample." + form + ".golden"));
-}
-
-// "name:   value" lines of --stats.
-std::map<std::string, std::string> statsOf(const std::string& err) {
-  std::map<std::string, std::string> stats;
-  std::istringstream lines(err);
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    const std::size_t value = line.find_first_not_of(' ', colon + 1);
-    stats[line.substr(0, colon)] = value == std::string::npos ? "" : line.substr(value);
-  }
-  return stats;
 }
 
 ::testing::AssertionResult Succeeded(const Outcome& run) {

@@ -110,6 +110,18 @@ Outcome runWith(const std::filesystem::path& program, const std::vector<std::str
 
 }  // namespace
 
+std::map<std::string, std::string> statsOf(const std::string& text) {
+  std::map<std::string, std::string> stats;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos || line.rfind("subrite-host:", 0) == 0) continue;
+    const std::size_t value = line.find_first_not_of(' ', colon + 1);
+    stats[line.substr(0, colon)] = value == std::string::npos ? "" : line.substr(value);
+  }
+  return stats;
+}
+
 bool measuredDirectly() {
 #if defined(__SANITIZE_ADDRESS__)
   return false;

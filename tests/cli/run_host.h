@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct RunSetup {
   std::vector<int> closed;      // standard descriptors closed before it starts
 };
 Outcome runHostWith(const std::vector<std::string>& args, const RunSetup& setup);
+
+// The "name:   value" lines of --stats (or of --info) in `text`; the
+// program's messages are left out.
+std::map<std::string, std::string> statsOf(const std::string& text);
 
 // True when the program runs under an emulator or a sanitizer, whose memory
 // and speed say nothing about the program's own.
