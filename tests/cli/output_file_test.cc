@@ -110,6 +110,15 @@ std::string write(cli::OutputFile& output, const std::string& bytes) {
   return bytes;
 }
 
+// `bytes` written to `path` through an output file, committed.
+void writeWhole(const fs::path& path, const std::string& bytes) {
+  cli::OutputFile output;
+  std::string error;
+  ASSERT_TRUE(output.open(path.string(), &error)) << error;
+  write(output, bytes);
+  ASSERT_TRUE(output.commit(0, &error)) << error;
+}
+
 TEST(CliOutputFileTest, ANewFileAppearsOnlyAtCommitWithAPlainFilesMode) {
   const ScratchDir dir;
   const fs::path target = dir.path() / "out.srt";
@@ -164,11 +173,7 @@ TEST(CliOutputFileTest, ANameAsLongAsTheFolderAllowsIsWritten) {
   name += "-1.srt";
   ASSERT_EQ(name.size(), 255u);
   const fs::path target = dir.path() / name;
-  cli::OutputFile output;
-  std::string error;
-  ASSERT_TRUE(output.open(target.string(), &error)) << error;
-  write(output, "cues\n");
-  ASSERT_TRUE(output.commit(0, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(writeWhole(target, "cues\n"));
   EXPECT_EQ(readFile(target), "cues\n");
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{name});
 }
@@ -198,11 +203,7 @@ TEST(CliOutputFileTest, ALinkToAFileNotMadeYetIsWrittenThrough) {
   fs::create_directories(dir.path() / "links");
   const fs::path link = dir.path() / "links" / "movie.srt";
   fs::create_symlink("../real/movie.srt", link);
-  cli::OutputFile output;
-  std::string error;
-  ASSERT_TRUE(output.open(link.string(), &error)) << error;
-  write(output, "cues\n");
-  ASSERT_TRUE(output.commit(0, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(writeWhole(link, "cues\n"));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(readFile(dir.path() / "real" / "movie.srt"), "cues\n");
   EXPECT_EQ(namesIn(dir.path() / "links"), std::vector<std::string>{"movie.srt"});
@@ -227,11 +228,7 @@ TEST(CliOutputFileTest, AReplacedFileKeepsItsExtendedAttributes) {
     GTEST_SKIP() << "no extended attributes here: " << std::strerror(errno);
   }
   const mode_t mode = modeOf(target);
-  cli::OutputFile output;
-  std::string error;
-  ASSERT_TRUE(output.open(target.string(), &error)) << error;
-  write(output, "new\n");
-  ASSERT_TRUE(output.commit(0, &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(writeWhole(target, "new\n"));
   EXPECT_EQ(readFile(target), "new\n");
   EXPECT_EQ(attribute(target, "user.comment"), "checked");
   EXPECT_EQ(attribute(target, "system.posix_acl_access"), acl);

@@ -20,6 +20,15 @@ struct VttTextRow {
   std::string text;  // "" when the cue has no text
 };
 
+// A WebVTT cue text maker, the classes it defines and what it writes.
+struct VttCueText {
+  cli::VttClasses classes;
+  cli::CueTextMaker maker{&classes};
+  ssa::TextBuffer out;
+  cli::BalanceCounts counts;
+  bool append(std::string_view markup) { return maker.append(&out, markup, &counts); }
+};
+
 TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
   const VttTextRow rows[] = {
       {"b, i and u stay", "<b>a</b> <i>b</i> <u>c</u>", "<b>a</b> <i>b</i> <u>c</u>"},
@@ -41,12 +50,9 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
       {"nothing but tags is no text", "<b></b><font color=\"#FF0000\">", ""},
   };
   for (const VttTextRow& row : rows) {
-    cli::VttClasses classes;
-    cli::CueTextMaker maker(&classes);
-    ssa::TextBuffer out;
-    cli::BalanceCounts counts;
-    EXPECT_EQ(maker.append(&out, row.markup, &counts), !row.text.empty()) << row.what;
-    EXPECT_EQ(out.view(), row.text) << row.what;
+    VttCueText vtt;
+    EXPECT_EQ(vtt.append(row.markup), !row.text.empty()) << row.what;
+    EXPECT_EQ(vtt.out.view(), row.text) << row.what;
   }
 }
 
@@ -54,26 +60,21 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
 // multiply. -3 steps is 16 points, 73% of 22; within +9 (40 points, 182%)
 // that is 40% of the enclosing size.
 TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
-  cli::VttClasses classes;
-  cli::CueTextMaker maker(&classes);
-  ssa::TextBuffer out;
-  cli::BalanceCounts counts;
+  VttCueText vtt;
   const std::string style = "<font face=\"Arial\" size=\"+9\">";
   // The second cue's style opening is the one read before.
   for (int cue = 0; cue < 2; ++cue) {
-    out.clear();
-    maker.append(&out,
-                 style + "a<font size=\"-3\">b<font face=\"Times\">c<font size=\"+999999\">d" +
-                     "</font></font></font>e<font size=\"-1\">f",
-                 &counts);
-    EXPECT_EQ(out.view(),
+    vtt.out.clear();
+    vtt.append(style + "a<font size=\"-3\">b<font face=\"Times\">c<font size=\"+999999\">d" +
+               "</font></font></font>e<font size=\"-1\">f");
+    EXPECT_EQ(vtt.out.view(),
               "<c.f1.zp9>a<c.zm3-zp9>b<c.f2>c<c.zp999999-zm3>d</c></c></c>e<c.zm1-zp9>f</c></c>");
   }
   // A size alone is a percentage of the cue's own.
-  out.clear();
-  maker.append(&out, "<font size=\"-3\">x", &counts);
-  EXPECT_EQ(out.view(), "<c.zm3>x</c>");
-  EXPECT_EQ(classes.styleBlock(),
+  vtt.out.clear();
+  vtt.append("<font size=\"-3\">x");
+  EXPECT_EQ(vtt.out.view(), "<c.zm3>x</c>");
+  EXPECT_EQ(vtt.classes.styleBlock(),
             "STYLE\n"
             "::cue(.f1) { font-family: \"Arial\"; }\n"
             "::cue(.f2) { font-family: \"Times\"; }\n"
@@ -87,17 +88,14 @@ TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
 // A cue left without text is not written, and the classes only it used
 // are not defined; a later cue that opens the same way defines its own.
 TEST(CliVttCueTextTest, ACueNotWrittenLeavesNoClasses) {
-  cli::VttClasses classes;
-  cli::CueTextMaker maker(&classes);
-  ssa::TextBuffer out;
-  cli::BalanceCounts counts;
+  VttCueText vtt;
   const std::string style = "<font face=\"Arial\" color=\"#FF0000\">";
-  EXPECT_FALSE(maker.append(&out, style + "</i> </font>", &counts));
-  EXPECT_TRUE(maker.append(&out, style + "a</font>", &counts));
-  EXPECT_FALSE(maker.append(&out, "<font face=\"Lost\"><s></s>", &counts));
-  EXPECT_TRUE(maker.append(&out, "<font face=\"Times\">b", &counts));
-  EXPECT_EQ(out.view(), "<c.f1.cFF0000>a</c><c.f2>b</c>");
-  EXPECT_EQ(classes.styleBlock(),
+  EXPECT_FALSE(vtt.append(style + "</i> </font>"));
+  EXPECT_TRUE(vtt.append(style + "a</font>"));
+  EXPECT_FALSE(vtt.append("<font face=\"Lost\"><s></s>"));
+  EXPECT_TRUE(vtt.append("<font face=\"Times\">b"));
+  EXPECT_EQ(vtt.out.view(), "<c.f1.cFF0000>a</c><c.f2>b</c>");
+  EXPECT_EQ(vtt.classes.styleBlock(),
             "STYLE\n"
             "::cue(.cFF0000) { color: #FF0000; }\n"
             "::cue(.f1) { font-family: \"Arial\"; }\n"
@@ -108,16 +106,13 @@ TEST(CliVttCueTextTest, ACueNotWrittenLeavesNoClasses) {
 // them as deep as it has blocks; a size deep inside still finds its
 // enclosing one, in time linear in the line.
 TEST(CliVttCueTextTest, DeeplyNestedFontsStayLinear) {
-  cli::VttClasses classes;
-  cli::CueTextMaker maker(&classes);
-  ssa::TextBuffer out;
-  cli::BalanceCounts counts;
+  VttCueText vtt;
   std::string markup = "<font size=\"+2\">";
   for (int i = 0; i < 200000; ++i) markup += "<font color=\"#00FF00\">x";
   markup += "<font size=\"-1\">y";
-  ASSERT_TRUE(maker.append(&out, markup, &counts));
-  EXPECT_EQ(counts.closedAtEnd, 200002u);
-  EXPECT_EQ(classes.styleBlock(),
+  ASSERT_TRUE(vtt.append(markup));
+  EXPECT_EQ(vtt.counts.closedAtEnd, 200002u);
+  EXPECT_EQ(vtt.classes.styleBlock(),
             "STYLE\n"
             "::cue(.c00FF00) { color: #00FF00; }\n"
             "::cue(.zm1-zp2) { font-size: 77%; }\n"
@@ -125,14 +120,11 @@ TEST(CliVttCueTextTest, DeeplyNestedFontsStayLinear) {
 }
 
 TEST(CliVttCueTextTest, TheStyleBlockDefinesEveryClassOnce) {
-  cli::VttClasses classes;
-  cli::CueTextMaker maker(&classes);
-  ssa::TextBuffer out;
-  cli::BalanceCounts counts;
+  VttCueText vtt;
   // A backslash and a ">" of a face are escaped: the block may hold no "-->".
-  maker.append(&out, "<font face=\"A\\B -->\" size=\"+4\" color=\"#ff0000\"><s>x", &counts);
-  maker.append(&out, "<font color=\"#FF0000\">y", &counts);
-  EXPECT_EQ(classes.styleBlock(),
+  vtt.append("<font face=\"A\\B -->\" size=\"+4\" color=\"#ff0000\"><s>x");
+  vtt.append("<font color=\"#FF0000\">y");
+  EXPECT_EQ(vtt.classes.styleBlock(),
             "STYLE\n"
             "::cue(.cFF0000) { color: #FF0000; }\n"
             "::cue(.f1) { font-family: \"A\\5C B --\\3E \"; }\n"
