@@ -249,6 +249,84 @@ std::vector<BatchItem> assignOutputs(const std::vector<std::string>& files,
   return items;
 }
 
+// The conversions of a batch, which every worker takes one script at a
+// time until none is left.
+class BatchWork {
+ public:
+  BatchWork(const std::vector<BatchItem>& items, const Options& options, hostkit::GetPlugin entry,
+            const std::string& pluginPath, Messages& messages, bool showProgress,
+            std::chrono::steady_clock::time_point started)
+      : items_(items),
+        options_(options),
+        entry_(entry),
+        pluginPath_(pluginPath),
+        showProgress_(showProgress),
+        started_(started),
+        messages_(messages) {}
+
+  // Converts the next script that no worker has taken, until none is left.
+  // [any thread]
+  void run() {
+    for (std::size_t i = next_++; i < items_.size(); i = next_++) convertOne(items_[i]);
+  }
+
+  // Once every worker is done:
+  std::uint64_t failures() const { return failures_; }
+  bool broken() const { return broken_; }  // the plug-in broke a rule on some script
+  const ConversionStats& counts() const { return counts_; }
+
+ private:
+  void convertOne(const BatchItem& item) {
+    ConversionStats stats;
+    int status = kExitUsage;
+    {
+      Messages aboutScript(&messages_);
+      try {
+        status = convert(ConversionRequest{item.script, item.output}, options_, entry_, pluginPath_,
+                         aboutScript, &stats);
+      } catch (const std::bad_alloc&) {
+        // convert() says so itself, but for what it took before it began.
+        aboutScript.say({"cannot convert ", item.script, ": out of memory"});
+      }
+      if (status != kExitDone) aboutScript.say({"not converted: ", item.script});
+    }
+    cues_ += stats.writer.written;
+    {
+      const std::lock_guard<std::mutex> guard(countsMutex_);
+      addCounts(stats, &counts_);
+    }
+    if (status != kExitDone) {
+      ++failures_;
+      if (status == kExitBroken) broken_ = true;
+    }
+    const std::uint64_t finished = ++done_;
+    if (!showProgress_) return;
+    try {
+      messages_.progress(std::to_string(finished) + " of " + std::to_string(items_.size()) +
+                         " files, " + std::to_string(cues_.load()) + " cues, " +
+                         elapsedText(started_));
+    } catch (const std::bad_alloc&) {
+      // The line shown stays; the next script draws it again.
+    }
+  }
+
+  // Read only.
+  const std::vector<BatchItem>& items_;
+  const Options& options_;
+  const hostkit::GetPlugin entry_;
+  const std::string& pluginPath_;
+  const bool showProgress_;
+  const std::chrono::steady_clock::time_point started_;
+  Messages& messages_;  // thread-safe
+  std::atomic<std::size_t> next_{0};
+  std::atomic<std::uint64_t> done_{0};
+  std::atomic<std::uint64_t> cues_{0};  // for the progress line; counts_ has them too
+  std::atomic<std::uint64_t> failures_{0};
+  std::atomic<bool> broken_{false};
+  std::mutex countsMutex_;
+  ConversionStats counts_;  // under countsMutex_
+};
+
 }  // namespace
 
 std::vector<BatchItem> listBatch(const std::vector<std::string>& scripts,
@@ -282,57 +360,12 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   }
   const bool showProgress = ::isatty(STDERR_FILENO) == 1 && items.size() > workers;
 
-  // Shared by the workers: items, options, entry and pluginPath, read only;
-  // messages, thread-safe; the atomics; totals->counts under countsMutex;
-  // the umask, read once (OutputFile). The rest of *totals is set once every
-  // worker has joined.
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::uint64_t> done{0};
-  std::atomic<std::uint64_t> cues{0};  // for the progress line; the totals count them too
-  std::mutex countsMutex;              // guards totals->counts
-  std::atomic<bool> broken{false};
-  std::atomic<std::uint64_t> failures{notListed};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < items.size(); i = next++) {
-      ConversionStats stats;
-      int status = kExitUsage;
-      {
-        Messages aboutScript(&messages);
-        try {
-          status = convert(ConversionRequest{items[i].script, items[i].output}, options, entry,
-                           pluginPath, aboutScript, &stats);
-        } catch (const std::bad_alloc&) {
-          // convert() says so itself, but for what it took before it began.
-          aboutScript.say({"cannot convert ", items[i].script, ": out of memory"});
-        }
-        if (status != kExitDone) aboutScript.say({"not converted: ", items[i].script});
-      }
-      cues += stats.writer.written;
-      {
-        const std::lock_guard<std::mutex> guard(countsMutex);
-        addCounts(stats, &totals->counts);
-      }
-      if (status != kExitDone) {
-        ++failures;
-        if (status == kExitBroken) broken = true;
-      }
-      const std::uint64_t finished = ++done;
-      if (showProgress) {
-        try {
-          messages.progress(std::to_string(finished) + " of " + std::to_string(items.size()) +
-                            " files, " + std::to_string(cues.load()) + " cues, " +
-                            elapsedText(started));
-        } catch (const std::bad_alloc&) {
-          // The line shown stays; the next script draws it again.
-        }
-      }
-    }
-  };
+  BatchWork work(items, options, entry, pluginPath, messages, showProgress, started);
   std::vector<std::thread> threads;
   threads.reserve(workers);
   for (unsigned i = 1; i < workers; ++i) {
     try {
-      threads.emplace_back(work);
+      threads.emplace_back([&work] { work.run(); });
     } catch (const std::exception& failure) {
       // Out of processes, or of memory for a stack: fewer workers do it all.
       messages.say("could start " + std::to_string(i) + " of " + std::to_string(workers) +
@@ -340,14 +373,15 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
       break;
     }
   }
-  work();
+  work.run();
   for (std::thread& thread : threads) thread.join();
   if (showProgress) messages.progress("");
 
   totals->files = items.size() + notListed;
-  totals->failed = failures;
-  if (broken) return kExitBroken;
-  return failures != 0 ? kExitUsage : kExitDone;
+  totals->failed = notListed + work.failures();
+  totals->counts = work.counts();
+  if (work.broken()) return kExitBroken;
+  return totals->failed != 0 ? kExitUsage : kExitDone;
 }
 
 }  // namespace cli
