@@ -135,17 +135,12 @@ bool writesOverScript(ScriptInput& script, const ConversionRequest& request, con
                       Messages& messages) {
   if (script.fd() < 0) return false;
   const bool toFile = !options.info && !request.output.empty() && request.output != "-";
-  if (toFile && isSameFile(script.fd(), request.output)) {
-    messages.say("refusing to write " + request.output + ": it is the script being read (" +
-                 script.name() + "); choose another output");
-    return true;
-  }
-  if (!toFile && isSameRegularFile(script.fd(), STDOUT_FILENO)) {
-    messages.say("refusing to write standard output: it is the script being read (" +
-                 script.name() + "); choose another output");
-    return true;
-  }
-  return false;
+  const bool same = toFile ? isSameFile(script.fd(), request.output)
+                           : isSameRegularFile(script.fd(), STDOUT_FILENO);
+  if (!same) return false;
+  messages.say("refusing to write " + (toFile ? request.output : "standard output") +
+               ": it is the script being read (" + script.name() + "); choose another output");
+  return true;
 }
 
 // `written` is the writer of an output that was committed, else null: cues

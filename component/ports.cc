@@ -15,14 +15,25 @@ bool isValidObject(const TypedValue* value) {
 }
 
 // The messages this thread has with a downstream peer, innermost first: a
-// peer may send another message in while it has one.
-struct Forwarding {
-  const void* component;
-  std::uint32_t id;
-  const TypedValue* value;
-  const Forwarding* outer;
-};
+// peer may send another message in while it has one. Each is on the list
+// for as long as it lives, however the peer's call ends.
+struct Forwarding;
 thread_local const Forwarding* forwarding = nullptr;
+
+struct Forwarding {
+  Forwarding(const void* component, std::uint32_t id, const TypedValue* value)
+      : component(component), id(id), value(value), outer(forwarding) {
+    forwarding = this;
+  }
+  ~Forwarding() { forwarding = outer; }
+  Forwarding(const Forwarding&) = delete;
+  Forwarding& operator=(const Forwarding&) = delete;
+
+  const void* const component;
+  const std::uint32_t id;
+  const TypedValue* const value;
+  const Forwarding* const outer;
+};
 
 }  // namespace
 
@@ -158,16 +169,8 @@ bool Subrite::forward(std::uint32_t id, TypedValue* value) {
   for (const Forwarding* f = forwarding; f != nullptr; f = f->outer) {
     if (f->component == this && f->id == id && f->value == value) return false;
   }
-  const Forwarding current{this, id, value, forwarding};
-  forwarding = &current;
-  try {
-    const bool answer = peer->streamMessage(id, value);
-    forwarding = current.outer;
-    return answer;
-  } catch (...) {
-    forwarding = current.outer;
-    throw;
-  }
+  const Forwarding current(this, id, value);
+  return peer->streamMessage(id, value);
 }
 
 }  // namespace FLM
