@@ -247,6 +247,9 @@ TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
         "subrite-host --to srt --shift -1.5 movie.ass -o movie.srt\n"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
+  // Read in a terminal of 80 columns.
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 }
 
 TEST(CliHelpTest, WhatCannotBePrintedFails) {
