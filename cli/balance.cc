@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -619,17 +620,21 @@ void CueTextMaker::putEscaped(std::string_view run) {
 
 namespace {
 
-// The module's size, a sign and steps of two points around 22, as a
-// percentage of 22 points; 0 for what is no such size.
-long sizePercent(std::string_view value) {
+// The module's size, a sign and steps of two points around 22, in tenths of
+// a point and never below a tenth of 22; 0 for what is no such size.
+std::int64_t sizeTenths(std::string_view value) {
   if (value.size() < 2 || value.size() > 7 || (value[0] != '+' && value[0] != '-') ||
       value.find_first_not_of("0123456789", 1) != std::string_view::npos) {
     return 0;
   }
-  const long steps = std::stol(std::string(value.substr(1)));
-  const long points = 22 + (value[0] == '+' ? steps : -steps) * 2;
-  return std::max(10L, (points * 100 + 11) / 22);
+  const std::int64_t steps = std::stol(std::string(value.substr(1)));
+  const std::int64_t points = 22 + (value[0] == '+' ? steps : -steps) * 2;
+  return std::max<std::int64_t>(22, points * 10);
 }
+
+// `size` as a rounded percentage of `of`, both in tenths of a point: from the
+// sizes themselves, so that a rounded percentage is never divided again.
+std::int64_t percentOf(std::int64_t size, std::int64_t of) { return (size * 100 + of / 2) / of; }
 
 std::string sizeClass(std::string_view value) {
   return std::string(value[0] == '+' ? "zp" : "zm") + std::string(value.substr(1));
@@ -670,20 +675,19 @@ std::string_view VttClasses::appendFont(const FontTag& font, std::string_view en
       *out += "." + id;
     } else if (name == "size") {
       // A size of the module's form: a sign and up to six digits.
-      const long percent = sizePercent(value);
-      if (percent == 0) continue;
+      const std::int64_t tenths = sizeTenths(value);
+      if (tenths == 0) continue;
       size = value;
       std::string id = sizeClass(value);
-      if (enclosingSize.empty()) {
-        define(id, "font-size: " + std::to_string(percent) + "%;");
-      } else {
-        const long enclosing = sizePercent(enclosingSize);
+      // Without an enclosing size, a percentage of the cue's 22 points.
+      std::int64_t of = 220;
+      if (!enclosingSize.empty()) {
+        of = sizeTenths(enclosingSize);
         // No longer than the attribute it stands for, as rebuilt_ requires:
         // the enclosing value has at most six digits.
         id += "-" + sizeClass(enclosingSize);
-        define(id,
-               "font-size: " + std::to_string((percent * 100 + enclosing / 2) / enclosing) + "%;");
       }
+      define(id, "font-size: " + std::to_string(percentOf(tenths, of)) + "%;");
       *out += "." + id;
     } else if (name == "color") {
       // "#RRGGBB": readFont keeps no other colour.

@@ -58,7 +58,9 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
 
 // The module's sizes are points whatever encloses them; CSS percentages
 // multiply. -3 steps is 16 points, 73% of 22; within +9 (40 points, 182%)
-// that is 40% of the enclosing size.
+// that is 40% of the enclosing size. A percentage within another comes from
+// the points, not from two rounded percentages: +4 (30 points) within -1
+// (20 points) is 150%, where 136% of 91% would give 149%.
 TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
   VttCueText vtt;
   const std::string style = "<font face=\"Arial\" size=\"+9\">";
@@ -66,9 +68,10 @@ TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
   for (int cue = 0; cue < 2; ++cue) {
     vtt.out.clear();
     vtt.append(style + "a<font size=\"-3\">b<font face=\"Times\">c<font size=\"+999999\">d" +
-               "</font></font></font>e<font size=\"-1\">f");
+               "</font></font></font>e<font size=\"-1\">f<font size=\"+4\">g");
     EXPECT_EQ(vtt.out.view(),
-              "<c.f1.zp9>a<c.zm3-zp9>b<c.f2>c<c.zp999999-zm3>d</c></c></c>e<c.zm1-zp9>f</c></c>");
+              "<c.f1.zp9>a<c.zm3-zp9>b<c.f2>c<c.zp999999-zm3>d</c></c></c>e<c.zm1-zp9>f"
+              "<c.zp4-zm1>g</c></c></c>");
   }
   // A size alone is a percentage of the cue's own.
   vtt.out.clear();
@@ -81,8 +84,9 @@ TEST(CliVttCueTextTest, ASizeWithinAnotherIsAPercentageOfIt) {
             "::cue(.zm1-zp9) { font-size: 50%; }\n"
             "::cue(.zm3) { font-size: 73%; }\n"
             "::cue(.zm3-zp9) { font-size: 40%; }\n"
+            "::cue(.zp4-zm1) { font-size: 150%; }\n"
             "::cue(.zp9) { font-size: 182%; }\n"
-            "::cue(.zp999999-zm3) { font-size: 12453425%; }\n");
+            "::cue(.zp999999-zm3) { font-size: 12500125%; }\n");
 }
 
 // A cue left without text is not written, and the classes only it used
