@@ -11,6 +11,9 @@
 namespace hostkit {
 namespace {
 
+// How many unreleased buffers, and how many problems, a summary names.
+constexpr std::size_t kSummaryLines = 10;
+
 // A word the module must overwrite in an output sample.
 constexpr std::uint32_t kMarker = 0xCCCCCCCCu;
 
@@ -231,12 +234,25 @@ std::string Ledger::summary() const {
     std::ostringstream out;
     out << "made " << counts_.made << ", released " << counts_.released << ", live " << counts_.live
         << ", locks " << locks_.load() << ", unlocks " << unlocks_.load();
+    // A plug-in that keeps every sample leaves as many buffers as lines: the
+    // first few tell what happened.
+    std::size_t unreleased = 0;
     for (const auto& buffer : all_) {
       if (buffer->holder() == Holder::Released) continue;
+      if (++unreleased > kSummaryLines) continue;
       out << "\n  buffer #" << buffer->serial_ << " never released (held by "
           << holderName(buffer->holder()) << ")";
     }
-    for (const std::string& text : problemsHeld()) out << "\n  " << text;
+    if (unreleased > kSummaryLines) {
+      out << "\n  ... and " << unreleased - kSummaryLines << " more never released";
+    }
+    const std::vector<std::string> problems = problemsHeld();
+    for (std::size_t i = 0; i < problems.size() && i < kSummaryLines; ++i) {
+      out << "\n  " << problems[i];
+    }
+    if (problems.size() > kSummaryLines) {
+      out << "\n  ... and " << problems.size() - kSummaryLines << " more problems";
+    }
     return out.str();
   });
 }

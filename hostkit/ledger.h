@@ -137,7 +137,8 @@ class Ledger {
   std::vector<std::string> problems() const;
   // No problem, nothing live and no payload left locked.
   bool clean() const;
-  // What clean() checks, for a failure message.
+  // What clean() checks, for a failure message: the counts on the first
+  // line, then the first few unreleased buffers and problems, one a line.
   std::string summary() const;
 
  private:

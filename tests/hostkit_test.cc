@@ -2,6 +2,7 @@
 // misuse of a buffer, or the tests that rely on it prove nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -69,6 +70,25 @@ TEST(LedgerTest, ReportsEveryMisuse) {
                                                                       << ledger.summary();
     }
   }
+}
+
+// A summary names the first few buffers and problems and counts the rest: a
+// plug-in that keeps every sample would otherwise fill a screen a line.
+TEST(LedgerTest, ASummaryNamesTheFirstFewAndCountsTheRest) {
+  Ledger ledger(LedgerThreads::One);
+  for (int i = 0; i < 30; ++i) ledger.sample("kept", Holder::Component);
+  for (int i = 0; i < 15; ++i) {
+    Buffer* buffer = ledger.sample("twice", Holder::Component);
+    buffer->release();
+    buffer->release();
+  }
+  const std::string summary = ledger.summary();
+  EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 22) << summary;
+  EXPECT_NE(summary.find("live 30,"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("buffer #10 never released"), std::string::npos) << summary;
+  EXPECT_EQ(summary.find("buffer #11 never released"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("\n  ... and 20 more never released\n"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("\n  ... and 5 more problems"), std::string::npos) << summary;
 }
 
 // A ledger for one thread refuses every buffer call from another thread,

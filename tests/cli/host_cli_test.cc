@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -233,6 +234,23 @@ TEST(CliFaultTest, AFaultOnALineWithANulIsReported) {
   const Outcome run = runHost({"--plugin", SUBRITE_NUL_PLUGIN, nul.string()});
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("not NUL-terminated at payloadSize"), std::string::npos) << run.err;
+}
+
+// A plug-in that keeps every sample leaves a buffer a line: the report names
+// the first few, each on a line of its own, and counts the rest.
+TEST(CliFaultTest, ABufferLeftOnEveryLineIsReportedInAFewWholeLines) {
+  const ScratchDir dir;
+  std::string script = "[Events]\nFormat: Layer, Start, End, Style, Text\n";
+  for (int i = 0; i < 40; ++i) script += "Dialogue: 0,0:00:01.00,0:00:02.00,S,line\n";
+  const fs::path path = dir.write("many.ass", script);
+  const Outcome run = runHost({"--plugin", SUBRITE_LEAKY_PLUGIN, path.string()});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err.find("\\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("buffer accounting: made "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("buffer accounting: ... and 30 more never released\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_LT(std::count(run.err.begin(), run.err.end(), '\n'), 20) << run.err;
 }
 
 TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
