@@ -1,7 +1,6 @@
 #include "cli/session.h"
 
 #include <cstring>
-#include <string_view>
 
 namespace cli {
 namespace {
@@ -156,16 +155,8 @@ std::vector<std::string> Session::problems() const {
   }
   if (source_.calls != 0) all.push_back("the plug-in called its upstream peer");
   if (!ledger_.clean()) {
-    // One message a line of the summary, so that each is a line of its own.
-    const std::string summary = ledger_.summary();
-    std::size_t start = 0;
-    while (start <= summary.size()) {
-      std::size_t end = summary.find('\n', start);
-      if (end == std::string::npos) end = summary.size();
-      std::string_view line(summary.data() + start, end - start);
-      while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
-      all.push_back("buffer accounting: " + std::string(line));
-      start = end + 1;
+    for (const std::string& line : ledger_.summaryLines()) {
+      all.push_back("buffer accounting: " + line);
     }
   }
   return all;

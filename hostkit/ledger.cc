@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 namespace hostkit {
 namespace {
@@ -229,32 +228,40 @@ bool Ledger::clean() const {
   });
 }
 
-std::string Ledger::summary() const {
+std::vector<std::string> Ledger::summaryLines() const {
   return guarded([this] {
-    std::ostringstream out;
-    out << "made " << counts_.made << ", released " << counts_.released << ", live " << counts_.live
-        << ", locks " << locks_.load() << ", unlocks " << unlocks_.load();
+    std::vector<std::string> lines{
+        "made " + std::to_string(counts_.made) + ", released " + std::to_string(counts_.released) +
+        ", live " + std::to_string(counts_.live) + ", locks " + std::to_string(locks_.load()) +
+        ", unlocks " + std::to_string(unlocks_.load())};
     // A plug-in that keeps every sample leaves as many buffers as lines: the
     // first few tell what happened.
+    const auto more = [&lines](std::size_t all, const char* what) {
+      if (all > kSummaryLines) {
+        lines.push_back("... and " + std::to_string(all - kSummaryLines) + " more " + what);
+      }
+    };
     std::size_t unreleased = 0;
     for (const auto& buffer : all_) {
-      if (buffer->holder() == Holder::Released) continue;
-      if (++unreleased > kSummaryLines) continue;
-      out << "\n  buffer #" << buffer->serial_ << " never released (held by "
-          << holderName(buffer->holder()) << ")";
+      if (buffer->holder() == Holder::Released || ++unreleased > kSummaryLines) continue;
+      lines.push_back("buffer #" + std::to_string(buffer->serial_) + " never released (held by " +
+                      holderName(buffer->holder()) + ")");
     }
-    if (unreleased > kSummaryLines) {
-      out << "\n  ... and " << unreleased - kSummaryLines << " more never released";
-    }
+    more(unreleased, "never released");
     const std::vector<std::string> problems = problemsHeld();
     for (std::size_t i = 0; i < problems.size() && i < kSummaryLines; ++i) {
-      out << "\n  " << problems[i];
+      lines.push_back(problems[i]);
     }
-    if (problems.size() > kSummaryLines) {
-      out << "\n  ... and " << problems.size() - kSummaryLines << " more problems";
-    }
-    return out.str();
+    more(problems.size(), "problems");
+    return lines;
   });
+}
+
+std::string Ledger::summary() const {
+  const std::vector<std::string> lines = summaryLines();
+  std::string text = lines.front();
+  for (std::size_t i = 1; i < lines.size(); ++i) text += "\n  " + lines[i];
+  return text;
 }
 
 }  // namespace hostkit

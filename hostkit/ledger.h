@@ -137,8 +137,10 @@ class Ledger {
   std::vector<std::string> problems() const;
   // No problem, nothing live and no payload left locked.
   bool clean() const;
-  // What clean() checks, for a failure message: the counts on the first
-  // line, then the first few unreleased buffers and problems, one a line.
+  // What clean() checks, for a failure message: the counts first, then the
+  // first few unreleased buffers and problems, each counting the rest.
+  std::vector<std::string> summaryLines() const;
+  // The same lines as one text, the later ones indented.
   std::string summary() const;
 
  private:
