@@ -78,10 +78,19 @@ bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
   if (text.size() >= 0xFFFFFFFFu) return false;  // payloadSize could not hold it
   const auto size = static_cast<std::uint32_t>(text.size() + 1);
 
+  // Read first: the allocator may call back into the component on this
+  // thread and flush the input or send another sample in.
+  const std::uint32_t passThrough[2] = {input.passThrough[0], input.passThrough[1]};
   MediaBuffer* const output = allocator->allocate(size, 1, 1);
   if (output == nullptr) return false;
-  output->passThrough[0] = input.passThrough[0];
-  output->passThrough[1] = input.passThrough[1];
+  if (heldSample != &input) {
+    // The input is gone, and after another sample so is the markup, which
+    // lives in the converter's buffer.
+    output->release();  // never handed on, so still ours
+    return false;
+  }
+  output->passThrough[0] = passThrough[0];
+  output->passThrough[1] = passThrough[1];
   bool written = false;
   {
     PayloadAccess payload(*output);

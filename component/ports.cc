@@ -136,15 +136,28 @@ bool Subrite::onStreamParams(std::uint32_t id, TypedValue* value) {
 
 bool Subrite::onSample(TypedValue* value) {
   if (!isValidObject(value)) return false;
+  auto* const sample = static_cast<MediaBuffer*>(value->payload.object);
   Guard guard(lock);
+  // Sent in from inside a hand-off, kMostNestedSamples deep: ports wired in
+  // a loop, where each output comes back one stack level deeper. The
+  // message's reference is ours all the same; the held sample stays.
+  if (nestedSamples == kMostNestedSamples) {
+    sample->release();
+    return false;
+  }
   dropHeldSample();
   // The message's reference now belongs to the component.
-  heldSample = static_cast<MediaBuffer*>(value->payload.object);
+  heldSample = sample;
   const bool hasPayload = heldSample->lockPayload() != nullptr;
   heldSample->unlockPayload();
   // A sample without a payload stays held until the next sample, a flush or
   // teardown drops it.
   if (!hasPayload) return true;
+  ++nestedSamples;
+  struct Unnest {
+    std::uint32_t& depth;
+    ~Unnest() { --depth; }
+  } unnest{nestedSamples};
   return convertSample();
 }
 

@@ -54,6 +54,7 @@ Subrite::Subrite(PluginHost* host)
       inputFormat(nullptr),
       outputFormat(nullptr),
       heldSample(nullptr),
+      nestedSamples(0),
       sampleAllocator(nullptr),
       heldFormat(nullptr),
       streamParams{0, 0} {

@@ -131,6 +131,12 @@ class Subrite : public Plugin, public TransformComponent {
   const char* outputFormat;                       // "UTF8"
   PropertyTable properties;                       // the table and its strings are owned
   MediaBuffer* heldSample;                        // one owned reference; only under lock
+  // Conversions under way on the thread that holds the lock: a peer or the
+  // allocator may send a sample in while one is handed off. Only under lock.
+  std::uint32_t nestedSamples;
+  // Enough for any peer that answers a sample with one of its own, and a
+  // few KiB of stack.
+  static constexpr std::uint32_t kMostNestedSamples = 16;
   std::atomic<SampleAllocator*> sampleAllocator;  // borrowed
   // One owned reference, written without the lock by MsgFormat's acceptance,
   // disconnectUpstream and teardown: these never meet, as stream messages

@@ -12,6 +12,7 @@ FLM::MediaBuffer* LedgerAllocator::allocate(std::uint32_t payloadBytes, std::uin
   ++calls;
   lastCount = count;
   lastFlags = flags;
+  if (onAllocate) onAllocate();
   if (yieldNothing) return nullptr;
   Buffer* buffer = ledger_.blank(payloadBytes, Holder::Component);
   if (buffer != nullptr && withoutPayload) buffer->setHasPayload(false);

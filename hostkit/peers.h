@@ -29,6 +29,9 @@ class LedgerAllocator final : public FLM::SampleAllocator {
   std::uint32_t lastFlags = 0;
   bool yieldNothing = false;    // answer null
   bool withoutPayload = false;  // samples whose lockPayload gives null
+  // Called first on every call; may call back into the component, as a host
+  // that runs its pipeline while it waits for a buffer does.
+  std::function<void()> onAllocate;
 
  private:
   Ledger& ledger_;

@@ -619,8 +619,12 @@ std::optional<std::string_view> LineConverter::convert(std::string_view lineText
 
   const std::string_view text = *fields.text;
   const std::size_t tail = close.size() + kSlack;
-  // Twice the text leaves most lines room for every translation.
-  Writer out(markup_, open.size() + 2 * text.size() + tail);
+  // The pass needs the text once; twice leaves most lines room for every
+  // translation. Saturated: a 32-bit size cannot count twice 2 GiB, and a
+  // room that wrapped round would be a few bytes (a room that large cannot
+  // be had, and fails as any allocation does).
+  const std::size_t least = open.size() + text.size() + tail;
+  Writer out(markup_, least + std::min(text.size(), SIZE_MAX - least));
   out.copy(open);
   TextPass(text, out, tail, carry_, rewritten_, gathered_).run(scan);
   out.copy(close);

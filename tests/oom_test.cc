@@ -11,6 +11,7 @@
 // Heap::Exempt scopes, through thin wrappers, since their own bookkeeping is
 // not what is tested.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <chrono>
 #include <cstdio>
@@ -398,6 +399,60 @@ TEST(OutOfMemoryTest, AHeaderLongerThanAStringHoldsIsOutOfMemory) {
   EXPECT_THROW(rig.in->streamMessage(FLM::MsgFormat, &value), std::bad_alloc);
   EXPECT_EQ(inner->holder(), hostkit::Holder::Component) << "the record stays held";
   expectFlushFromAnotherThread(rig.out);
+  ASSERT_NO_FATAL_FAILURE(expectWorking(rig));
+  rig.release();
+  EXPECT_TRUE(testing_support::LedgerClean(rig.ledger));
+}
+
+// A sample whose payload is a mapping of zero pages: half the 32-bit address
+// space that takes no memory until it is written.
+class MappedSample final : public FLM::MediaBuffer {
+ public:
+  explicit MappedSample(std::size_t size) : size(size) {
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    bytes = at == MAP_FAILED ? nullptr : static_cast<char*>(at);
+    payloadSize = static_cast<std::uint32_t>(size);
+  }
+  ~MappedSample() override {
+    if (bytes != nullptr) munmap(bytes, size);
+  }
+  void release() override { ++releases; }
+  void* lockPayload() override {
+    ++locks;
+    return bytes;
+  }
+  void unlockPayload() override { ++unlocks; }
+
+  const std::size_t size;
+  char* bytes;
+  int releases = 0;
+  int locks = 0;
+  int unlocks = 0;
+};
+
+// Twice a Text field of 2 GiB is more than a 32-bit size counts: the room
+// for its markup must not wrap round to a few bytes.
+TEST(OutOfMemoryTest, ATextOfHalfTheAddressSpaceIsOutOfMemory) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit size can wrap on a text in memory";
+  MappedSample sample(0x80000100u);
+  if (sample.bytes == nullptr) GTEST_SKIP() << "no 2 GiB of address space free for the sample";
+  // Text from the first "x" to the last, which the trim stops at.
+  const std::string line = dialogue("Default", "x");
+  std::memcpy(sample.bytes, line.data(), line.size());
+  sample.bytes[sample.size - 1] = 'x';
+  Rig rig;
+  rig.create();
+  rig.openOutput();
+  rig.openInput();
+  ASSERT_TRUE(rig.sendHeader(kWorkedHeader));
+  FLM::TypedValue value = hostkit::objectValue(&sample);
+  EXPECT_THROW(rig.in->streamMessage(FLM::MsgSample, &value), std::bad_alloc);
+  EXPECT_EQ(sample.releases, 0) << "held after the failure";
+  expectFlushFromAnotherThread(rig.out);
+  EXPECT_EQ(sample.releases, 1);
+  EXPECT_EQ(sample.locks, sample.unlocks);
+  EXPECT_TRUE(rig.sink.outputs.empty());
   ASSERT_NO_FATAL_FAILURE(expectWorking(rig));
   rig.release();
   EXPECT_TRUE(testing_support::LedgerClean(rig.ledger));
