@@ -51,8 +51,13 @@ std::string joinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-// The scripts of a folder, in the order of their names.
-bool listFolder(const std::string& folder, std::vector<std::string>* files, std::string* error) {
+// The scripts of a folder, in the order of their names: every file named as
+// one but for folders (not searched below) and what is not a regular file
+// (*others: a pipe would hold the batch up). One that cannot be looked at
+// (a link to nothing, a folder closed to the user) is kept: its conversion
+// says what is wrong.
+bool listFolder(const std::string& folder, std::vector<std::string>* files,
+                std::vector<std::string>* others, std::string* error) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) {
     *error = "cannot read " + folder + ": " + std::strerror(errno);
@@ -68,7 +73,11 @@ bool listFolder(const std::string& folder, std::vector<std::string>* files, std:
   for (const std::string& name : names) {
     const std::string path = joinPath(folder, name);
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files->push_back(path);
+    if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+      files->push_back(path);
+    } else if (!S_ISDIR(info.st_mode)) {
+      others->push_back(path);
+    }
   }
   return true;
 }
@@ -161,13 +170,20 @@ std::vector<std::string> gatherScripts(const std::vector<std::string>& scripts,
       continue;
     }
     std::vector<std::string> found;
+    std::vector<std::string> others;
     std::string error;
     if (!S_ISDIR(info.st_mode)) {
       found.push_back(script);
-    } else if (!listFolder(script, &found, &error)) {
+    } else if (!listFolder(script, &found, &others, &error)) {
       fail(error);
       continue;
-    } else if (found.empty()) {
+    }
+    for (const std::string& other : others) {
+      messages.say(other + " is not a regular file");
+      messages.say({"not converted: ", other});
+      ++*failed;
+    }
+    if (S_ISDIR(info.st_mode) && found.empty() && others.empty()) {
       // Folders are not searched below: one per episode gives nothing.
       fail("no .ass or .ssa file in " + script);
       continue;
@@ -290,20 +306,19 @@ class BatchWork {
       }
       if (status != kExitDone) aboutScript.say({"not converted: ", item.script});
     }
-    cues_ += stats.writer.written;
-    {
-      const std::lock_guard<std::mutex> guard(countsMutex_);
-      addCounts(stats, &counts_);
-    }
     if (status != kExitDone) {
       ++failures_;
       if (status == kExitBroken) broken_ = true;
     }
-    const std::uint64_t finished = ++done_;
+    const std::lock_guard<std::mutex> guard(countsMutex_);
+    addCounts(stats, &counts_);
+    ++done_;
     if (!showProgress_) return;
+    // Drawn under the lock, so that the lines follow the counts, never
+    // going back.
     try {
-      messages_.progress(std::to_string(finished) + " of " + std::to_string(items_.size()) +
-                         " files, " + std::to_string(cues_.load()) + " cues, " +
+      messages_.progress(std::to_string(done_) + " of " + std::to_string(items_.size()) +
+                         " files, " + std::to_string(counts_.writer.written) + " cues, " +
                          elapsedText(started_));
     } catch (const std::bad_alloc&) {
       // The line shown stays; the next script draws it again.
@@ -319,12 +334,11 @@ class BatchWork {
   const std::chrono::steady_clock::time_point started_;
   Messages& messages_;  // thread-safe
   std::atomic<std::size_t> next_{0};
-  std::atomic<std::uint64_t> done_{0};
-  std::atomic<std::uint64_t> cues_{0};  // for the progress line; counts_ has them too
   std::atomic<std::uint64_t> failures_{0};
   std::atomic<bool> broken_{false};
   std::mutex countsMutex_;
   ConversionStats counts_;  // under countsMutex_
+  std::uint64_t done_ = 0;  // scripts finished; under countsMutex_
 };
 
 }  // namespace

@@ -165,12 +165,13 @@ int convertScript(const ConversionRequest& request, const Options& options,
     return kExitUsage;
   }
   if (writesOverScript(script, request, options, messages)) return kExitUsage;
-  if (!script.start(options.encoding, &error)) {
+  const bool started = script.start(options.encoding, &error);
+  for (const std::string& notice : script.notices()) messages.say(notice);
+  if (!started) {
     messages.say(error);
     if (stats != nullptr) stats->linesRead = script.linesRead();
     return kExitUsage;
   }
-  if (const std::string notice = script.notice(); !notice.empty()) messages.say(notice);
 
   Session session;
   if (!session.start(entry, script.header().inputFormat, &error)) {

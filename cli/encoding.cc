@@ -4,6 +4,7 @@
 #include <uchardet/uchardet.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "cli/utf8.h"
 #include "script/text.h"
@@ -64,7 +65,7 @@ std::string howDecided(const Encoding& encoding) {
     case Encoding::Basis::Bundled:
       return "bundled";
     case Encoding::Basis::Given:
-      return "given";
+      return encoding.named.empty() ? "given" : "given as " + encoding.named;
     case Encoding::Basis::Mark:
       return "byte-order mark";
     case Encoding::Basis::Zeros:
@@ -76,7 +77,7 @@ std::string howDecided(const Encoding& encoding) {
     case Encoding::Basis::ValidFirstMiB:
       return "valid UTF-8 in its first MiB";
     case Encoding::Basis::Detected:
-      return encoding.detected.empty() ? "detected" : "detected as " + encoding.detected;
+      return encoding.named.empty() ? "detected" : "detected as " + encoding.named;
     case Encoding::Basis::Fallback:
       return "not valid UTF-8, and no other encoding recognised";
   }
@@ -167,6 +168,7 @@ void CharsetDetector::feed(std::string_view piece) {
     if (c < 0x80) continue;
     ++high_;
     outside1252_ = outside1252_ || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+    holdsC1_ = holdsC1_ || c < 0xA0;
   }
 }
 
@@ -177,7 +179,7 @@ std::string CharsetDetector::finish() {
   return name != nullptr ? name : "";
 }
 
-std::string inUse(const std::string& detected, bool fewWindows1252) {
+std::string inUse(const std::string& detected, bool fewWindows1252, bool holdsC1) {
   // A few accented letters or curly quotes leave the detector guessing, and
   // its guess may be a page no script is written in ("don't" with a Windows
   // apostrophe comes back as Mac Central European). Scripts are written on
@@ -190,14 +192,58 @@ std::string inUse(const std::string& detected, bool fewWindows1252) {
       if (ssa::startsWith(detected, guessed)) return "WINDOWS-1252";
     }
   }
-  static constexpr struct {
+  struct Pair {
     std::string_view standard;
     const char* windows;
-  } kSupersets[] = {{"SHIFT_JIS", "CP932"}, {"EUC-KR", "CP949"}, {"ISO-8859-1", "WINDOWS-1252"}};
+  };
+  static constexpr Pair kSupersets[] = {
+      {"SHIFT_JIS", "CP932"}, {"EUC-KR", "CP949"}, {"ISO-8859-1", "WINDOWS-1252"}};
   for (const auto& pair : kSupersets) {
     if (detected == pair.standard) return pair.windows;
   }
+  // Curly quotes, dashes and some letters of the Windows pages are controls
+  // in the ISO ones: their presence says which was written.
+  static constexpr Pair kWindowsPages[] = {
+      {"ISO-8859-2", "WINDOWS-1250"},  {"ISO-8859-7", "WINDOWS-1253"},
+      {"ISO-8859-8", "WINDOWS-1255"},  {"ISO-8859-9", "WINDOWS-1254"},
+      {"ISO-8859-13", "WINDOWS-1257"}, {"ISO-8859-15", "WINDOWS-1252"}};
+  if (holdsC1) {
+    for (const auto& pair : kWindowsPages) {
+      if (detected == pair.standard) return pair.windows;
+    }
+  }
   return detected;
+}
+
+std::string forScripts(const std::string& given) {
+  const std::string letters = charsetLetters(given);
+  for (const std::string_view name : {"SHIFTJIS", "SJIS", "MSKANJI", "CSSHIFTJIS"}) {
+    if (letters == name) return "CP932";
+  }
+  return given;
+}
+
+std::string backslashReadAs(const std::string& name) {
+  const iconv_t converter = ::iconv_open("UTF-32BE", name.c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return std::string();
+  char in[] = "\\";
+  char out[8] = {};
+  char* from = in;
+  char* to = out;
+  std::size_t left = 1;
+  std::size_t room = sizeof out;
+  const bool converted =
+      ::iconv(converter, &from, &left, &to, &room) != static_cast<std::size_t>(-1);
+  ::iconv_close(converter);
+  if (!converted || to - out != 4) return std::string();
+  const std::uint32_t code = (std::uint32_t{static_cast<unsigned char>(out[0])} << 24) |
+                             (std::uint32_t{static_cast<unsigned char>(out[1])} << 16) |
+                             (std::uint32_t{static_cast<unsigned char>(out[2])} << 8) |
+                             static_cast<unsigned char>(out[3]);
+  if (code == '\\') return std::string();
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code));
+  return text;
 }
 
 }  // namespace cli

@@ -27,7 +27,9 @@ struct Encoding {
   std::string name = "UTF-8";  // as iconv knows it
   Basis basis = Basis::ValidUtf8;
   std::size_t mark = 0;  // bytes of byte-order mark before the text
-  std::string detected;  // Detected: the detector's own name, when iconv's differs
+  // Detected or Given: the detector's or the user's name, when the set read
+  // is another.
+  std::string named;
 };
 
 // Why, in words: "byte-order mark", "detected as GB18030", ...
@@ -81,8 +83,18 @@ class Utf8Check {
 // The set to read a detected one as: the Windows superset where scripts use
 // one (CP932 for SHIFT_JIS, ...); Windows-1252 for a DOS, Mac or seldom-used
 // ISO page named for text that is `fewWindows1252` (see CharsetDetector);
+// the Windows page of an ISO one named for text that `holdsC1`, which the
+// ISO pages never hold as text; else the same.
+std::string inUse(const std::string& detected, bool fewWindows1252 = false, bool holdsC1 = false);
+
+// The set to read a given one as: CP932 for the names of Shift-JIS, whose
+// standard form reads the backslash of every override code as a yen sign;
 // else the same.
-std::string inUse(const std::string& detected, bool fewWindows1252 = false);
+std::string forScripts(const std::string& given);
+
+// What the set reads byte 0x5C as ("U+00A5"), when that is not the
+// backslash; empty when it is, or cannot be told (UTF-16 and the like).
+std::string backslashReadAs(const std::string& name);
 
 // The character set of bytes that are not UTF-8, fed to it in pieces.
 class CharsetDetector {
@@ -98,12 +110,16 @@ class CharsetDetector {
   // At most one byte in 50 above ASCII, and Windows-1252 reads every one:
   // text the detector has too little to go on for.
   bool fewWindows1252() const { return high_ * 50 <= bytes_ && !outside1252_; }
+  // A byte from 0x80 to 0x9F was fed: a control in the ISO pages, a letter
+  // or a quote in the Windows ones.
+  bool holdsC1() const { return holdsC1_; }
 
  private:
   void* detector_;
   std::uint64_t bytes_ = 0;
   std::uint64_t high_ = 0;    // above 0x7F
   bool outside1252_ = false;  // one Windows-1252 leaves undefined was fed
+  bool holdsC1_ = false;
 };
 
 }  // namespace cli

@@ -56,9 +56,11 @@ void removeTemporaryAndDie(int signal) {
 }
 
 // The signals whose default is to end the process, but for a crash's
-// (SIGSEGV, SIGBUS, ...); an abort, as from an uncaught exception, is one.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGABRT, SIGPIPE,  SIGALRM,
-                                  SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM};
+// (SIGSEGV, SIGBUS, SIGTRAP, SIGSYS, ...); an abort, as from an uncaught
+// exception, is one. The real-time signals, numbered at run time, are too.
+constexpr int kEndingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGABRT,   SIGPIPE,
+                                  SIGALRM,   SIGTERM, SIGUSR1, SIGUSR2,   SIGXCPU,
+                                  SIGVTALRM, SIGPROF, SIGIO,   SIGSTKFLT, SIGPWR};
 
 bool isDefault(int signal) {
   struct sigaction current {};
@@ -73,14 +75,16 @@ void armSignals() {
   installed = true;
   // A signal the caller ignores (nohup) stays ignored, and one that has a
   // handler keeps it.
-  for (const int signal : kEndingSignals) {
-    if (!isDefault(signal)) continue;
+  const auto arm = [](int signal) {
+    if (!isDefault(signal)) return;
     struct sigaction action {};
     action.sa_handler = removeTemporaryAndDie;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
-  }
+  };
+  for (const int signal : kEndingSignals) arm(signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) arm(signal);
   // Past a file size limit a write then fails with EFBIG, as on a full
   // disk, instead of the process dying of it.
   if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);

@@ -111,7 +111,15 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
       } else if (!isUtf8Name(encoding) && !isAscii(ahead) && Utf8Check().feed(ahead)) {
         seemsUtf8_ = true;
       }
-      if (!mark) encoding_.name = withByteOrder(encoding, ahead);
+      if (!mark) {
+        const std::string ordered = withByteOrder(encoding, ahead);
+        encoding_.name = forScripts(ordered);
+        if (encoding_.name != ordered) {
+          encoding_.named = encoding;
+          worthTelling_ = !seemsUtf8_;
+        }
+        backslashAs_ = backslashReadAs(encoding_.name);
+      }
     } else if (!decide(ahead, whole, &asIs, error)) {
       return false;
     }
@@ -206,8 +214,8 @@ bool ScriptInput::useValidUtf8(std::string_view ahead, bool whole,
                                bool* asIs, std::string* error) {
   if (!mark && utf8.escapes) {
     std::string detected;
-    bool fewWindows1252 = false;
-    if (!detect(ahead, whole, &detected, &fewWindows1252, error)) return false;
+    std::string used;
+    if (!detect(ahead, whole, &detected, &used, error)) return false;
     if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected)) {
       encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
       worthTelling_ = true;
@@ -229,9 +237,8 @@ bool ScriptInput::useValidUtf8(std::string_view ahead, bool whole,
 
 bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* error) {
   std::string detected;
-  bool fewWindows1252 = false;
-  if (!detect(ahead, whole, &detected, &fewWindows1252, error)) return false;
-  const std::string used = inUse(detected, fewWindows1252);
+  std::string used;
+  if (!detect(ahead, whole, &detected, &used, error)) return false;
   worthTelling_ = true;
   if (detected.empty() || !canConvertFrom(used)) {
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Fallback, 0, {}};
@@ -249,7 +256,7 @@ bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {
 }
 
 bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detected,
-                         bool* fewWindows1252, std::string* error) {
+                         std::string* used, std::string* error) {
   CharsetDetector detector;
   detector.feed(ahead);
   if (worthReadingTwice(ahead, whole) &&
@@ -258,7 +265,7 @@ bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detect
     return false;
   }
   *detected = detector.finish();
-  *fewWindows1252 = detector.fewWindows1252();
+  *used = inUse(*detected, detector.fewWindows1252(), detector.holdsC1());
   return true;
 }
 
@@ -281,21 +288,27 @@ std::uint64_t ScriptInput::firstReplacedLine() const {
   return ends.lines + 1;
 }
 
-std::string ScriptInput::notice() const {
+std::vector<std::string> ScriptInput::notices() const {
+  std::vector<std::string> lines;
   if (!setAside_.empty()) {
-    return name_ + ": read as " + encoding_.name + ", as its byte-order mark says, not as " +
-           setAside_;
+    lines.push_back(name_ + ": read as " + encoding_.name +
+                    ", as its byte-order mark says, not as " + setAside_);
+  } else if (seemsUtf8_) {
+    lines.push_back("warning: " + name_ + ": read as " + encoding_.name +
+                    " as asked, though it reads as UTF-8 (--encoding auto would read it so)");
+  } else if (worthTelling_) {
+    const std::string read =
+        name_ + ": read as " + encoding_.name + " (" + howDecided(encoding_) + ")";
+    // A mark decides whatever --encoding says, and a name given was chosen.
+    const bool chosen =
+        encoding_.basis == Encoding::Basis::Mark || encoding_.basis == Encoding::Basis::Given;
+    lines.push_back(chosen ? read : read + "; give --encoding NAME to read it otherwise");
   }
-  if (seemsUtf8_) {
-    return "warning: " + name_ + ": read as " + encoding_.name +
-           " as asked, though it reads as UTF-8 (--encoding auto would read it so)";
+  if (!backslashAs_.empty()) {
+    lines.push_back("warning: " + name_ + ": " + encoding_.name + " reads the backslash as " +
+                    backslashAs_ + ": override codes and line breaks are lost");
   }
-  if (!worthTelling_) return std::string();
-  const std::string read =
-      name_ + ": read as " + encoding_.name + " (" + howDecided(encoding_) + ")";
-  // A mark decides whatever --encoding says.
-  if (encoding_.basis == Encoding::Basis::Mark) return read;
-  return read + "; give --encoding NAME to read it otherwise";
+  return lines;
 }
 
 }  // namespace cli

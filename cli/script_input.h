@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/decoding_source.h"
 #include "cli/encoding.h"
@@ -41,9 +42,11 @@ class ScriptInput {
   // not a script.
   bool start(const std::string& encoding, std::string* error);
   const Encoding& encoding() const { return encoding_; }
-  // The line that tells the user a script was not read as plain UTF-8 and
-  // how to choose otherwise; empty when there is nothing to tell.
-  std::string notice() const;
+  // The lines that tell the user a script was not read as plain UTF-8 and
+  // how to choose otherwise, and warn of a set that loses the backslash;
+  // none when there is nothing to tell. Also after start failed, when the
+  // set was decided: a set that garbles the header is the likely cause.
+  std::vector<std::string> notices() const;
   // The converter, when the bytes are not read as they are.
   const DecodingSource* decoding() const { return decoding_.get(); }
   // The line of the first sequence replaced, from 1; 0 when none was, or
@@ -81,8 +84,8 @@ class ScriptInput {
   bool worthReadingTwice(std::string_view ahead, bool whole) const;
   // The detector's name for the input's set, from all of it when it can be
   // read again (then it is read back to where `ahead` ends), else `ahead`;
-  // and whether it had few bytes above ASCII to go on (see inUse).
-  bool detect(std::string_view ahead, bool whole, std::string* detected, bool* fewWindows1252,
+  // and the set to read it as (see inUse).
+  bool detect(std::string_view ahead, bool whole, std::string* detected, std::string* used,
               std::string* error);
 
   int fd_ = -1;
@@ -93,6 +96,7 @@ class ScriptInput {
   bool worthTelling_ = false;  // not read as the UTF-8 it was seen or said to be
   std::string setAside_;       // the encoding given, when a byte-order mark overrode it
   bool seemsUtf8_ = false;     // given another, its first MiB is valid UTF-8 beyond ASCII
+  std::string backslashAs_;    // given a set that reads 0x5C as another character: which
   std::unique_ptr<ReadAhead> ahead_;
   std::unique_ptr<DecodingSource> decoding_;
   std::optional<hostkit::LineReader> reader_;

@@ -127,10 +127,10 @@ class Subrite : public Plugin, public TransformComponent {
   Output* outputPort;  // owned, or null
   // The caller's format names, by address: null while the port is closed.
   // Only the copies in the property table are read.
-  const char* inputFormat;                        // "SSA" or "ASS"
-  const char* outputFormat;                       // "UTF8"
-  PropertyTable properties;                       // the table and its strings are owned
-  MediaBuffer* heldSample;                        // one owned reference; only under lock
+  const char* inputFormat;   // "SSA" or "ASS"
+  const char* outputFormat;  // "UTF8"
+  PropertyTable properties;  // the table and its strings are owned
+  MediaBuffer* heldSample;   // one owned reference; only under lock
   // Conversions under way on the thread that holds the lock: a peer or the
   // allocator may send a sample in while one is handed off. Only under lock.
   std::uint32_t nestedSamples;

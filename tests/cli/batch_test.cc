@@ -76,6 +76,31 @@ TEST(CliBatchTest, AFileThatFailsIsNamedAndTheOthersGoOn) {
   EXPECT_EQ(run.err.find('\r'), std::string::npos);
 }
 
+// In a folder, what is named as a script but cannot be read as one is named
+// as well: a link to a drive not mounted, a pipe (not waited on); a folder
+// of that name is not searched.
+TEST(CliBatchTest, WhatAFolderHoldsThatCannotBeReadIsNamed) {
+  const ScratchDir dir;
+  fs::create_directories(dir.path() / "in" / "extras.ass");
+  dir.write("in/ep01.ass", script("one"));
+  fs::create_symlink("/nowhere/ep02.ass", dir.path() / "in" / "ep02.ass");
+  const fs::path pipe = dir.path() / "in" / "ep03.ass";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const fs::path out = dir.path() / "out";
+  const Outcome run = runHost({"--to", "srt", "-d", out.string(), (dir.path() / "in").string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_EQ(namesIn(out), (std::vector<std::string>{"ep01.srt"}));
+  for (const char* name : {"ep02.ass", "ep03.ass"}) {
+    const std::string path = (dir.path() / "in" / name).string();
+    EXPECT_NE(run.err.find("not converted: " + path + "\n"), std::string::npos) << run.err;
+  }
+  EXPECT_NE(run.err.find("cannot open " + (dir.path() / "in" / "ep02.ass").string()),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(pipe.string() + " is not a regular file"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("extras"), std::string::npos) << run.err;
+}
+
 // A name's line break would cut its "not converted" line in two, and a
 // terminal would act on an escape sequence.
 TEST(CliBatchTest, ControlCharactersInNamesAreShownAsEscapes) {

@@ -124,6 +124,39 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   }
 }
 
+TEST(CliEncodingNameTest, ReadsWindowsPagesAndShiftJisAsScriptsAreWritten) {
+  // An ISO page named for text that holds bytes 0x80 to 0x9F is its
+  // Windows kin; without them it is believed.
+  const std::pair<const char*, const char*> kin[] = {{"ISO-8859-2", "WINDOWS-1250"},
+                                                     {"ISO-8859-9", "WINDOWS-1254"},
+                                                     {"ISO-8859-15", "WINDOWS-1252"}};
+  for (const auto& [iso, windows] : kin) {
+    EXPECT_EQ(cli::inUse(iso, false, true), windows) << iso;
+    EXPECT_EQ(cli::inUse(iso, false, false), iso) << iso;
+  }
+  EXPECT_EQ(cli::inUse("ISO-8859-5", false, true), "ISO-8859-5") << "no Windows page of its layout";
+  const auto holdsC1 = [](const std::string& bytes) {
+    cli::CharsetDetector detector;
+    detector.feed(bytes);
+    return detector.holdsC1();
+  };
+  EXPECT_TRUE(holdsC1("a\x93z"));
+  EXPECT_FALSE(holdsC1("a\xA0\xE9\xFFz"));
+  // Shift-JIS by any of its names keeps the backslash; the sets that do not
+  // are told by what they read it as.
+  for (const char* name : {"shift_jis", "SHIFT-JIS", "sjis", "MS_KANJI", "csShiftJIS"}) {
+    EXPECT_EQ(cli::forScripts(name), "CP932") << name;
+  }
+  for (const char* name : {"cp932", "EUC-JP", "SHIFT_JISX0213", "cp1252"}) {
+    EXPECT_EQ(cli::forScripts(name), name) << name;
+  }
+  EXPECT_EQ(cli::backslashReadAs("SHIFT_JIS"), "U+00A5");
+  EXPECT_EQ(cli::backslashReadAs("SHIFT_JISX0213"), "U+00A5");
+  for (const char* name : {"CP932", "WINDOWS-1252", "UTF-16LE", "UTF-32", "nonsense"}) {
+    EXPECT_EQ(cli::backslashReadAs(name), "") << name;
+  }
+}
+
 TEST(CliEncodingNameTest, FewWindowsBytesAreFewAndAllOfWindows1252) {
   const auto few = [](const std::string& bytes) {
     cli::CharsetDetector detector;

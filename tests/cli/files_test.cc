@@ -323,10 +323,14 @@ TEST_P(CliInterruptTest, ASignalLeavesTheOutputAsItWasAndNoTemporaryFile) {
   EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.srt"});
 }
 
-// Ctrl-C and Ctrl-\ at a terminal.
-INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest, ::testing::Values(SIGTERM, SIGQUIT),
+// Ctrl-C and Ctrl-\ at a terminal, a profiler's timer, a real-time signal.
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
+                         ::testing::Values(SIGTERM, SIGQUIT, SIGPROF, SIGRTMIN + 1),
                          [](const auto& info) {
-                           return std::string(info.param == SIGTERM ? "Term" : "Quit");
+                           return info.param == SIGTERM   ? std::string("Term")
+                                  : info.param == SIGQUIT ? std::string("Quit")
+                                  : info.param == SIGPROF ? std::string("Prof")
+                                                          : std::string("RealTime");
                          });
 
 // Past a file size limit (ulimit -f) the run fails as on a full disk, not

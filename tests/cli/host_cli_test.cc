@@ -247,8 +247,7 @@ TEST(CliFaultTest, ABufferLeftOnEveryLineIsReportedInAFewWholeLines) {
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_EQ(run.err.find("\\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("buffer accounting: made "), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("buffer accounting: ... and 30 more never released\n"),
-            std::string::npos)
+  EXPECT_NE(run.err.find("buffer accounting: ... and 30 more never released\n"), std::string::npos)
       << run.err;
   EXPECT_LT(std::count(run.err.begin(), run.err.end(), '\n'), 20) << run.err;
 }
@@ -773,6 +772,77 @@ TEST(CliEncodingTest, AFewWindowsBytesAreReadAsWindows1252) {
     EXPECT_TRUE(run.out == runHost({"--to", "srt", reference.string()}).out) << row.word;
     EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
   }
+}
+
+// Windows pages that the detector names by their ISO kin, whose controls
+// their quotes and letters would become; and Shift-JIS given by name, whose
+// standard form would read every backslash as a yen sign.
+TEST(CliEncodingTest, ReadsQuotesLettersAndBackslashesAsWritten) {
+  const struct {
+    const char* text;  // UTF-8
+    const char* encoding;
+    std::vector<std::string> args;
+    const char* says;
+  } rows[] = {
+      {"\xE2\x80\x9C\xC4\xB0yiyim,\xE2\x80\x9D dedi\xE2\x80\xA6 \xE2\x80\x93 "
+       "te\xC5\x9F"
+       "ekk\xC3\xBCrler.",
+       "WINDOWS-1254",
+       {},
+       "read as WINDOWS-1254"},
+      {"\xC5\xA0\xC5\xA5"
+       "astn\xC3\xBD nov\xC3\xBD rok! \xC5\xBD\xC3\xA1"
+       "dn\xC3\xBD "
+       "probl\xC3\xA9m, \xC5\x99\xC3\xADkal.",
+       "WINDOWS-1250",
+       {},
+       "read as WINDOWS-1250"},
+      {"{\\i1}\xE6\x97\xA5\xE6\x9C\xAC{\\i0}\\N~",
+       "SHIFT_JIS",
+       {"--encoding", "shift_jis"},
+       "read as CP932 (given as shift_jis)"},
+      {"{\\i1}\xE6\x97\xA5\xE6\x9C\xAC{\\i0}\\N~",
+       "SHIFT_JIS",
+       {"--encoding", "SJIS"},
+       "read as CP932 (given as SJIS)"},
+  };
+  for (const auto& row : rows) {
+    std::string text = kEvents;
+    for (int i = 0; i < 3; ++i)
+      text += "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,," + std::string(row.text) + "\n";
+    const ScratchDir dir;
+    const fs::path reference = dir.write("reference.ass", text);
+    const fs::path script = dir.write("script.ass", fromUtf8(text, row.encoding));
+    std::vector<std::string> args = {"--to", "srt"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    args.push_back(script.string());
+    const Outcome run = runHost(args);
+    ASSERT_TRUE(Succeeded(run)) << row.says;
+    EXPECT_EQ(run.out, runHost({"--to", "srt", reference.string()}).out) << row.says;
+    EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  }
+}
+
+// A set that loses the backslash converts, with a warning; one that garbles
+// the header still says what the script was read as, before it is refused.
+TEST(CliEncodingTest, WarnsOfAGivenSetThatLosesTheScript) {
+  const ScratchDir dir;
+  const std::string text =
+      kEvents + "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,{\\i1}\xE6\x97\xA5\\N\n";
+  const fs::path script = dir.write("script.ass", fromUtf8(text, "SHIFT_JISX0213"));
+  const Outcome lost = runHost({"--to", "srt", "--encoding", "SHIFT_JISX0213", script.string()});
+  ASSERT_TRUE(Succeeded(lost));
+  EXPECT_NE(lost.err.find("SHIFT_JISX0213 reads the backslash as U+00A5: override codes and line "
+                          "breaks are lost"),
+            std::string::npos)
+      << lost.err;
+  const Outcome garbled =
+      runHost({"--to", "srt", "--encoding", "utf-16le", dir.write("utf8.ass", kFrench).string()});
+  EXPECT_EQ(garbled.status, 2);
+  EXPECT_NE(garbled.err.find("read as utf-16le as asked, though it reads as UTF-8"),
+            std::string::npos)
+      << garbled.err;
+  EXPECT_NE(garbled.err.find("not an SSA/ASS script"), std::string::npos) << garbled.err;
 }
 
 // A video given by mistake is judged by its first MiB, not read whole to
