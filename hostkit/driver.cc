@@ -62,6 +62,8 @@ bool PluginDriver::open(const char* inputFormat, const Wiring& wiring, std::stri
 bool PluginDriver::sendHeader(Ledger& ledger, const SinkPort& sink, std::string_view header,
                               std::string_view identifier, bool* forwarded) {
   Buffer* const record = ledger.formatRecord(identifier, header, Holder::Component);
+  if (forwarded != nullptr) *forwarded = false;
+  if (record == nullptr) return false;  // the ledger refused this thread: nothing was sent
   const std::size_t before = sink.forwarded.size();
   const bool answer = sendFormat(record);
   const bool wentOn = sink.forwarded.size() > before;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/harness.h"
@@ -264,6 +265,34 @@ TEST(TeardownTest, FromEveryState) {
     }
     EXPECT_EQ(Heap::live(), heapBefore) << "every string and table freed";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A one-thread ledger makes no record for another thread: the driver sends
+// nothing then, and says so.
+TEST(PluginDriverTest, AHeaderTheLedgerCannotMakeIsNotSent) {
+  hostkit::LoggingPluginHost host;
+  hostkit::Ledger ledger(hostkit::LedgerThreads::One);
+  hostkit::LedgerAllocator allocator{ledger};
+  hostkit::SinkPort sink;
+  hostkit::SourcePort source;
+  hostkit::ConstantAttachContext context{1};
+  hostkit::PluginDriver driver;
+  ASSERT_TRUE(driver.create(_getPlugin, &host));
+  ASSERT_TRUE(driver.open("ASS", {&context, &source, &sink, &allocator, nullptr}));
+  bool answer = true;
+  bool forwarded = true;
+  std::thread([&] {
+    answer = driver.sendHeader(ledger, sink, testing_support::kWorkedHeader, "SUB ", &forwarded);
+  }).join();
+  EXPECT_FALSE(answer);
+  EXPECT_FALSE(forwarded);
+  EXPECT_TRUE(sink.forwarded.empty());
+  EXPECT_TRUE(driver.shutDown().empty());
+  EXPECT_EQ(ledger.counts().made, 0u);
 }
 
 }  // namespace
