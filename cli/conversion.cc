@@ -166,7 +166,11 @@ int convertScript(const ConversionRequest& request, const Options& options,
   }
   if (writesOverScript(script, request, options, messages)) return kExitUsage;
   const bool started = script.start(options.encoding, &error);
-  for (const std::string& notice : script.notices()) messages.say(notice);
+  // A set given that garbles the header is the likely cause of a refusal;
+  // one auto chose for what is no script (a video) says nothing of use.
+  if (started || options.encoding != "auto") {
+    for (const std::string& notice : script.notices()) messages.say(notice);
+  }
   if (!started) {
     messages.say(error);
     if (stats != nullptr) stats->linesRead = script.linesRead();

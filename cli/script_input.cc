@@ -294,7 +294,8 @@ std::vector<std::string> ScriptInput::notices() const {
     lines.push_back(name_ + ": read as " + encoding_.name +
                     ", as its byte-order mark says, not as " + setAside_);
   } else if (seemsUtf8_) {
-    lines.push_back("warning: " + name_ + ": read as " + encoding_.name +
+    const std::string asked = encoding_.named.empty() ? "" : " (given as " + encoding_.named + ")";
+    lines.push_back("warning: " + name_ + ": read as " + encoding_.name + asked +
                     " as asked, though it reads as UTF-8 (--encoding auto would read it so)");
   } else if (worthTelling_) {
     const std::string read =

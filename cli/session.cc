@@ -101,6 +101,11 @@ void Session::sendEvent(std::string_view line, std::uint64_t sequence) {
   current_ = sequence;
   outputsForCurrent_ = 0;
   hostkit::Buffer* sample = ledger_.sample(line, hostkit::Holder::Component);
+  if (sample == nullptr) {  // the ledger refused this thread: nothing to send
+    problem("event " + std::to_string(sequence) + " could not be made");
+    current_ = 0;
+    return;
+  }
   sample->passThrough[0] = static_cast<std::uint32_t>(sequence);
   sample->passThrough[1] = static_cast<std::uint32_t>(sequence >> 32);
   if (!driver_.sendSample(sample)) {

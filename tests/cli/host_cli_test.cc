@@ -843,6 +843,11 @@ TEST(CliEncodingTest, WarnsOfAGivenSetThatLosesTheScript) {
             std::string::npos)
       << garbled.err;
   EXPECT_NE(garbled.err.find("not an SSA/ASS script"), std::string::npos) << garbled.err;
+  const Outcome swapped =
+      runHost({"--to", "srt", "--encoding", "sjis", dir.path().string() + "/utf8.ass"});
+  EXPECT_NE(swapped.err.find("read as CP932 (given as sjis) as asked, though it reads as UTF-8"),
+            std::string::npos)
+      << swapped.err;
 }
 
 // A video given by mistake is judged by its first MiB, not read whole to
@@ -863,6 +868,7 @@ TEST(CliEncodingTest, AFileThatIsNotTextIsNotReadWhole) {
       runHost({"--to", "srt", video.string(), "-o", (dir.path() / "out.srt").string()});
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_NE(run.err.find("not an SSA/ASS script"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("read as"), std::string::npos) << "no advice on reading a video";
 }
 
 struct MalformedRow {
