@@ -159,14 +159,14 @@ std::vector<std::string> gatherScripts(const std::vector<std::string>& scripts,
                                        std::uint64_t* failed) {
   std::vector<std::string> files;
   for (const std::string& script : scripts) {
-    const auto fail = [&](const std::string& why) {
+    const auto fail = [&](const std::string& why, const std::string& path) {
       messages.say(why);
-      messages.say({"not converted: ", script});
+      messages.say({"not converted: ", path});
       ++*failed;
     };
     struct stat info {};
     if (::stat(script.c_str(), &info) != 0) {
-      fail("cannot open " + script + ": " + std::strerror(errno));
+      fail("cannot open " + script + ": " + std::strerror(errno), script);
       continue;
     }
     std::vector<std::string> found;
@@ -175,17 +175,13 @@ std::vector<std::string> gatherScripts(const std::vector<std::string>& scripts,
     if (!S_ISDIR(info.st_mode)) {
       found.push_back(script);
     } else if (!listFolder(script, &found, &others, &error)) {
-      fail(error);
+      fail(error, script);
       continue;
     }
-    for (const std::string& other : others) {
-      messages.say(other + " is not a regular file");
-      messages.say({"not converted: ", other});
-      ++*failed;
-    }
+    for (const std::string& other : others) fail(other + " is not a regular file", other);
     if (S_ISDIR(info.st_mode) && found.empty() && others.empty()) {
       // Folders are not searched below: one per episode gives nothing.
-      fail("no .ass or .ssa file in " + script);
+      fail("no .ass or .ssa file in " + script, script);
       continue;
     }
     for (const std::string& file : found) {

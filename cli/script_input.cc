@@ -116,7 +116,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
         encoding_.name = forScripts(ordered);
         if (encoding_.name != ordered) {
           encoding_.named = encoding;
-          worthTelling_ = !seemsUtf8_;
+          worthTelling_ = true;
         }
         backslashAs_ = backslashReadAs(encoding_.name);
       }
@@ -214,8 +214,7 @@ bool ScriptInput::useValidUtf8(std::string_view ahead, bool whole,
                                bool* asIs, std::string* error) {
   if (!mark && utf8.escapes) {
     std::string detected;
-    std::string used;
-    if (!detect(ahead, whole, &detected, &used, error)) return false;
+    if (!detect(ahead, whole, &detected, nullptr, error)) return false;
     if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected)) {
       encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
       worthTelling_ = true;
@@ -265,7 +264,7 @@ bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detect
     return false;
   }
   *detected = detector.finish();
-  *used = inUse(*detected, detector.fewWindows1252(), detector.holdsC1());
+  if (used != nullptr) *used = inUse(*detected, detector.fewWindows1252(), detector.holdsC1());
   return true;
 }
 
