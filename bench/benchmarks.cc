@@ -27,7 +27,7 @@
 namespace bench {
 namespace {
 
-constexpr std::size_t kPrefix = 9;  // "Dialogue:"
+constexpr std::size_t kPrefix = ssa::kDialoguePrefix.size();
 
 // The two tables a header leaves, as the component builds them.
 struct Tables {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "hostkit/script_source.h"
+#include "script/tables.h"
 
 namespace bench {
 namespace {
@@ -228,7 +229,8 @@ bool readScript(const std::string& path, EventSet& set) {
   set.origin = path;
   set.header = std::move(script.header.text);
   for (std::string& line : script.events) {
-    if (line.compare(0, 9, "Dialogue:") == 0) set.dialogue.push_back(std::move(line));
+    if (line.compare(0, ssa::kDialoguePrefix.size(), ssa::kDialoguePrefix) == 0)
+      set.dialogue.push_back(std::move(line));
   }
   return !set.dialogue.empty();
 }

@@ -21,7 +21,7 @@ EventFieldReader::EventFieldReader(ssa::EventColumns columns)
     : columns_(std::move(columns)),
       start_(column(columns_, "Start")),
       end_(column(columns_, "End")),
-      style_(column(columns_, "Style")) {
+      style_(column(columns_, ssa::kStyleColumn)) {
   std::size_t needed = 0;
   for (const auto& index : {start_, end_, style_}) {
     if (index) needed = std::max(needed, *index + 1);
@@ -30,13 +30,13 @@ EventFieldReader::EventFieldReader(ssa::EventColumns columns)
 }
 
 EventFields EventFieldReader::read(std::string_view line) {
-  const std::size_t cut = ssa::cutLeadingEventFields(line.substr(kDialoguePrefix.size()),
+  const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
                                                      static_cast<std::uint32_t>(columns_.size()),
                                                      fields_.size(), fields_.data());
   // The module takes the whole line as Text once it has converted a line
   // under columns without one, which adds a column; the host follows.
   if (!textAdded_) {
-    columns_.emplace("Text", 0);
+    ssa::findOrAddTextColumn(columns_);
     textAdded_ = true;
   }
   const auto field = [this, cut](const std::optional<std::size_t>& index) {

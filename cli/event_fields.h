@@ -11,9 +11,8 @@
 
 namespace cli {
 
-constexpr std::string_view kDialoguePrefix = "Dialogue:";
 inline bool isDialogue(std::string_view line) {
-  return line.substr(0, kDialoguePrefix.size()) == kDialoguePrefix;
+  return line.substr(0, ssa::kDialoguePrefix.size()) == ssa::kDialoguePrefix;
 }
 
 struct EventFields {

@@ -51,17 +51,18 @@ std::string wideToUtf8(const FLM::String<unsigned short>& text) {
 
 Session::Session() {
   // Cues are written as they come; the sink keeps none of them.
-  sink_.onStream = [this](const hostkit::SampleView& output) { received(output); };
+  host_.sink.onStream = [this](const hostkit::SampleView& output) { received(output); };
   streamParameters_.words[0] = kStreamWords[0];
   streamParameters_.words[1] = kStreamWords[1];
 }
 
-Session::~Session() { close(); }
+// Without close(), what the plug-in refused goes unsaid: the conversion has
+// failed already, perhaps for want of memory to say it in.
+Session::~Session() { driver_.stop(); }
 
 bool Session::start(hostkit::GetPlugin entry, const char* inputFormat, std::string* error) {
-  return driver_.create(entry, &pluginHost_, error) &&
-         driver_.open(inputFormat, {&context_, &source_, &sink_, &allocator_, &streamParameters_},
-                      error);
+  return driver_.create(entry, &host_.pluginHost, error) &&
+         driver_.open(inputFormat, host_.wiring(&streamParameters_), error);
 }
 
 Properties Session::properties() {
@@ -92,7 +93,7 @@ Properties Session::properties() {
 
 bool Session::sendHeader(std::string_view header) {
   bool forwarded = false;
-  const bool answer = driver_.sendHeader(ledger_, sink_, header, "SUB ", &forwarded);
+  const bool answer = driver_.sendHeader(host_.ledger, host_.sink, header, "SUB ", &forwarded);
   if (forwarded) problem("the script header was forwarded downstream instead of parsed");
   return answer;
 }
@@ -100,7 +101,7 @@ bool Session::sendHeader(std::string_view header) {
 void Session::sendEvent(std::string_view line, std::uint64_t sequence) {
   current_ = sequence;
   outputsForCurrent_ = 0;
-  hostkit::Buffer* sample = ledger_.sample(line, hostkit::Holder::Component);
+  hostkit::Buffer* sample = host_.ledger.sample(line, hostkit::Holder::Component);
   if (sample == nullptr) {  // the ledger refused this thread: nothing to send
     problem("event " + std::to_string(sequence) + " could not be made");
     current_ = 0;
@@ -141,7 +142,7 @@ void Session::close() {
   if (driver_.plugin == nullptr) return;
   const void* const plugin = driver_.plugin;
   for (std::string& refused : driver_.shutDown()) problem(std::move(refused));
-  if (!pluginHost_.toldAroundRelease(plugin)) {
+  if (!host_.pluginHost.toldAroundRelease(plugin)) {
     problem("the host was not told once before and once after the plug-in object's deletion");
   }
 }
@@ -155,12 +156,17 @@ std::vector<std::string> Session::problems() const {
   if (problemCount_ > kProblemsKept) {
     all.push_back("... and " + std::to_string(problemCount_ - kProblemsKept) + " more");
   }
-  for (std::size_t i = 0; i < sink_.problems.size() && i < kProblemsKept; ++i) {
-    all.push_back("downstream: " + sink_.problems[i]);
+  const std::vector<std::string>& downstream = host_.sink.problems;
+  for (std::size_t i = 0; i < downstream.size() && i < kProblemsKept; ++i) {
+    all.push_back("downstream: " + downstream[i]);
   }
-  if (source_.calls != 0) all.push_back("the plug-in called its upstream peer");
-  if (!ledger_.clean()) {
-    for (const std::string& line : ledger_.summaryLines()) {
+  if (downstream.size() > kProblemsKept) {
+    all.push_back("downstream: ... and " + std::to_string(downstream.size() - kProblemsKept) +
+                  " more");
+  }
+  if (host_.source.calls != 0) all.push_back("the plug-in called its upstream peer");
+  if (!host_.ledger.clean()) {
+    for (const std::string& line : host_.ledger.summaryLines()) {
       all.push_back("buffer accounting: " + line);
     }
   }

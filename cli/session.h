@@ -55,22 +55,17 @@ class Session {
   // Everything the plug-in did against the rules, in words; empty when
   // nothing. Complete only after close().
   std::vector<std::string> problems() const;
-  hostkit::Ledger::Counts counts() const { return ledger_.counts(); }
+  hostkit::Ledger::Counts counts() const { return host_.ledger.counts(); }
 
  private:
   void problem(std::string text);
   void received(const hostkit::SampleView& output);
 
-  // The host objects come first: buffers the plug-in still holds go back at
-  // its teardown, which the driver, declared last, runs first. A session is
-  // made, used and closed on one thread, which drives the plug-in object:
-  // its ledger takes no lock, and refuses and reports calls from any other.
-  hostkit::Ledger ledger_{hostkit::LedgerThreads::One};
-  hostkit::LedgerAllocator allocator_{ledger_};
-  hostkit::SinkPort sink_;
-  hostkit::SourcePort source_;
-  hostkit::LoggingPluginHost pluginHost_;
-  hostkit::ConstantAttachContext context_{1};
+  // The host objects come first, so that the driver, declared last, runs
+  // the plug-in's teardown before they go. A session is made, used and
+  // closed on one thread, which drives the plug-in object: its ledger takes
+  // no lock, and refuses and reports calls from any other.
+  hostkit::HostSide host_{hostkit::LedgerThreads::One};
   FLM::StreamParameters streamParameters_{};
   hostkit::PluginDriver driver_;
 

@@ -224,11 +224,10 @@ void Subrite::freePropertyStrings() {
   for (const char* name : {kName, kType, kInputFormat, kOutputFormat}) {
     const auto entry = properties.find(name);
     if (entry == properties.end() || entry->second.payload.object == nullptr) continue;
+    // Each string's buffer goes back through its own allocator.
     if (entry->second.type == TypeWideString) {
-      entry->second.payload.wideString->clear();
       delete entry->second.payload.wideString;
     } else {
-      entry->second.payload.string->clear();
       delete entry->second.payload.string;
     }
     entry->second.payload.object = nullptr;

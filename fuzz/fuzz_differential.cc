@@ -19,8 +19,6 @@ namespace {
 
 using fuzzing::expect;
 
-constexpr std::string_view kDialogue = "Dialogue:";
-
 std::string show(const ssa::EventColumns& columns) {
   std::string text;
   for (const auto& [name, column] : columns) text += name + "=" + std::to_string(column) + " ";
@@ -119,8 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Lines without the prefix are converted whole: the converter does not
     // look at it. Every other line carries a terminating NUL, as some hosts
     // count one.
-    std::string text(line.substr(0, kDialogue.size()) == kDialogue ? line.substr(kDialogue.size())
-                                                                   : line);
+    std::string text(line.substr(0, ssa::kDialoguePrefix.size()) == ssa::kDialoguePrefix
+                         ? line.substr(ssa::kDialoguePrefix.size())
+                         : line);
     if (index++ % 2 == 1) text.push_back('\0');
 
     compareHelpers(text, static_cast<std::uint32_t>(sides.front().columns.size()));

@@ -10,13 +10,13 @@
 #include <string_view>
 
 #include "fuzz/accounts.h"
+#include "script/tables.h"
 #include "tests/oracle/oracle.h"
 
 namespace {
 
 using fuzzing::expect;
 
-constexpr std::string_view kDialogue = "Dialogue:";
 constexpr std::uint32_t kParams[2] = {0x51575157u, 0x75517551u};
 
 void checkOutput(const hostkit::ReceivedSample& output, const std::string& markup,
@@ -38,18 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const hostkit::Script script = fuzzing::readScript(input);
 
-  hostkit::LoggingPluginHost pluginHost;
-  hostkit::Ledger ledger;
-  hostkit::LedgerAllocator allocator(ledger);
-  hostkit::SinkPort sink;
-  hostkit::SourcePort source;
-  hostkit::ConstantAttachContext context(1);
+  hostkit::HostSide host;
   FLM::StreamParameters parameters{0, {kParams[0], kParams[1]}};
-  hostkit::PluginDriver driver;  // last: shut down before the objects above go
+  hostkit::PluginDriver driver;  // last: shut down before the host objects go
 
-  expect(driver.create(_getPlugin, &pluginHost), "_getPlugin gave no object");
-  expect(driver.open(size % 2 == 0 ? "ASS" : "SSA",
-                     {&context, &source, &sink, &allocator, &parameters}),
+  expect(driver.create(_getPlugin, &host.pluginHost), "_getPlugin gave no object");
+  expect(driver.open(size % 2 == 0 ? "ASS" : "SSA", host.wiring(&parameters)),
          "a port did not open, or the wiring was refused");
 
   // The reference's tables, filled the same way.
@@ -60,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& header = script.header.text;
   if (!header.empty()) {
     bool forwarded = false;
-    const bool answer = driver.sendHeader(ledger, sink, header, "SUB ", &forwarded);
+    const bool answer = driver.sendHeader(host.ledger, host.sink, header, "SUB ", &forwarded);
     const bool expected = oracle::parseScriptHeader(header, columns, styles);
     expect(answer == expected, "MsgFormat answer differs from the reference parse");
     expect(!forwarded, "an accepted format record was forwarded");
@@ -71,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Hosts differ in whether payloadSize counts a terminator: take both.
     std::string payload(line);
     if (index % 2 == 1) payload.push_back('\0');
-    hostkit::Buffer* sample = ledger.sample(payload, hostkit::Holder::Component);
+    hostkit::Buffer* sample = host.ledger.sample(payload, hostkit::Holder::Component);
     sample->passThrough[0] = index;
     sample->passThrough[1] = ~index;
     const bool answer = driver.sendSample(sample);
@@ -79,15 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string markup;
     const bool converts =
-        payload.size() >= kDialogue.size() &&
-        payload.compare(0, kDialogue.size(), kDialogue) == 0 &&
-        oracle::convertLine(payload.substr(kDialogue.size()), columns, styles, &markup);
-    expect(sink.outputs.size() == (converts ? 1u : 0u),
+        payload.size() >= ssa::kDialoguePrefix.size() &&
+        payload.compare(0, ssa::kDialoguePrefix.size(), ssa::kDialoguePrefix) == 0 &&
+        oracle::convertLine(payload.substr(ssa::kDialoguePrefix.size()), columns, styles, &markup);
+    expect(host.sink.outputs.size() == (converts ? 1u : 0u),
            converts ? "no output for a line the reference converts"
                     : "output for a line the reference consumes silently",
            payload);
-    if (converts) checkOutput(sink.outputs.front(), markup, index);
-    sink.outputs.clear();
+    if (converts) checkOutput(host.sink.outputs.front(), markup, index);
+    host.sink.outputs.clear();
   };
 
   // Twice: the second pass on a reopened input port, whose next header
@@ -98,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       expect(driver.outputSide->disconnectUpstream(driver.in), "closing the input port");
       driver.in = driver.outputSide->connectUpstream(1, "ASS", 0);
       expect(driver.in != nullptr, "the input port did not reopen");
-      const bool answer = driver.sendHeader(ledger, sink, input);
+      const bool answer = driver.sendHeader(host.ledger, host.sink, input);
       expect(answer == oracle::parseScriptHeader(std::string(input), columns, styles),
              "MsgFormat answer differs from the reference parse, on the second header");
     }
@@ -111,10 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const void* address = driver.plugin;
   const std::vector<std::string> refused = driver.shutDown();
   expect(refused.empty(), "the shut-down was refused", refused.empty() ? "" : refused.front());
-  expect(pluginHost.toldAroundRelease(address),
+  expect(host.pluginHost.toldAroundRelease(address),
          "the host was not told around the deletion exactly once");
-  fuzzing::expectSinkClean(sink);
-  fuzzing::expectLedgerClean(ledger);
-  expect(source.calls == 0, "the upstream peer was called");
+  fuzzing::expectSinkClean(host.sink);
+  fuzzing::expectLedgerClean(host.ledger);
+  expect(host.source.calls == 0, "the upstream peer was called");
   return 0;
 }

@@ -72,17 +72,13 @@ bool PluginDriver::sendHeader(Ledger& ledger, const SinkPort& sink, std::string_
   return answer;
 }
 
-std::vector<std::string> PluginDriver::shutDown() {
-  std::vector<std::string> refused;
-  if (plugin == nullptr) return refused;
-  if (in != nullptr && !outputSide->disconnectUpstream(in)) {
-    refused.push_back("the plug-in refused to close its input port");
-  }
-  if (out != nullptr && !inputSide->disconnectDownstream(out)) {
-    refused.push_back("the plug-in refused to close its output port");
-  }
+PluginDriver::Refusals PluginDriver::stop() {
+  Refusals refusals;
+  if (plugin == nullptr) return refusals;
+  refusals.inputPort = in != nullptr && !outputSide->disconnectUpstream(in);
+  refusals.outputPort = out != nullptr && !inputSide->disconnectDownstream(out);
   in = out = nullptr;
-  if (attached_ && !component->detach()) refused.push_back("the plug-in refused to detach");
+  refusals.detach = attached_ && !component->detach();
   attached_ = false;
   FLM::Plugin* const last = plugin;
   plugin = nullptr;
@@ -90,10 +86,19 @@ std::vector<std::string> PluginDriver::shutDown() {
   transform = nullptr;
   inputSide = nullptr;
   outputSide = nullptr;
-  const std::int32_t left = last->release();
-  if (left != 0) {
+  refusals.referencesLeft = last->release();
+  return refusals;
+}
+
+std::vector<std::string> PluginDriver::shutDown() {
+  const Refusals refusals = stop();
+  std::vector<std::string> refused;
+  if (refusals.inputPort) refused.push_back("the plug-in refused to close its input port");
+  if (refusals.outputPort) refused.push_back("the plug-in refused to close its output port");
+  if (refusals.detach) refused.push_back("the plug-in refused to detach");
+  if (refusals.referencesLeft != 0) {
     refused.push_back("the plug-in object did not end with the host's release (" +
-                      std::to_string(left) + " references left)");
+                      std::to_string(refusals.referencesLeft) + " references left)");
   }
   return refused;
 }

@@ -17,6 +17,7 @@
 #include "framework/plugin.h"
 #include "hostkit/ledger.h"
 #include "hostkit/peers.h"
+#include "hostkit/plugin_host.h"
 
 namespace hostkit {
 
@@ -39,10 +40,30 @@ inline FLM::TypedValue objectValue(void* object) {
   return value;
 }
 
+// The host objects one plug-in object is wired to. They must be made before
+// the plug-in and outlive its teardown, which gives back the buffers it still
+// holds: a PluginDriver declared after a HostSide (or a class that derives
+// from HostSide before PluginDriver) shuts down first.
+struct HostSide {
+  explicit HostSide(LedgerThreads threads = LedgerThreads::Any) : ledger(threads) {}
+
+  // Stream parameters are sent only when given.
+  Wiring wiring(FLM::StreamParameters* parameters = nullptr) {
+    return {&context, &source, &sink, &allocator, parameters};
+  }
+
+  LoggingPluginHost pluginHost;
+  Ledger ledger;
+  LedgerAllocator allocator{ledger};
+  SinkPort sink;
+  SourcePort source;
+  ConstantAttachContext context{1};
+};
+
 class PluginDriver {
  public:
   PluginDriver() = default;
-  ~PluginDriver() { shutDown(); }
+  ~PluginDriver() { stop(); }
   PluginDriver(const PluginDriver&) = delete;
   PluginDriver& operator=(const PluginDriver&) = delete;
 
@@ -67,8 +88,18 @@ class PluginDriver {
   bool sendHeader(Ledger& ledger, const SinkPort& sink, std::string_view header,
                   std::string_view identifier = "SUB ", bool* forwarded = nullptr);
 
+  // What the plug-in refused on the way out.
+  struct Refusals {
+    bool inputPort = false;   // to close the input port
+    bool outputPort = false;  // to close the output port
+    bool detach = false;
+    std::int32_t referencesLeft = 0;  // after the host's last release
+  };
   // Closes the open ports, detaches and gives up the host's reference; does
-  // nothing once `plugin` is null. Answers what the plug-in refused, in words.
+  // nothing once `plugin` is null. Allocates nothing, so that a destructor
+  // can shut down when memory has run out.
+  Refusals stop();
+  // stop(), answering what the plug-in refused in words.
   std::vector<std::string> shutDown();
 
   // Borrowed from the plug-in; null while not there. Valid until the last

@@ -57,7 +57,6 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
     problems.push_back("output sample not NUL-terminated at payloadSize: size " +
                        std::to_string(seen.payloadSize));
   }
-  ++outputCount;
   if (onStream) {
     onStream(seen);
     buffer->releaseAs(Holder::Peer);

@@ -76,7 +76,6 @@ class SinkPort final : public FLM::PortInterface {
   std::vector<ReceivedSample> outputs;      // every output sample, in order, unless streaming
   std::vector<ForwardedMessage> forwarded;  // every other stream message
   std::vector<std::string> problems;        // what a well-behaved module never does
-  std::uint64_t outputCount = 0;
   // Called with what the peer saw of each kept output sample, after it
   // dropped the buffer. May call back into the component.
   std::function<void(const ReceivedSample&)> onOutput;

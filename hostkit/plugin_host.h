@@ -2,6 +2,7 @@
 // its deletion, and the context of attach.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -10,16 +11,20 @@
 
 namespace hostkit {
 
-// Logs the two calls around the plug-in object's deletion.
+// Logs the calls around the plug-in object's deletion: the first few, in
+// room taken up front, so that a release when memory has run out is logged
+// all the same and nothing is thrown into the plug-in.
 class LoggingPluginHost final : public FLM::PluginHost {
  public:
+  LoggingPluginHost() { events.reserve(kEventsKept); }
+
   std::int32_t pluginReleasing(FLM::Plugin* plugin) override {
-    events.push_back(Event{false, plugin});
+    log(Event{false, plugin});
     if (onReleasing) onReleasing();
     return 0;
   }
   std::int32_t pluginReleased(FLM::Plugin* plugin) override {
-    events.push_back(Event{true, plugin});
+    log(Event{true, plugin});
     return 0;
   }
 
@@ -35,6 +40,13 @@ class LoggingPluginHost final : public FLM::PluginHost {
   };
   std::vector<Event> events;
   std::function<void()> onReleasing;  // runs inside pluginReleasing
+
+ private:
+  // More than two is a fault whatever they are.
+  static constexpr std::size_t kEventsKept = 4;
+  void log(const Event& event) {
+    if (events.size() < kEventsKept) events.push_back(event);
+  }
 };
 
 // Answers attach with a fixed value and counts the calls.

@@ -38,9 +38,6 @@
 namespace ssa {
 namespace {
 
-constexpr std::string_view kTextColumn = "Text";
-constexpr std::string_view kStyleColumn = "Style";
-
 // --- The override codes -------------------------------------------------------
 
 // Positions in an override block, counted from 0 at its "{". Position 1,
@@ -583,10 +580,7 @@ std::size_t cutLeadingEventFields(std::string_view line, std::uint32_t limit, st
 
 void LineConverter::readTables(EventColumns& eventColumns, const StyleTable& styleTable) {
   tables_.valid = false;
-  auto text = eventColumns.find(kTextColumn);
-  // Without a Text column the whole line is the text, for this line and all
-  // later ones.
-  if (text == eventColumns.end()) text = eventColumns.emplace(kTextColumn, 0).first;
+  const auto text = findOrAddTextColumn(eventColumns);
   tables_.styleIndex.build(styleTable);
   tables_.columns = &eventColumns;
   tables_.styles = &styleTable;

@@ -217,7 +217,7 @@ void assignDefaultColumns(EventColumns& eventColumns) {
 bool readScriptHeader(std::string_view header, EventColumns& eventColumns, StyleTable& styleTable) {
   HeaderReader reader(eventColumns, styleTable);
   for (const std::string& line : tokenize("\r\n", header)) reader.read(line);
-  return eventColumns.find("Text") != eventColumns.end();
+  return eventColumns.find(kTextColumn) != eventColumns.end();
 }
 
 }  // namespace ssa

@@ -229,7 +229,6 @@ TEST(TeardownTest, FromEveryState) {
     const std::int64_t heapBefore = Heap::live();
     {
       Harness module;
-      module.pluginHost.events.reserve(4);
       if (state != State::NeverConnected) module.open();
       if (state == State::HeldRecordAndSample) {
         module.sendHeader(testing_support::kWorkedHeader);
@@ -271,28 +270,43 @@ TEST(TeardownTest, FromEveryState) {
 
 namespace {
 
+// A batch worker may shut its plug-in down when memory has run out: nothing
+// on the way out may need any, or the host would throw into the plug-in's
+// release and end the process.
+TEST(PluginDriverTest, ShutsDownWithoutMemory) {
+  Harness module;
+  module.open();
+  ASSERT_TRUE(module.sendHeader(testing_support::kWorkedHeader));
+  const void* address = module.plugin;
+  Heap::failAfter(0);
+  const hostkit::PluginDriver::Refusals refusals = module.stop();
+  const bool failed = !Heap::failurePending();
+  Heap::failAfter(-1);
+  EXPECT_FALSE(failed) << "something on the way out allocated";
+  EXPECT_FALSE(refusals.inputPort || refusals.outputPort || refusals.detach);
+  EXPECT_EQ(refusals.referencesLeft, 0);
+  EXPECT_TRUE(module.pluginHost.toldAroundRelease(address));
+  EXPECT_TRUE(LedgerClean(module.ledger));
+}
+
 // A one-thread ledger makes no record for another thread: the driver sends
 // nothing then, and says so.
 TEST(PluginDriverTest, AHeaderTheLedgerCannotMakeIsNotSent) {
-  hostkit::LoggingPluginHost host;
-  hostkit::Ledger ledger(hostkit::LedgerThreads::One);
-  hostkit::LedgerAllocator allocator{ledger};
-  hostkit::SinkPort sink;
-  hostkit::SourcePort source;
-  hostkit::ConstantAttachContext context{1};
+  hostkit::HostSide host(hostkit::LedgerThreads::One);
   hostkit::PluginDriver driver;
-  ASSERT_TRUE(driver.create(_getPlugin, &host));
-  ASSERT_TRUE(driver.open("ASS", {&context, &source, &sink, &allocator, nullptr}));
+  ASSERT_TRUE(driver.create(_getPlugin, &host.pluginHost));
+  ASSERT_TRUE(driver.open("ASS", host.wiring()));
   bool answer = true;
   bool forwarded = true;
   std::thread([&] {
-    answer = driver.sendHeader(ledger, sink, testing_support::kWorkedHeader, "SUB ", &forwarded);
+    answer = driver.sendHeader(host.ledger, host.sink, testing_support::kWorkedHeader, "SUB ",
+                               &forwarded);
   }).join();
   EXPECT_FALSE(answer);
   EXPECT_FALSE(forwarded);
-  EXPECT_TRUE(sink.forwarded.empty());
+  EXPECT_TRUE(host.sink.forwarded.empty());
   EXPECT_TRUE(driver.shutDown().empty());
-  EXPECT_EQ(ledger.counts().made, 0u);
+  EXPECT_EQ(host.ledger.counts().made, 0u);
 }
 
 }  // namespace

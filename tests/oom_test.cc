@@ -69,7 +69,7 @@ class ExemptBuffer final : public FLM::MediaBuffer {
 // One module with its host around it, every host object wrapped.
 class Rig final : public FLM::SampleAllocator, public FLM::PortInterface {
  public:
-  Rig() { pluginHost.events.reserve(4); }  // told of the release without allocating
+  Rig() = default;
   Rig(const Rig&) = delete;
   Rig& operator=(const Rig&) = delete;
 

@@ -252,6 +252,20 @@ TEST(CliFaultTest, ABufferLeftOnEveryLineIsReportedInAFewWholeLines) {
   EXPECT_LT(std::count(run.err.begin(), run.err.end(), '\n'), 20) << run.err;
 }
 
+// The downstream peer's complaints are cut the same way: none is lost
+// without a word.
+TEST(CliFaultTest, AFaultDownstreamOnEveryLineIsCountedPastTheFirstFew) {
+  const ScratchDir dir;
+  std::string script = "[Events]\nFormat: Layer, Start, End, Style, Text\n";
+  for (int i = 0; i < 30; ++i) {
+    script += std::string("Dialogue: 0,0:00:01.00,0:00:02.00,S,a\0b\n", 40);
+  }
+  const fs::path path = dir.write("nuls.ass", script);
+  const Outcome run = runHost({"--plugin", SUBRITE_NUL_PLUGIN, path.string()});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("downstream: ... and 10 more\n"), std::string::npos) << run.err;
+}
+
 TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   const Outcome run = runHost({"--help"});
   ASSERT_TRUE(Succeeded(run));

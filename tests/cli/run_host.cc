@@ -25,11 +25,7 @@ std::vector<std::string> emulator() {
   return words;
 }
 
-Outcome runWith(const std::filesystem::path& program, const std::vector<std::string>& args,
-                const RunSetup& setup);
-
-}  // namespace
-
+// The command line that runs `program` with `args`, through the emulator.
 std::vector<std::string> commandFor(const std::filesystem::path& program,
                                     const std::vector<std::string>& args) {
   std::vector<std::string> command = emulator();
@@ -37,6 +33,11 @@ std::vector<std::string> commandFor(const std::filesystem::path& program,
   command.insert(command.end(), args.begin(), args.end());
   return command;
 }
+
+Outcome runWith(const std::filesystem::path& program, const std::vector<std::string>& args,
+                const RunSetup& setup);
+
+}  // namespace
 
 std::vector<std::string> hostCommand(const std::vector<std::string>& args) {
   return commandFor(SUBRITE_HOST_PROGRAM, args);

@@ -17,11 +17,8 @@ struct Outcome {
   long peakKiB = 0;  // its peak resident set (the emulator's, under one)
 };
 
-// The command line that runs `program` with `args`: through the build's
-// emulator when there is one.
-std::vector<std::string> commandFor(const std::filesystem::path& program,
-                                    const std::vector<std::string>& args);
-// The same for the subrite-host of this build.
+// The command line that runs the subrite-host of this build with `args`:
+// through the build's emulator when there is one.
 std::vector<std::string> hostCommand(const std::vector<std::string>& args);
 
 // Runs `program` with `args`; standard input comes from `input`.

@@ -4,13 +4,11 @@ namespace testing_support {
 
 Harness::Harness() { create(_getPlugin, &pluginHost); }
 
-Harness::~Harness() { shutDown(); }
+Harness::~Harness() { stop(); }
 
 void Harness::open(const char* inputFormat) {
   std::string error;
-  ASSERT_TRUE(
-      PluginDriver::open(inputFormat, {&context, &source, &sink, &allocator, nullptr}, &error))
-      << error;
+  ASSERT_TRUE(PluginDriver::open(inputFormat, wiring(), &error)) << error;
 }
 
 bool Harness::sendHeader(std::string_view header, std::string_view identifier) {

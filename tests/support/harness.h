@@ -44,20 +44,9 @@ struct Heap {
   };
 };
 
-// The host objects of a Harness. A base of their own, so that they are
-// built before the plug-in and outlive its teardown.
-struct HostSide {
-  hostkit::LoggingPluginHost pluginHost;
-  hostkit::Ledger ledger;
-  hostkit::LedgerAllocator allocator{ledger};
-  hostkit::SinkPort sink;
-  hostkit::SourcePort source;
-  hostkit::ConstantAttachContext context{1};
-};
-
 // One plug-in object, created at construction; the driver's pointers
 // (plugin, component, transform, inputSide, outputSide, in, out) are public.
-class Harness : public HostSide, public hostkit::PluginDriver {
+class Harness : public hostkit::HostSide, public hostkit::PluginDriver {
  public:
   Harness();
   ~Harness();
