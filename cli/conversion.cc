@@ -83,8 +83,16 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
     messages.say("cannot read " + script.name() + ": " + script.reader().error());
     status = kExitUsage;
   }
-  if (const DecodingSource* decoding = script.decoding();
-      decoding != nullptr && decoding->replaced() > 0) {
+  // A video can carry a script's header as text, [Events] and all, and its
+  // events in a binary form: an empty output must not replace a file for it.
+  const bool noScript = writer != nullptr && counts.outputs == 0 && !script.looksLikeText();
+  if (noScript) {
+    messages.say(script.name() +
+                 ": no cue, and the start of it holds many control bytes, which text does not: "
+                 "not an SSA/ASS script");
+    status = kExitUsage;
+  } else if (const DecodingSource* decoding = script.decoding();
+             decoding != nullptr && decoding->replaced() > 0) {
     const std::uint64_t line = script.firstReplacedLine();
     const std::string where = line != 0 ? "on line " + std::to_string(line) + " (byte " +
                                               std::to_string(decoding->firstOffset()) + ")"
@@ -100,7 +108,7 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
                       ? ""
                       : "; give --encoding NAME if it is written in another"));
   }
-  if (counts.events > 0 && counts.outputs == 0) {
+  if (!noScript && counts.events > 0 && counts.outputs == 0) {
     const std::string first = std::to_string(counts.firstEventLine);
     messages.say("warning: " + script.name() + ": " +
                  (counts.events == 1

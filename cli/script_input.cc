@@ -19,7 +19,7 @@ constexpr std::size_t kPiece = 64 * 1024;
 
 // Text holds few control bytes besides tabs, line ends and the escapes of
 // ISO-2022; a video or other binary file given by mistake holds many.
-bool looksLikeText(std::string_view bytes) {
+bool holdsFewControlBytes(std::string_view bytes) {
   std::size_t controls = 0;
   for (const char byte : bytes) {
     const auto c = static_cast<unsigned char>(byte);
@@ -99,12 +99,15 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     }
     const std::string_view ahead(bytes.get(), size);
     const bool whole = size < kReadAhead;
+    // Text of 16 or 32 bits a character is mostly zeros.
+    const std::optional<Encoding> mark = encodingFromMark(ahead);
+    looksLikeText_ = holdsFewControlBytes(ahead) || encodingFromZeros(ahead) ||
+                     (mark && !isUtf8Name(mark->name));
     bool asIs = false;
     if (encoding != "auto") {
       encoding_ = Encoding{encoding, Encoding::Basis::Given, 0, {}};
       // No text in any encoding begins with a byte-order mark: one given
       // for a whole folder does not read a script that has one otherwise.
-      const std::optional<Encoding> mark = encodingFromMark(ahead);
       if (mark && !readsMark(encoding, *mark)) {
         encoding_ = *mark;
         setAside_ = encoding;
@@ -191,7 +194,7 @@ bool ScriptInput::checkUtf8(std::string_view ahead, bool whole, Utf8Verdict* ver
   Utf8Check check;
   check.feed(ahead);
   verdict->escapes = holdsEscape(ahead);
-  const bool readOn = !check.malformed() && isAscii(ahead) && worthReadingTwice(ahead, whole);
+  const bool readOn = !check.malformed() && isAscii(ahead) && worthReadingTwice(whole);
   if (readOn && !readRest(
                     [&](std::string_view piece) {
                       check.feed(piece);
@@ -247,18 +250,18 @@ bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* e
   return true;
 }
 
-bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {
+bool ScriptInput::worthReadingTwice(bool whole) const {
   // A file that is not text is judged by its first MiB, and refused by the
   // header reader soon after, not read whole first.
   struct stat info {};
-  return !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && looksLikeText(ahead);
+  return !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && looksLikeText_;
 }
 
 bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detected,
                          std::string* used, std::string* error) {
   CharsetDetector detector;
   detector.feed(ahead);
-  if (worthReadingTwice(ahead, whole) &&
+  if (worthReadingTwice(whole) &&
       !readRest([&detector](std::string_view piece) { detector.feed(piece); }, ahead.size(),
                 error)) {
     return false;

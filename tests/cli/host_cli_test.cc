@@ -885,6 +885,33 @@ TEST(CliEncodingTest, AFileThatIsNotTextIsNotReadWhole) {
   EXPECT_EQ(run.err.find("read as"), std::string::npos) << "no advice on reading a video";
 }
 
+// A video can carry a script's header as text among its binary data: it is
+// refused all the same, and the file it would have replaced is kept.
+TEST(CliEncodingTest, AVideoThatHoldsAScriptHeaderIsNoScript) {
+  const ScratchDir dir;
+  std::string video(256 * 1024, '\0');
+  std::uint32_t state = 777;
+  for (char& byte : video) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  const std::string header =
+      "[Script Info]\nScriptType: v4.00+\n\n[Events]\nFormat: Layer, Start, End, Style, Text\n";
+  video.replace(4096, header.size(), header);
+  const fs::path path = dir.write("episode.mks", video);
+  const fs::path kept = dir.write("episode.srt", "hand-made\n");
+  const Outcome run = runHost({"--to", "srt", path.string(), "-o", kept.string()});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("control bytes, which text does not: not an SSA/ASS script"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("U+FFFD"), std::string::npos) << "no advice on reading a video";
+  EXPECT_EQ(readFile(kept), "hand-made\n");
+  const Outcome batch =
+      runHost({"--to", "srt", "-d", (dir.path() / "out").string(), path.string()});
+  EXPECT_EQ(batch.status, 2) << batch.err;
+}
+
 struct MalformedRow {
   const char* what;
   std::vector<std::string> args;
