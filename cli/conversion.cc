@@ -202,7 +202,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     }
     // The writers gather cues into large writes themselves.
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
-    writer = makeWriter(options.form, output.stream(), options.shift.value_or(0));
+    writer = makeWriter(options.form, output.stream(), options.shift.value_or(0), options.vttStyle);
     counts = stream(script, session, *writer, output, messages);
   }
   // The plug-in's faults are all known once its object is gone.

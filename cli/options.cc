@@ -98,6 +98,10 @@ bool checkTogether(Options* options, std::string* error) {
         "the script writes them";
     return false;
   }
+  if (!options->vttStyle && options->form != OutputForm::Vtt && !options->info) {
+    *error = "--no-style leaves the STYLE block out of vtt; the other forms have none";
+    return false;
+  }
   return true;
 }
 
@@ -192,6 +196,11 @@ const OptionRow kOptionRows[] = {
     {"--info", 0, false,
      [](std::string_view, const std::string&, Options* options, std::string*) {
        return options->info = true;
+     }},
+    {"--no-style", 0, false,
+     [](std::string_view, const std::string&, Options* options, std::string*) {
+       options->vttStyle = false;
+       return true;
      }},
     {"--stats", 0, false,
      [](std::string_view, const std::string&, Options* options, std::string*) {
@@ -305,6 +314,9 @@ std::string usage(const std::string& program) {
          "                            classes a STYLE block defines, & < > escaped;\n"
          "                            cues in order of their start, an end not after\n"
          "                            its start one millisecond after it\n"
+         "  --no-style      vtt without its STYLE block: the classes stay, undefined.\n"
+         "                  For readers that stop at a STYLE block and read no cue\n"
+         "                  at all (ffmpeg 5.1 among them)\n"
          "                    jsonl   one JSON object a line: index, line, start, end,\n"
          "                            style, markup; malformed UTF-8 becomes U+FFFD\n"
          "  -o, --output FILE\n"

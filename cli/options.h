@@ -22,6 +22,7 @@ struct Options {
   unsigned jobs = 0;                  // -j: scripts converted at once; 0: one a core
   std::optional<std::int64_t> shift;  // --shift, in milliseconds
   OutputForm form = OutputForm::Markup;
+  bool vttStyle = true;  // --no-style: false
   bool info = false;
   bool stats = false;
   bool help = false;

@@ -12,7 +12,8 @@ namespace {
 
 class VttWriter final : public CueWriter {
  public:
-  VttWriter(std::FILE* out, std::int64_t shift) : output_(out), shift_(shift) {}
+  VttWriter(std::FILE* out, std::int64_t shift, bool style)
+      : output_(out), shift_(shift), style_(style) {}
 
   void write(const Cue& cue) override {
     TimeCounts times;
@@ -38,7 +39,7 @@ class VttWriter final : public CueWriter {
     done_ = true;
     ssa::TextBuffer& pending = output_.pending();
     pending.append("WEBVTT\n\n");
-    const std::string styles = classes_.styleBlock();
+    const std::string styles = style_ ? classes_.styleBlock() : std::string();
     if (!styles.empty()) {
       pending.append(styles);
       pending.push('\n');
@@ -71,6 +72,7 @@ class VttWriter final : public CueWriter {
 
   ChunkedOutput output_;
   const std::int64_t shift_;
+  const bool style_;
   VttClasses classes_;
   CueTextMaker cueText_{&classes_};
   ssa::TextBuffer text_;  // every cue's text, one after the other
@@ -81,8 +83,8 @@ class VttWriter final : public CueWriter {
 
 }  // namespace
 
-std::unique_ptr<CueWriter> makeVttWriter(std::FILE* out, std::int64_t shift) {
-  return std::make_unique<VttWriter>(out, shift);
+std::unique_ptr<CueWriter> makeVttWriter(std::FILE* out, std::int64_t shift, bool style) {
+  return std::make_unique<VttWriter>(out, shift, style);
 }
 
 }  // namespace cli

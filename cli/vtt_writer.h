@@ -12,6 +12,7 @@
 
 namespace cli {
 
-std::unique_ptr<CueWriter> makeVttWriter(std::FILE* out, std::int64_t shift);
+// Without `style`, the STYLE block is left out and the classes stay.
+std::unique_ptr<CueWriter> makeVttWriter(std::FILE* out, std::int64_t shift, bool style);
 
 }  // namespace cli

@@ -264,14 +264,15 @@ void ChunkedOutput::write() {
   pending_.clear();
 }
 
-std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift) {
+std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift,
+                                      bool vttStyle) {
   switch (form) {
     case OutputForm::Markup:
       return std::make_unique<MarkupWriter>(out);
     case OutputForm::Srt:
       return std::make_unique<SrtWriter>(out, shift);
     case OutputForm::Vtt:
-      return makeVttWriter(out, shift);
+      return makeVttWriter(out, shift, vttStyle);
     case OutputForm::Jsonl:
       return std::make_unique<JsonlWriter>(out, shift);
   }

@@ -114,8 +114,10 @@ class CueWriter {
 };
 
 // Times are moved by `shift` milliseconds (not in the markup form, which
-// shows them as the script writes them).
-std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift = 0);
+// shows them as the script writes them). WebVTT has its STYLE block unless
+// `vttStyle` is false.
+std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift = 0,
+                                      bool vttStyle = true);
 
 // The milliseconds of a cue's time as the script writes it, moved by
 // `shift`. A time that cannot be read is taken as 0, and moved as the

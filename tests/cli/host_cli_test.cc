@@ -269,13 +269,26 @@ TEST(CliFaultTest, AFaultDownstreamOnEveryLineIsCountedPastTheFirstFew) {
 TEST(CliHelpTest, ListsTheOptionsAndAnExample) {
   const Outcome run = runHost({"--help"});
   ASSERT_TRUE(Succeeded(run));
-  for (const char* text :
-       {"Usage: subrite-host [options] [SCRIPT]", "--to FORM", "markup", "srt", "jsonl",
-        "-o, --output FILE", "--encoding NAME", "--plugin PATH", "--info", "--stats", "--version",
-        "-h, --help", "-d, --output-dir DIR", "-j, --jobs N", "--shift TIME", "vtt",
-        "Examples:\n  subrite-host --to srt movie.ass -o movie.srt\n",
-        "subrite-host --to vtt -d subs/ -j 4 season1/\n",
-        "subrite-host --to srt --shift -1.5 movie.ass -o movie.srt\n"}) {
+  for (const char* text : {"Usage: subrite-host [options] [SCRIPT]",
+                           "--to FORM",
+                           "markup",
+                           "srt",
+                           "jsonl",
+                           "-o, --output FILE",
+                           "--encoding NAME",
+                           "--plugin PATH",
+                           "--info",
+                           "--stats",
+                           "--version",
+                           "--no-style",
+                           "-h, --help",
+                           "-d, --output-dir DIR",
+                           "-j, --jobs N",
+                           "--shift TIME",
+                           "vtt",
+                           "Examples:\n  subrite-host --to srt movie.ass -o movie.srt\n",
+                           "subrite-host --to vtt -d subs/ -j 4 season1/\n",
+                           "subrite-host --to srt --shift -1.5 movie.ass -o movie.srt\n"}) {
     EXPECT_NE(run.out.find(text), std::string::npos) << text;
   }
   // Read in a terminal of 80 columns.

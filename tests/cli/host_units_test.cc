@@ -628,7 +628,10 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"--to", "srt", "-j2", "-dout", "-osrt", "a.ass"}, false, "do not go together"},
         OptionsRow{{"--to", "srt", "--shift", "1.2345"}, false, "--shift needs"},
         OptionsRow{{"--to", "srt", "--shift", "0:1:02"}, false, "--shift needs"},
-        OptionsRow{{"--to", "srt", "--shift", "soon"}, false, "--shift needs"}),
+        OptionsRow{{"--to", "srt", "--shift", "soon"}, false, "--shift needs"},
+        // The STYLE block.
+        OptionsRow{{"--to", "vtt", "--no-style"}, true, ""},
+        OptionsRow{{"--no-style", "--to", "srt"}, false, "the other forms have none"}),
     rowName);
 
 TEST(CliOptionsTest, AShortOptionTakesItsValueAttached) {

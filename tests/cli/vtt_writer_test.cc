@@ -143,10 +143,10 @@ struct CueIn {
   const char* markup;
 };
 
-std::string writeVtt(const std::vector<CueIn>& cues, std::int64_t shift,
-                     cli::WriterCounts* counts) {
+std::string writeVtt(const std::vector<CueIn>& cues, std::int64_t shift, cli::WriterCounts* counts,
+                     bool style = true) {
   std::FILE* file = std::tmpfile();
-  auto writer = cli::makeWriter(cli::OutputForm::Vtt, file, shift);
+  auto writer = cli::makeWriter(cli::OutputForm::Vtt, file, shift, style);
   std::uint64_t number = 0;
   for (const CueIn& cue : cues) {
     writer->write(cli::Cue{++number, number, cue.start, cue.end, "S", cue.markup});
@@ -178,6 +178,17 @@ TEST(CliVttWriterTest, WritesTheCuesInOrderWithAStyleBlockFirst) {
   EXPECT_EQ(counts.written, 4u);
   EXPECT_EQ(counts.withoutText, 1u);
   EXPECT_EQ(counts.endsRaised, 2u);
+  const cli_test::VttVerdict verdict = cli_test::checkVtt(file);
+  EXPECT_TRUE(verdict.valid) << verdict.error;
+}
+
+// For readers that stop at a STYLE block: the same cues, the classes
+// undefined, which a reader passes over.
+TEST(CliVttWriterTest, WithoutStyleTheClassesStayAndTheBlockGoes) {
+  cli::WriterCounts counts;
+  const std::string file = writeVtt(
+      {{"0:00:01.00", "0:00:02.00", "<font color=\"#FF0000\"><s>x</s>"}}, 0, &counts, false);
+  EXPECT_EQ(file, "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\n<c.cFF0000><c.s>x</c></c>\n\n");
   const cli_test::VttVerdict verdict = cli_test::checkVtt(file);
   EXPECT_TRUE(verdict.valid) << verdict.error;
 }
