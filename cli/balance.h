@@ -123,7 +123,8 @@ struct BalanceCounts {
 //  - Each "-->" becomes "--" U+2060 ">": SubRip readers take a line that
 //    holds one for a cue's timing. (WebVTT escapes the ">".)
 // Answers whether there was text other than blanks; when there was not,
-// nothing is appended.
+// nothing is appended. The std::string form of CueTextMaker::append, for the
+// tests and the fuzz targets.
 bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* counts);
 
 // The same, keeping its working memory from one cue to the next: what a

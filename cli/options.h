@@ -12,7 +12,7 @@
 namespace cli {
 
 struct Options {
-  std::string plugin;             // empty: libsubrite.so beside the program
+  std::string plugin;             // empty: the default (defaultPluginPath)
   std::string output;             // empty or "-": standard output
   std::string encoding = "auto";  // the scripts' character set; auto: detected
   // "-" is standard input. None: the bundled sample. More than one, or a

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cli/utf8.h"
+
 namespace cli {
 namespace {
 
@@ -10,24 +12,6 @@ namespace {
 constexpr std::uint32_t kStreamWords[2] = {0x5355421Au, 0x0000FACEu};
 // Problems kept in words; the rest are only counted.
 constexpr std::size_t kProblemsKept = 20;
-
-void appendUtf8(std::string* out, std::uint32_t code) {
-  if (code < 0x80) {
-    out->push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
 
 // 16-bit text to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string wideToUtf8(const FLM::String<unsigned short>& text) {

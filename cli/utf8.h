@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace cli {
@@ -15,6 +17,9 @@ inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+
 // minus the bytes one U+FFFD stands for (its longest valid beginning, at
 // least one byte).
 int utf8Sequence(std::string_view bytes);
+
+// Appends code point `code` (at most U+10FFFF, no surrogate) as UTF-8.
+void appendUtf8(std::string* out, std::uint32_t code);
 
 // True when every byte is below 0x80.
 bool isAscii(std::string_view bytes);

@@ -135,7 +135,8 @@ std::optional<std::uint64_t> parseScriptTime(std::string_view text);
 // otherwise; tests hold the two to the same answers.
 std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text);
 
-// "hh:mm:ss,mmm"; hours take more digits when they need them.
+// "hh:mm:ss,mmm"; hours take more digits when they need them. For the tests:
+// the writer puts its times in place.
 std::string srtTime(std::uint64_t milliseconds);
 
 // "hh:mm:ss.mmm", the same for WebVTT.

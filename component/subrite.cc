@@ -80,6 +80,10 @@ Subrite::Subrite(PluginHost* host)
   }
 }
 
+// The host makes its last release with no other thread inside, so the held
+// buffers go without the lock. The lock is held over the rest all the same,
+// as the contract has it; waitForIdle then finds it held by this thread
+// alone and returns at once.
 Subrite::~Subrite() {
   dropHeldSample();
   dropHeldFormat();

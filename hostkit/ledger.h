@@ -36,7 +36,9 @@ enum class LedgerThreads {
   // object from one thread does (a session of subrite-host). Nothing is
   // locked, which makes the accounting a few instructions a call; a call from
   // another thread is itself a fault: it is counted, reported with the other
-  // problems, and changes nothing (a payload lock answers no payload).
+  // problems, and changes nothing (a payload lock answers no payload). The
+  // readers (counts, problems, clean, summaryLines) are for that thread too,
+  // and are not checked.
   One,
 };
 

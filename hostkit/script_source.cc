@@ -162,7 +162,8 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
     if (!header->text.empty()) header->text += '\n';
     header->text += line;
     if (header->text.size() > kMaxHeaderBytes) {
-      *error = "no [Events] section in its first 64 MiB: not an SSA/ASS script";
+      *error = "no [Events] section in its first " + std::to_string(kMaxHeaderBytes >> 20) +
+               " MiB: not an SSA/ASS script";
       return false;
     }
     if (!styleSeen && (trimmed == "[V4 Styles]" || trimmed == "[V4+ Styles]")) {

@@ -17,7 +17,8 @@ namespace ssa {
 // Cuts a line into at most `limit` trimmed fields at the field commas: the
 // commas outside brace blocks, but never the last byte of the line (a comma
 // that ends the line opens no empty field). The last field keeps every comma
-// it contains. The views point into `line`.
+// it contains. The views point into `line`. The whole cut, for the tests and
+// the fuzz targets; the converter and the host cut only what they read.
 void splitEventFields(std::string_view line, std::uint32_t limit,
                       std::vector<std::string_view>& fields);
 

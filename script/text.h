@@ -79,7 +79,8 @@ inline constexpr std::size_t kColourDigits = 6;
 
 // The forms of the colour functions above that write the six bytes to `out`
 // and answer false where those answer the empty text. The sample path uses
-// these; the others wrap them.
+// these; the string forms above wrap them for the header parse (convertColour)
+// and for the tests and the fuzz targets (the other three).
 bool writeDecimalColour(std::string_view text, char* out);
 // Inline, the three below: a colour block of every other line goes through them.
 inline bool writeHexColour(std::string_view digits, char* out) {

@@ -245,6 +245,28 @@ TEST(CliUtf8Test, TellsAsciiFromTheRest) {
   EXPECT_FALSE(cli::isAscii("\x80" + kAscii40));
 }
 
+// Each boundary of the encoder's lengths, read back as one valid sequence.
+TEST(CliUtf8Test, WritesEachLengthAtItsBoundaries) {
+  const struct {
+    std::uint32_t code;
+    const char* bytes;
+  } rows[] = {{0x0, ""},  // NUL: the one byte 0
+              {0x7F, "\x7F"},
+              {0x80, "\xC2\x80"},
+              {0x7FF, "\xDF\xBF"},
+              {0x800, "\xE0\xA0\x80"},
+              {0xFFFD, "\xEF\xBF\xBD"},
+              {0x10000, "\xF0\x90\x80\x80"},
+              {0x10FFFF, "\xF4\x8F\xBF\xBF"}};
+  for (const auto& row : rows) {
+    std::string out;
+    cli::appendUtf8(&out, row.code);
+    const std::string expected = row.code == 0 ? std::string(1, '\0') : std::string(row.bytes);
+    EXPECT_EQ(out, expected) << row.code;
+    EXPECT_EQ(cli::utf8Sequence(out), static_cast<int>(out.size())) << row.code;
+  }
+}
+
 // --- Decoding ---------------------------------------------------------------------------------
 
 // Hands out its bytes `step` at a time, as a pipe might.
