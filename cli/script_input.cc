@@ -28,6 +28,13 @@ bool holdsFewControlBytes(std::string_view bytes) {
   return controls * 100 <= bytes.size();
 }
 
+// The same, but text of 16 or 32 bits a character is mostly zeros.
+bool readsAsText(std::string_view ahead) {
+  const std::optional<Encoding> mark = encodingFromMark(ahead);
+  return holdsFewControlBytes(ahead) || encodingFromZeros(ahead) ||
+         (mark && !isUtf8Name(mark->name));
+}
+
 }  // namespace
 
 // The bytes read ahead, less the byte-order mark, then the rest of the
@@ -79,6 +86,7 @@ bool ScriptInput::open(const std::optional<std::string>& name, std::string_view 
 
 bool ScriptInput::start(const std::string& encoding, std::string* error) {
   if (fd_ < 0) {
+    looksLikeText_ = true;
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Bundled, 0, {}};
     reader_.emplace(bundled_);
   } else {
@@ -99,10 +107,11 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     }
     const std::string_view ahead(bytes.get(), size);
     const bool whole = size < kReadAhead;
-    // Text of 16 or 32 bits a character is mostly zeros.
+    // A regular file is judged again only if it comes to that; a pipe
+    // cannot be read again.
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) looksLikeText_ = readsAsText(ahead);
     const std::optional<Encoding> mark = encodingFromMark(ahead);
-    looksLikeText_ = holdsFewControlBytes(ahead) || encodingFromZeros(ahead) ||
-                     (mark && !isUtf8Name(mark->name));
     bool asIs = false;
     if (encoding != "auto") {
       encoding_ = Encoding{encoding, Encoding::Basis::Given, 0, {}};
@@ -194,7 +203,7 @@ bool ScriptInput::checkUtf8(std::string_view ahead, bool whole, Utf8Verdict* ver
   Utf8Check check;
   check.feed(ahead);
   verdict->escapes = holdsEscape(ahead);
-  const bool readOn = !check.malformed() && isAscii(ahead) && worthReadingTwice(whole);
+  const bool readOn = !check.malformed() && isAscii(ahead) && worthReadingTwice(ahead, whole);
   if (readOn && !readRest(
                     [&](std::string_view piece) {
                       check.feed(piece);
@@ -250,18 +259,28 @@ bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* e
   return true;
 }
 
-bool ScriptInput::worthReadingTwice(bool whole) const {
+bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {
   // A file that is not text is judged by its first MiB, and refused by the
   // header reader soon after, not read whole first.
   struct stat info {};
-  return !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && looksLikeText_;
+  return !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && holdsFewControlBytes(ahead);
+}
+
+bool ScriptInput::looksLikeText() {
+  if (!looksLikeText_) {
+    std::unique_ptr<char[]> bytes(new char[kReadAhead]);
+    const ssize_t n = ::pread(fd_, bytes.get(), kReadAhead, static_cast<off_t>(origin_));
+    looksLikeText_ =
+        n <= 0 || readsAsText(std::string_view(bytes.get(), static_cast<std::size_t>(n)));
+  }
+  return *looksLikeText_;
 }
 
 bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detected,
                          std::string* used, std::string* error) {
   CharsetDetector detector;
   detector.feed(ahead);
-  if (worthReadingTwice(whole) &&
+  if (worthReadingTwice(ahead, whole) &&
       !readRest([&detector](std::string_view piece) { detector.feed(piece); }, ahead.size(),
                 error)) {
     return false;

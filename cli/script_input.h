@@ -57,8 +57,9 @@ class ScriptInput {
   hostkit::LineReader& reader() { return *reader_; }
   // Lines read so far; 0 before the reading starts.
   std::uint64_t linesRead() const { return reader_ ? reader_->linesRead() : 0; }
-  // Whether the bytes read ahead hold few control bytes, as text does.
-  bool looksLikeText() const { return looksLikeText_; }
+  // Whether the script's first kReadAhead bytes hold few control bytes, as
+  // text does; a regular file is read again for it. After start().
+  bool looksLikeText();
 
  private:
   class ReadAhead;
@@ -83,7 +84,7 @@ class ScriptInput {
   bool useDetected(std::string_view ahead, bool whole, std::string* error);
   // Whether the rest of the input is read to decide its set, then read
   // again: only for a regular file whose first MiB looks like text.
-  bool worthReadingTwice(bool whole) const;
+  bool worthReadingTwice(std::string_view ahead, bool whole) const;
   // The detector's name for the input's set, from all of it when it can be
   // read again (then it is read back to where `ahead` ends), else `ahead`;
   // and, when `used` is given, the set to read it as (see inUse).
@@ -95,11 +96,11 @@ class ScriptInput {
   std::string name_ = "the bundled sample";
   std::string_view bundled_;
   Encoding encoding_;
-  bool looksLikeText_ = true;
-  bool worthTelling_ = false;  // not read as the UTF-8 it was seen or said to be
-  std::string setAside_;       // the encoding given, when a byte-order mark overrode it
-  bool seemsUtf8_ = false;     // given another, its first MiB is valid UTF-8 beyond ASCII
-  std::string backslashAs_;    // given a set that reads 0x5C as another character: which
+  std::optional<bool> looksLikeText_;  // judged when start() could not wait
+  bool worthTelling_ = false;          // not read as the UTF-8 it was seen or said to be
+  std::string setAside_;               // the encoding given, when a byte-order mark overrode it
+  bool seemsUtf8_ = false;             // given another, its first MiB is valid UTF-8 beyond ASCII
+  std::string backslashAs_;            // given a set that reads 0x5C as another character: which
   std::unique_ptr<ReadAhead> ahead_;
   std::unique_ptr<DecodingSource> decoding_;
   std::optional<hostkit::LineReader> reader_;
