@@ -2,6 +2,7 @@
 // on disk, exit statuses and messages.
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/cli/run_host.h"
@@ -923,6 +925,14 @@ TEST(CliEncodingTest, AVideoThatHoldsAScriptHeaderIsNoScript) {
   const Outcome batch =
       runHost({"--to", "srt", "-d", (dir.path() / "out").string(), path.string()});
   EXPECT_EQ(batch.status, 2) << batch.err;
+  // From a pipe, which cannot be read again to judge it.
+  const fs::path pipe = dir.path() / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  std::thread writer([&pipe, &video] { std::ofstream(pipe, std::ios::binary) << video; });
+  const Outcome piped = runHost({"--to", "srt", "-", "-o", kept.string()}, pipe);
+  writer.join();
+  EXPECT_EQ(piped.status, 2) << piped.err;
+  EXPECT_EQ(readFile(kept), "hand-made\n");
 }
 
 struct MalformedRow {

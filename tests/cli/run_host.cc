@@ -80,7 +80,10 @@ Outcome runWith(const std::filesystem::path& program, const std::vector<std::str
                         : ::open(setup.appendOutputTo.c_str(), O_WRONLY | O_APPEND);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);
-    if (::lseek(in, static_cast<off_t>(setup.inputOffset), SEEK_SET) < 0) ::_exit(126);
+    if (setup.inputOffset != 0 &&
+        ::lseek(in, static_cast<off_t>(setup.inputOffset), SEEK_SET) < 0) {
+      ::_exit(126);
+    }
     ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
