@@ -208,16 +208,19 @@ int convertScript(const ConversionRequest& request, const Options& options,
   // The plug-in's faults are all known once its object is gone.
   session.close();
   int status = report(script, session, counts, writer.get(), options.form, messages);
+  // Before the commit: once the output is in place, running out of memory
+  // must not report it as not converted.
+  if (stats != nullptr) {
+    fillStats(script, counts, status == kExitDone ? writer.get() : nullptr, session, stats);
+  }
   if (writer != nullptr) {
     if (status == kExitDone && !output.commit(writer->writeError(), &error)) {
       messages.say(error);
       status = kExitUsage;
+      if (stats != nullptr) stats->writer = WriterCounts{};
     } else if (status != kExitDone && output.discard()) {
       messages.say(output.name() + " not written; a file there is left as it was");
     }
-  }
-  if (stats != nullptr) {
-    fillStats(script, counts, status == kExitDone ? writer.get() : nullptr, session, stats);
   }
   return status;
 }
