@@ -44,3 +44,19 @@ void operator delete(void* block) noexcept {
 void operator delete[](void* block) noexcept { ::operator delete(block); }
 void operator delete(void* block, std::size_t) noexcept { ::operator delete(block); }
 void operator delete[](void* block, std::size_t) noexcept { ::operator delete(block); }
+
+// The nothrow forms (a stable sort's buffer asks so) count and fail the same
+// way, answering null; defined here, so that no sanitizer's own form makes a
+// block this file's delete would free as another kind.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, tag);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept { ::operator delete(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { ::operator delete(block); }
