@@ -107,10 +107,11 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     }
     const std::string_view ahead(bytes.get(), size);
     const bool whole = size < kReadAhead;
+    struct stat info {};
+    regularFile_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
     // A regular file is judged again only if it comes to that; a pipe
     // cannot be read again.
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) looksLikeText_ = readsAsText(ahead);
+    if (!regularFile_) looksLikeText_ = readsAsText(ahead);
     const std::optional<Encoding> mark = encodingFromMark(ahead);
     bool asIs = false;
     if (encoding != "auto") {
@@ -132,7 +133,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
         }
         backslashAs_ = backslashReadAs(encoding_.name);
       }
-    } else if (!decide(ahead, whole, &asIs, error)) {
+    } else if (!decide(ahead, mark, whole, &asIs, error)) {
       return false;
     }
     ahead_ = std::make_unique<ReadAhead>(std::move(bytes), size, encoding_.mark, fd_);
@@ -172,8 +173,8 @@ bool ScriptInput::readRest(Feed feed, std::uint64_t resume, std::string* error) 
   return true;
 }
 
-bool ScriptInput::decide(std::string_view ahead, bool whole, bool* asIs, std::string* error) {
-  const std::optional<Encoding> mark = encodingFromMark(ahead);
+bool ScriptInput::decide(std::string_view ahead, const std::optional<Encoding>& mark, bool whole,
+                         bool* asIs, std::string* error) {
   const std::optional<Encoding> wide =
       mark ? (isUtf8Name(mark->name) ? std::nullopt : mark) : encodingFromZeros(ahead);
   if (wide) {
@@ -262,8 +263,7 @@ bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* e
 bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {
   // A file that is not text is judged by its first MiB, and refused by the
   // header reader soon after, not read whole first.
-  struct stat info {};
-  return !whole && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && holdsFewControlBytes(ahead);
+  return !whole && regularFile_ && holdsFewControlBytes(ahead);
 }
 
 bool ScriptInput::looksLikeText() {
@@ -294,8 +294,7 @@ std::uint64_t ScriptInput::firstReplacedLine() const {
   if (decoding_ == nullptr || decoding_->replaced() == 0) return 0;
   if (decoding_->firstLine() != 0) return decoding_->firstLine();
   // UTF-8 passed straight through up to it: the file's own line ends count.
-  struct stat info {};
-  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  if (!regularFile_) return 0;
   std::vector<char> piece(kPiece);
   LineEnds ends;
   for (std::uint64_t at = 0; at < decoding_->firstOffset();) {

@@ -71,7 +71,9 @@ class ScriptInput {
   // of them were seen to be valid UTF-8). False with *error on a read error.
   // In turn: a mark of UTF-16 or UTF-32, or their zero bytes; valid UTF-8;
   // a UTF-8 mark over bytes that are not; the detector.
-  bool decide(std::string_view ahead, bool whole, bool* asIs, std::string* error);
+  // `mark` is the byte-order mark `ahead` begins with, if any.
+  bool decide(std::string_view ahead, const std::optional<Encoding>& mark, bool whole, bool* asIs,
+              std::string* error);
   // What the UTF-8 check of the input found.
   struct Utf8Verdict {
     bool valid = false;
@@ -96,6 +98,7 @@ class ScriptInput {
   std::string name_ = "the bundled sample";
   std::string_view bundled_;
   Encoding encoding_;
+  bool regularFile_ = false;           // so it can be read again
   std::optional<bool> looksLikeText_;  // judged when start() could not wait
   bool worthTelling_ = false;          // not read as the UTF-8 it was seen or said to be
   std::string setAside_;               // the encoding given, when a byte-order mark overrode it

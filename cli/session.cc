@@ -13,6 +13,18 @@ constexpr std::uint32_t kStreamWords[2] = {0x5355421Au, 0x0000FACEu};
 // Problems kept in words; the rest are only counted.
 constexpr std::size_t kProblemsKept = 20;
 
+// The first kProblemsKept of `count` problems, of which `kept` holds at
+// least those, then how many more there were.
+void appendFirstProblems(std::vector<std::string>* all, const std::vector<std::string>& kept,
+                         std::uint64_t count, const std::string& prefix) {
+  for (std::size_t i = 0; i < kept.size() && i < kProblemsKept; ++i) {
+    all->push_back(prefix + kept[i]);
+  }
+  if (count > kProblemsKept) {
+    all->push_back(prefix + "... and " + std::to_string(count - kProblemsKept) + " more");
+  }
+}
+
 // 16-bit text to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string wideToUtf8(const FLM::String<unsigned short>& text) {
   std::string out;
@@ -136,18 +148,10 @@ void Session::problem(std::string text) {
 }
 
 std::vector<std::string> Session::problems() const {
-  std::vector<std::string> all = problems_;
-  if (problemCount_ > kProblemsKept) {
-    all.push_back("... and " + std::to_string(problemCount_ - kProblemsKept) + " more");
-  }
+  std::vector<std::string> all;
+  appendFirstProblems(&all, problems_, problemCount_, "");
   const std::vector<std::string>& downstream = host_.sink.problems;
-  for (std::size_t i = 0; i < downstream.size() && i < kProblemsKept; ++i) {
-    all.push_back("downstream: " + downstream[i]);
-  }
-  if (downstream.size() > kProblemsKept) {
-    all.push_back("downstream: ... and " + std::to_string(downstream.size() - kProblemsKept) +
-                  " more");
-  }
+  appendFirstProblems(&all, downstream, downstream.size(), "downstream: ");
   if (host_.source.calls != 0) all.push_back("the plug-in called its upstream peer");
   if (!host_.ledger.clean()) {
     for (const std::string& line : host_.ledger.summaryLines()) {

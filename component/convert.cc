@@ -10,6 +10,8 @@
 namespace FLM {
 namespace {
 
+constexpr std::string_view kDialogue = ssa::kDialoguePrefix;
+
 // Keeps a buffer's payload locked for a scope, so every lockPayload has its
 // unlockPayload also when an allocation fails in between.
 class PayloadAccess {
@@ -44,11 +46,10 @@ bool Subrite::convertSample() {
   bool result = true;  // consumed; replaced by the downstream answer when sent
   const std::uint32_t size = sample->payloadSize;
   bool isDialogue = false;
-  if (size >= ssa::kDialoguePrefix.size()) {
+  if (size >= kDialogue.size()) {
     PayloadAccess payload(*sample);
-    isDialogue =
-        payload.data() != nullptr &&
-        std::memcmp(payload.data(), ssa::kDialoguePrefix.data(), ssa::kDialoguePrefix.size()) == 0;
+    isDialogue = payload.data() != nullptr &&
+                 std::memcmp(payload.data(), kDialogue.data(), kDialogue.size()) == 0;
   }
   if (isDialogue) {
     std::optional<std::string_view> markup;
@@ -57,8 +58,7 @@ bool Subrite::convertSample() {
       // lock, unlock, lock, unlock, and that sequence is part of the contract.
       PayloadAccess payload(*sample);
       if (payload.data() != nullptr) {
-        const std::string_view line(payload.data() + ssa::kDialoguePrefix.size(),
-                                    size - ssa::kDialoguePrefix.size());
+        const std::string_view line(payload.data() + kDialogue.size(), size - kDialogue.size());
         markup = converter.convert(line, eventColumns, styleTable);
       }
     }
