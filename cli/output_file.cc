@@ -85,9 +85,6 @@ void armSignals() {
   };
   for (const int signal : kEndingSignals) arm(signal);
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) arm(signal);
-  // Past a file size limit a write then fails with EFBIG, as on a full
-  // disk, instead of the process dying of it.
-  if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Follows the symbolic link `path` names, if it is one: false when it is

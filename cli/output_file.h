@@ -51,7 +51,7 @@ class OutputFile {
   // temporary file beside it (beside its target for a symbolic link). False with *error when it
   // cannot be created. Up to kMaxOutputsAtOnce temporary files at a time in the process, on any
   // threads: a signal that ends the process (SIGINT, SIGTERM, SIGQUIT, SIGABRT, ...) removes them
-  // before it does; SIGXFSZ is ignored, so that a write past a file size limit fails instead.
+  // before it does.
   bool open(const std::string& path, std::string* error);
   // Valid from open() until commit() or discard().
   std::FILE* stream() const { return stream_; }

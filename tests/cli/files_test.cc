@@ -349,6 +349,13 @@ TEST(CliOutputDeviceTest, AFileSizeLimitFailsLikeAFullDisk) {
   EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
   EXPECT_EQ(readFile(output), "the user's own file\n");
   EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"movie.ass", "out.srt"}));
+
+  // Standard output into a file cannot be kept whole, but the run still
+  // ends as a failed write, not by the signal.
+  setup.appendOutputTo = output;
+  const Outcome piped = cli_test::runHostWith({"--to", "srt", script.string()}, setup);
+  EXPECT_EQ(piped.status, 2) << "signal " << piped.signal << ": " << piped.err;
+  EXPECT_NE(piped.err.find("File too large"), std::string::npos) << piped.err;
 }
 
 }  // namespace
