@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "cli/conversion.h"
 #include "cli/messages.h"
 #include "cli/options.h"
+#include "cli/output_file.h"
 #include "cli/plugin_library.h"
 
 namespace {
@@ -220,14 +220,7 @@ bool readsStandardInput(const cli::Options& options) {
 
 int main(int argc, char** argv) {
   const unsigned closed = reopenClosedStandardStreams();
-  // Past a file size limit (ulimit -f) a write then fails with EFBIG and is
-  // reported as on a full disk, standard output included, instead of the
-  // process dying in the middle of it. A caller's handler stays.
-  struct sigaction fileSize {};
-  if (::sigaction(SIGXFSZ, nullptr, &fileSize) == 0 && (fileSize.sa_flags & SA_SIGINFO) == 0 &&
-      fileSize.sa_handler == SIG_DFL) {
-    ::signal(SIGXFSZ, SIG_IGN);
-  }
+  cli::ignoreFileSizeSignal();
   const std::vector<std::string> args(argv + 1, argv + argc);
   cli::Options options;
   std::string error;

@@ -268,16 +268,16 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
     }
     std::string value;
     if (row->takesValue) {
-      bool given = true;
       if (attached) {
         value = *attached;
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {
-        given = false;
+        *error = "option " + arg + " needs a value";
+        return false;
       }
       if (value.empty()) {
-        *error = "option " + arg + (given ? " has an empty value" : " needs a value");
+        *error = "option " + arg + " has an empty value";
         return false;
       }
     }

@@ -167,6 +167,10 @@ void copyAttributes(const std::string& from, int to) {
 
 }  // namespace
 
+void ignoreFileSizeSignal() {
+  if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);
+}
+
 bool isSameFile(int fd, const std::string& path) {
   struct stat open {};
   struct stat named {};

@@ -37,6 +37,12 @@ struct TemporarySlot;  // output_file.cc
 
 // One thread at a time an object; only the table of temporary files that a
 // signal removes and the umask, read once, are shared, in the process.
+// Past a file size limit (ulimit -f) a write then fails with EFBIG and is
+// reported as on a full disk, standard output included, instead of the
+// process dying in the middle of it. A caller's handler or SIG_IGN stays.
+// Called once, at start-up.
+void ignoreFileSizeSignal();
+
 class OutputFile {
  public:
   OutputFile() = default;
