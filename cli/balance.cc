@@ -231,6 +231,18 @@ bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* cou
 }
 
 bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, BalanceCounts* counts) {
+  if (markup.find('\0') != std::string_view::npos) {
+    withoutNuls_.clear();
+    for (const char byte : markup) {
+      if (byte != '\0') {
+        withoutNuls_ += byte;
+      } else {
+        withoutNuls_ += "\xEF\xBF\xBD";
+        ++counts->nulBytes;
+      }
+    }
+    markup = withoutNuls_;
+  }
   const std::size_t before = out->size();
   startCue(out, markup.size(), counts);
   std::size_t at = 0;  // what is before it is done

@@ -81,6 +81,7 @@ struct BalanceCounts {
   std::uint64_t emptyFonts = 0;    // <font> left without attributes: dropped with its closing tag
   std::uint64_t partedTags = 0;    // text that would read as a tag: parted
   std::uint64_t partedArrows = 0;  // "-->" that would read as a cue's timing: parted
+  std::uint64_t nulBytes = 0;      // NUL bytes of the text: written as U+FFFD
 
   BalanceCounts& operator+=(const BalanceCounts& other) {
     closedAtEnd += other.closedAtEnd;
@@ -91,6 +92,7 @@ struct BalanceCounts {
     emptyFonts += other.emptyFonts;
     partedTags += other.partedTags;
     partedArrows += other.partedArrows;
+    nulBytes += other.nulBytes;
     return *this;
   }
 };
@@ -122,6 +124,8 @@ struct BalanceCounts {
 //    "<" instead.)
 //  - Each "-->" becomes "--" U+2060 ">": SubRip readers take a line that
 //    holds one for a cue's timing. (WebVTT escapes the ">".)
+//  - A NUL byte becomes U+FFFD: readers built on C strings would end the
+//    cue there, and WebVTT readers read it so.
 // Answers whether there was text other than blanks; when there was not,
 // nothing is appended. The std::string form of CueTextMaker::append, for the
 // tests and the fuzz targets.
@@ -228,7 +232,10 @@ class CueTextMaker {
   static constexpr std::size_t kKnown = 8;
   std::vector<Known> known_;  // the last openings read at the start of a cue
   bool knownAdded_ = false;   // this cue's opening was new to known_
-  std::string rebuilt_;       // <font> tags with attributes dropped; never reallocated during a cue
+  // A markup that holds a NUL, with each one as U+FFFD: the cue is made
+  // from it instead, so it lives until the cue is written.
+  std::string withoutNuls_;
+  std::string rebuilt_;  // <font> tags with attributes dropped; never reallocated during a cue
   bool anyText_ = false;
   std::vector<std::size_t> angles_;  // where in out_ the cue's text "<"s stand (SubRip)
   VttClasses* classes_ = nullptr;    // set: WebVTT cue text

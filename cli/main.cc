@@ -108,10 +108,12 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  " (text that would read as a tag)\n"
                  "arrows parted:        %" PRIu64
                  " (a --> in the text)\n"
+                 "NUL bytes:            %" PRIu64
+                 " (written as U+FFFD)\n"
                  "unreadable times:     %" PRIu64 " (taken as 0 before any shift)\n",
                  written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
                  balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
-                 balance.emptyFonts, balance.partedTags, balance.partedArrows,
+                 balance.emptyFonts, balance.partedTags, balance.partedArrows, balance.nulBytes,
                  written.timesUnreadable);
   }
   std::fprintf(stderr,

@@ -31,9 +31,10 @@ class CliCueTextTest : public ::testing::TestWithParam<CueTextRow> {};
 cli::BalanceCounts counted(std::uint64_t closedAtEnd, std::uint64_t strayClosings,
                            std::uint64_t repeatedOpenings, std::uint64_t reopened,
                            std::uint64_t emptyAttributes, std::uint64_t emptyFonts,
-                           std::uint64_t partedTags = 0, std::uint64_t partedArrows = 0) {
-  return cli::BalanceCounts{closedAtEnd,     strayClosings, repeatedOpenings, reopened,
-                            emptyAttributes, emptyFonts,    partedTags,       partedArrows};
+                           std::uint64_t partedTags = 0, std::uint64_t partedArrows = 0,
+                           std::uint64_t nulBytes = 0) {
+  return cli::BalanceCounts{closedAtEnd, strayClosings, repeatedOpenings, reopened, emptyAttributes,
+                            emptyFonts,  partedTags,    partedArrows,     nulBytes};
 }
 
 TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
@@ -53,6 +54,7 @@ TEST_P(CliCueTextTest, BalancesTheTagsAndDropsBlankLines) {
   EXPECT_EQ(counts.emptyFonts, row.counts.emptyFonts);
   EXPECT_EQ(counts.partedTags, row.counts.partedTags);
   EXPECT_EQ(counts.partedArrows, row.counts.partedArrows);
+  EXPECT_EQ(counts.nulBytes, row.counts.nulBytes);
 
   cli::CueTextMaker maker;
   for (int round = 0; round < 2; ++round) {
@@ -196,6 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
                    kStyle + "a --\u2060> b ---\u2060> c</font>", counted(0, 0, 0, 0, 0, 0, 0, 2)},
         CueTextRow{"an arrow made by a dropped tag", "x -</b>-> y", "x --\u2060> y",
                    counted(0, 1, 0, 0, 0, 0, 0, 1)},
+        // A NUL would end the cue for a reader built on C strings.
+        CueTextRow{"NULs", std::string("a\0\0b\n\0", 6), "a\uFFFD\uFFFDb\n\uFFFD",
+                   counted(0, 0, 0, 0, 0, 0, 0, 0, 3)},
+        CueTextRow{"a NUL in a styled line", kStyle + std::string("a\0-->", 5) + "</font>",
+                   kStyle + "a\uFFFD--\u2060></font>", counted(0, 0, 0, 0, 0, 0, 0, 1, 1)},
         CueTextRow{"a tag cut before its closing quote",
                    "<font color=\"#FF0000",
                    "<font color=\"#FF0000",

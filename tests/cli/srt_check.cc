@@ -139,6 +139,10 @@ SrtVerdict checkSrt(std::string_view text) {
     verdict.error = "carriage return in the file";
     return verdict;
   }
+  if (text.find('\0') != std::string_view::npos) {
+    verdict.error = "NUL byte in the file";  // readers built on C strings end there
+    return verdict;
+  }
   if (!text.empty() && text.back() != '\n') {
     verdict.error = "the last line has no line feed";
     return verdict;

@@ -3,7 +3,7 @@
 //   cue      = number LF timing LF *(text LF) LF
 //   number   = the cue's position, from 1, without leading zeros
 //   timing   = time " --> " time, time = hh[h...]:mm:ss,mmm (mm, ss below 60)
-//   text     = a line with something other than spaces and tabs, no CR
+//   text     = a line with something other than spaces and tabs, no CR or NUL
 // A cue may have no text line; nothing may follow the last cue's blank line.
 // The file is valid UTF-8, and the tags of each cue are balanced (tagProblem).
 #pragma once

@@ -48,6 +48,9 @@ TEST(CliVttCueTextTest, MapsTagsToWebVttAndEscapesTheText) {
       {"a tag-like text that is no tag", "<bold>", "&lt;bold&gt;"},
       {"blank lines go", "one\n\n  \ntwo", "one\ntwo"},
       {"nothing but tags is no text", "<b></b><font color=\"#FF0000\">", ""},
+      {"a NUL is U+FFFD", std::string("<b>a\0b", 6),
+       "<b>a\xEF\xBF\xBD"
+       "b</b>"},
   };
   for (const VttTextRow& row : rows) {
     VttCueText vtt;
