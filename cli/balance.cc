@@ -233,14 +233,12 @@ bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* cou
 bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, BalanceCounts* counts) {
   if (markup.find('\0') != std::string_view::npos) {
     withoutNuls_.clear();
-    for (const char byte : markup) {
-      if (byte != '\0') {
-        withoutNuls_ += byte;
-      } else {
-        withoutNuls_ += "\xEF\xBF\xBD";
-        ++counts->nulBytes;
-      }
+    for (std::size_t nul; (nul = markup.find('\0')) != std::string_view::npos;) {
+      withoutNuls_.append(markup.substr(0, nul)).append("\xEF\xBF\xBD");
+      markup.remove_prefix(nul + 1);
+      ++counts->nulBytes;
     }
+    withoutNuls_.append(markup);
     markup = withoutNuls_;
   }
   const std::size_t before = out->size();

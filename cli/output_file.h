@@ -33,16 +33,16 @@ std::string landingPath(const std::string& path);
 std::string whyNotReplaceable(const struct stat& file, const struct stat& folder, bool mountRoot,
                               uid_t runner);
 
-struct TemporarySlot;  // output_file.cc
-
-// One thread at a time an object; only the table of temporary files that a
-// signal removes and the umask, read once, are shared, in the process.
 // Past a file size limit (ulimit -f) a write then fails with EFBIG and is
 // reported as on a full disk, standard output included, instead of the
 // process dying in the middle of it. A caller's handler or SIG_IGN stays.
 // Called once, at start-up.
 void ignoreFileSizeSignal();
 
+struct TemporarySlot;  // output_file.cc
+
+// One thread at a time an object; only the table of temporary files that a
+// signal removes and the umask, read once, are shared, in the process.
 class OutputFile {
  public:
   OutputFile() = default;
