@@ -25,10 +25,18 @@ bool isEventLine(std::string_view trimmed) {
   return false;
 }
 
+// Spaces, tabs and byte-order marks: scripts joined end to end keep the
+// second one's mark at the start of a line, where it reads as nothing.
 std::string_view withoutIndent(std::string_view line) {
-  std::size_t indent = 0;
-  while (indent < line.size() && (line[indent] == ' ' || line[indent] == '\t')) ++indent;
-  return line.substr(indent);
+  for (;;) {
+    if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+      line.remove_prefix(1);
+    } else if (ssa::startsWith(line, kByteOrderMark)) {
+      line.remove_prefix(kByteOrderMark.size());
+    } else {
+      return line;
+    }
+  }
 }
 
 }  // namespace

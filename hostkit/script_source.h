@@ -117,8 +117,8 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error);
 
 // The next line after the header that is not blank, whatever it holds (the
 // module takes "Dialogue:" lines and passes over the rest), without the
-// spaces and tabs it may be indented by (the module reads an event from its
-// first byte; the header it trims itself). False at the end of the input or
+// spaces, tabs and byte-order marks it may begin with (the module reads an
+// event from its first byte; the header it trims itself). False at the end of the input or
 // on a read error.
 bool nextEvent(LineReader& reader, std::string_view* event);
 

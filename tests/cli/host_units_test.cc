@@ -239,6 +239,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Events]\n  Dialogue: 0,a\n Dialogue: 0,b\n",
                   {"Dialogue: 0,a", "Dialogue: 0,b"}},
         EventsRow{"one indented by a tab", "[Events]\n\t Dialogue: 0,a\n", {"Dialogue: 0,a"}},
+        EventsRow{"byte-order marks of scripts joined end to end",
+                  "[Events]\nFormat: Text\n\xEF\xBB\xBF"
+                  "Dialogue: a\n \xEF\xBB\xBF\tDialogue: b\n"
+                  "\xEF\xBB\xBF\n\xEF\xBB\xBF[Script Info]\n",
+                  {"Dialogue: a", "Dialogue: b", "[Script Info]"}},
+        EventsRow{"an event after the header's last line that begins with a mark",
+                  "[Events]\n\xEF\xBB\xBF"
+                  "Dialogue: 0,a\n",
+                  {"Dialogue: 0,a"}},
         EventsRow{"other blanks stay",
                   std::string("[Events]\nFormat: Text\n\0Dialogue: a\n", 35),
                   {std::string("\0Dialogue: a", 12)}}),
