@@ -183,33 +183,39 @@ std::string inUse(const std::string& detected, bool fewWindows1252, bool holdsC1
   // A few accented letters or curly quotes leave the detector guessing, and
   // its guess may be a page no script is written in ("don't" with a Windows
   // apostrophe comes back as Mac Central European). Scripts are written on
-  // Windows: the pages of its own and the common ISO ones are believed.
-  static constexpr std::string_view kGuessed[] = {"IBM",        "MAC-",        "ISO-8859-3",
-                                                  "ISO-8859-4", "ISO-8859-10", "ISO-8859-13",
-                                                  "ISO-8859-16"};  // how their names begin
+  // Windows: the pages of its own and the ISO ones it names for them are
+  // believed (Baltic and Romanian text, a few letters a line, is named
+  // ISO-8859-13 and -16).
+  static constexpr std::string_view kGuessed[] = {"IBM", "MAC-", "ISO-8859-3", "ISO-8859-4",
+                                                  "ISO-8859-10"};  // how their names begin
   if (fewWindows1252) {
     for (const std::string_view guessed : kGuessed) {
       if (ssa::startsWith(detected, guessed)) return "WINDOWS-1252";
     }
   }
   struct Pair {
-    std::string_view standard;
-    const char* windows;
+    std::string_view named;
+    const char* readAs;
   };
-  static constexpr Pair kSupersets[] = {
-      {"SHIFT_JIS", "CP932"}, {"EUC-KR", "CP949"}, {"ISO-8859-1", "WINDOWS-1252"}};
+  // KOI8-U has Ukrainian letters where KOI8-R has box-drawing characters,
+  // which no subtitle holds.
+  static constexpr Pair kSupersets[] = {{"SHIFT_JIS", "CP932"},
+                                        {"EUC-KR", "CP949"},
+                                        {"ISO-8859-1", "WINDOWS-1252"},
+                                        {"KOI8-R", "KOI8-U"}};
   for (const auto& pair : kSupersets) {
-    if (detected == pair.standard) return pair.windows;
+    if (detected == pair.named) return pair.readAs;
   }
   // Curly quotes, dashes and some letters of the Windows pages are controls
   // in the ISO ones: their presence says which was written.
   static constexpr Pair kWindowsPages[] = {
       {"ISO-8859-2", "WINDOWS-1250"},  {"ISO-8859-7", "WINDOWS-1253"},
       {"ISO-8859-8", "WINDOWS-1255"},  {"ISO-8859-9", "WINDOWS-1254"},
-      {"ISO-8859-13", "WINDOWS-1257"}, {"ISO-8859-15", "WINDOWS-1252"}};
+      {"ISO-8859-13", "WINDOWS-1257"}, {"ISO-8859-15", "WINDOWS-1252"},
+      {"ISO-8859-16", "WINDOWS-1250"}, {"TIS-620", "WINDOWS-874"}};
   if (holdsC1) {
     for (const auto& pair : kWindowsPages) {
-      if (detected == pair.standard) return pair.windows;
+      if (detected == pair.named) return pair.readAs;
     }
   }
   return detected;

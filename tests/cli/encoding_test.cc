@@ -113,13 +113,15 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   EXPECT_EQ(cli::withByteOrder("cp1252", utf16be), "cp1252");
   EXPECT_EQ(cli::inUse("SHIFT_JIS"), "CP932");
   EXPECT_EQ(cli::inUse("WINDOWS-1252"), "WINDOWS-1252");
+  EXPECT_EQ(cli::inUse("KOI8-R"), "KOI8-U");
   // A guess for a few bytes: a DOS, Mac or seldom-used ISO page is not
-  // believed; the Windows pages and the common ISO ones are.
-  for (const char* guessed : {"IBM852", "MAC-CENTRALEUROPE", "ISO-8859-10", "ISO-8859-13"}) {
+  // believed; the Windows pages and the ISO ones named for them are.
+  for (const char* guessed : {"IBM852", "MAC-CENTRALEUROPE", "ISO-8859-4", "ISO-8859-10"}) {
     EXPECT_EQ(cli::inUse(guessed, true), "WINDOWS-1252") << guessed;
     EXPECT_EQ(cli::inUse(guessed, false), guessed) << guessed;
   }
-  for (const char* believed : {"WINDOWS-1250", "ISO-8859-2", "ISO-8859-15", "KOI8-R", "GB18030"}) {
+  for (const char* believed :
+       {"WINDOWS-1250", "ISO-8859-2", "ISO-8859-13", "ISO-8859-15", "ISO-8859-16", "GB18030"}) {
     EXPECT_EQ(cli::inUse(believed, true), believed) << believed;
   }
 }
@@ -127,9 +129,10 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
 TEST(CliEncodingNameTest, ReadsWindowsPagesAndShiftJisAsScriptsAreWritten) {
   // An ISO page named for text that holds bytes 0x80 to 0x9F is its
   // Windows kin; without them it is believed.
-  const std::pair<const char*, const char*> kin[] = {{"ISO-8859-2", "WINDOWS-1250"},
-                                                     {"ISO-8859-9", "WINDOWS-1254"},
-                                                     {"ISO-8859-15", "WINDOWS-1252"}};
+  const std::pair<const char*, const char*> kin[] = {
+      {"ISO-8859-2", "WINDOWS-1250"},  {"ISO-8859-9", "WINDOWS-1254"},
+      {"ISO-8859-13", "WINDOWS-1257"}, {"ISO-8859-15", "WINDOWS-1252"},
+      {"ISO-8859-16", "WINDOWS-1250"}, {"TIS-620", "WINDOWS-874"}};
   for (const auto& [iso, windows] : kin) {
     EXPECT_EQ(cli::inUse(iso, false, true), windows) << iso;
     EXPECT_EQ(cli::inUse(iso, false, false), iso) << iso;

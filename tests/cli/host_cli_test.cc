@@ -704,6 +704,82 @@ TEST(CliEncodingTest, ReadsIso2022JpForWhatItIs) {
   }
 }
 
+// Scripts in the pages their languages are written in, a few letters a
+// line: what the detector names, read as such scripts are written, gives
+// back the text.
+struct PageRow {
+  const char* what;
+  const char* page;
+  std::vector<std::string> lines;
+  std::string says;
+  std::vector<std::string> shown;  // when not `lines`
+};
+
+void PrintTo(const PageRow& row, std::ostream* out) { *out << row.what; }
+
+class CliDetectionTest : public ::testing::TestWithParam<PageRow> {};
+
+TEST_P(CliDetectionTest, ReadsTheTextAsWritten) {
+  const PageRow& row = GetParam();
+  const auto script = [](const std::vector<std::string>& lines) {
+    std::string text = kEvents;
+    for (std::size_t i = 0; i < 60; ++i) {
+      text += "Dialogue: 0,0:00:" + std::to_string(10 + i % 50) +
+              ".00,0:00:" + std::to_string(10 + i % 50) + ".50,S,,0,0,0,," +
+              lines[i % lines.size()] + "\n";
+    }
+    return text;
+  };
+  const ScratchDir dir;
+  const fs::path written = dir.write("written.ass", fromUtf8(script(row.lines), row.page));
+  const fs::path shown = dir.write("shown.ass", script(row.shown.empty() ? row.lines : row.shown));
+  const Outcome run = runHost({written.string()});
+  ASSERT_TRUE(Succeeded(run));
+  EXPECT_EQ(run.out, runHost({shown.string()}).out);
+  EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliDetectionTest,
+    ::testing::Values(
+        PageRow{"Lithuanian",
+                "WINDOWS-1257",
+                {"Labas, kaip sekasi?", "Ačiū, gerai.", "Šiandien labai šilta.", "Kur tu eini?",
+                 "Aš nežinau.", "Ką tu darai?", "Žiūrėk, ten žmogus!", "Eime namo.",
+                 "Tai buvo ilga diena.", "Gerai, einam.", "Mano brolis yra mokytojas."},
+                "read as ISO-8859-13 (detected)",
+                {}},
+        PageRow{"Latvian",
+                "WINDOWS-1257",
+                {"Sveiki, kā jums iet?", "Paldies, labi.", "Šodien ir ļoti silts.", "Es nezinu.",
+                 "Ejam mājās.", "Tā bija gara diena."},
+                "read as ISO-8859-13 (detected)",
+                {}},
+        // Written with the cedilla Windows has, shown with the comma.
+        PageRow{"Romanian",
+                "WINDOWS-1250",
+                {"Bună ziua, ce mai faci?", "Mulţumesc, bine.", "Astăzi este foarte cald.",
+                 "Nu ştiu.", "Hai acasă.", "Mă auzi?"},
+                "read as ISO-8859-16 (detected)",
+                {"Bună ziua, ce mai faci?", "Mulțumesc, bine.", "Astăzi este foarte cald.",
+                 "Nu știu.", "Hai acasă.", "Mă auzi?"}},
+        PageRow{"Thai with Windows quotes",
+                "WINDOWS-874",
+                {"“สวัสดีครับ” วันนี้เป็นอย่างไรบ้าง…", "ผมสบายดี – ขอบคุณมาก", "ไปบ้านกันเถอะ"},
+                "read as WINDOWS-874 (detected as TIS-620)",
+                {}},
+        PageRow{"Ukrainian",
+                "KOI8-U",
+                {"Привіт, як справи?", "Дякую, добре.", "Їжак їсть яблуко.", "Ґанок і Єнот."},
+                "read as KOI8-U (detected as KOI8-R)",
+                {}},
+        PageRow{"English with Windows apostrophes",
+                "WINDOWS-1252",
+                {"Don’t go.", "Where are you going?", "It was a long day.", "I can’t."},
+                "read as WINDOWS-1252 (detected as MAC-CENTRALEUROPE)",
+                {}}),
+    rowName);
+
 // Read as asked, since the name may be right; but the user hears of it.
 TEST(CliEncodingTest, SaysWhenAScriptGivenAnotherEncodingReadsAsUtf8) {
   const ScratchDir dir;
