@@ -126,8 +126,9 @@ std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int6
 std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts);
 
 // An SSA time "H:MM:SS.cc" (1 to 9 digits in each of the three parts; the
-// fraction optional, of any length, read as a decimal fraction of a second)
-// in milliseconds; nothing for anything else.
+// fraction optional, of any length, read as a decimal fraction of a second),
+// spaces and tabs around it passed over, in milliseconds; nothing for
+// anything else.
 std::optional<std::uint64_t> parseScriptTime(std::string_view text);
 
 // The same by the general rule alone. parseScriptTime reads the form nearly

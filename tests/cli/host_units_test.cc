@@ -339,14 +339,16 @@ TEST_P(CliTimeTest, ScriptTimesBecomeSubRipTimes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliTimeTest,
-    ::testing::Values(TimeRow{"0:00:01.00", "00:00:01,000"}, TimeRow{"1:02:03.45", "01:02:03,450"},
-                      TimeRow{"0:00:03.766", "00:00:03,766"}, TimeRow{"0:00:03.7", "00:00:03,700"},
-                      TimeRow{"0:00:03.12345", "00:00:03,123"}, TimeRow{"0:00:03", "00:00:03,000"},
-                      TimeRow{"0:00:03.", "00:00:03,000"}, TimeRow{"00:00:03.76", "00:00:03,760"},
-                      TimeRow{"0:75:90.00", "01:16:30,000"},
-                      TimeRow{"123:00:00.00", "123:00:00,000"}, TimeRow{"", ""}, TimeRow{"1:2", ""},
-                      TimeRow{"-0:00:01.00", ""}, TimeRow{"0:00:01,00", ""},
-                      TimeRow{"0:00:01.00 ", ""}, TimeRow{"9999999999:00:00.00", ""}),
+    ::testing::Values(
+        TimeRow{"0:00:01.00", "00:00:01,000"}, TimeRow{"1:02:03.45", "01:02:03,450"},
+        TimeRow{"0:00:03.766", "00:00:03,766"}, TimeRow{"0:00:03.7", "00:00:03,700"},
+        TimeRow{"0:00:03.12345", "00:00:03,123"}, TimeRow{"0:00:03", "00:00:03,000"},
+        TimeRow{"0:00:03.", "00:00:03,000"}, TimeRow{"00:00:03.76", "00:00:03,760"},
+        TimeRow{"0:75:90.00", "01:16:30,000"}, TimeRow{"123:00:00.00", "123:00:00,000"},
+        TimeRow{"", ""}, TimeRow{"1:2", ""}, TimeRow{"-0:00:01.00", ""}, TimeRow{"0:00:01,00", ""},
+        TimeRow{"0:00:01.00 ", "00:00:01,000"}, TimeRow{"\t0:00:05.00", "00:00:05,000"},
+        TimeRow{" \t0:00:05.00\t ", "00:00:05,000"}, TimeRow{" \t ", ""},
+        TimeRow{"0:00:01.00x", ""}, TimeRow{"0:00: 01.00", ""}, TimeRow{"9999999999:00:00.00", ""}),
     rowName);
 
 // Times of the usual form are read by position: on that form and every
