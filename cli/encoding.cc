@@ -16,6 +16,10 @@ namespace {
 // every script.
 constexpr std::size_t kZeroWindow = 4096;
 
+// Characters at the start of the input that settle a wide encoding when
+// they are all ASCII.
+constexpr std::size_t kOpening = 8;
+
 }  // namespace
 
 std::string charsetLetters(std::string_view name) {
@@ -70,8 +74,8 @@ std::string howDecided(const Encoding& encoding) {
       return "byte-order mark";
     case Encoding::Basis::Zeros:
       return ssa::startsWith(encoding.name, "UTF-32")
-                 ? "no byte-order mark; three bytes in four are zero"
-                 : "no byte-order mark; every other byte is zero";
+                 ? "no byte-order mark; three zero bytes beside each ASCII character"
+                 : "no byte-order mark; a zero byte beside each ASCII character";
     case Encoding::Basis::ValidUtf8:
       return "valid UTF-8";
     case Encoding::Basis::ValidFirstMiB:
@@ -105,6 +109,22 @@ std::optional<bool> littleEndian(std::string_view head, std::size_t width) {
   };
   if (textAt(0)) return true;
   if (textAt(width - 1)) return false;
+  // Long lines of CJK text can outweigh a short header's zeros, but the
+  // header begins the file, in ASCII, a zero beside every character: text
+  // in any other encoding holds no zero byte.
+  const auto asciiOpening = [head, width](std::size_t text) {
+    if (head.size() < kOpening * width) return false;
+    for (std::size_t i = 0; i < kOpening * width; ++i) {
+      const auto c = static_cast<unsigned char>(head[i]);
+      const bool fits = i % width == text
+                            ? (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'
+                            : c == 0;
+      if (!fits) return false;
+    }
+    return true;
+  };
+  if (asciiOpening(0)) return true;
+  if (asciiOpening(width - 1)) return false;
   return std::nullopt;
 }
 

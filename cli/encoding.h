@@ -18,7 +18,7 @@ struct Encoding {
     Bundled,        // the sample built into the program
     Given,          // --encoding NAME
     Mark,           // a byte-order mark
-    Zeros,          // UTF-16 or UTF-32 without a mark: one byte in two, or three in four, is zero
+    Zeros,          // UTF-16 or UTF-32 without a mark, by the zero bytes beside ASCII
     ValidUtf8,      // all of it is valid UTF-8
     ValidFirstMiB,  // the first MiB of what cannot be read twice is
     Detected,       // the detector's verdict
@@ -55,7 +55,7 @@ std::optional<Encoding> encodingFromMark(std::string_view head);
 
 // UTF-16 or UTF-32 without a mark: a script is mostly ASCII, so in its
 // first bytes nearly every other byte (three in four) is zero, and the others
-// nearly never are.
+// nearly never are; or its first characters are all ASCII.
 std::optional<Encoding> encodingFromZeros(std::string_view head);
 
 // A name that leaves the byte order open ("UTF-16", "ucs4") with the one

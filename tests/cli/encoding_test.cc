@@ -59,6 +59,13 @@ std::string utf16be(const std::string& ascii) {
   return out;
 }
 
+// 2,000 times the two bytes of one character.
+std::string cjk(const char* unit) {
+  std::string out;
+  for (int i = 0; i < 2000; ++i) out += unit;
+  return out;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, CliEncodingDecisionTest,
     ::testing::Values(
@@ -75,6 +82,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "UTF-32LE"},
         DecideRow{"UTF-32BE without a mark", utf16be(utf16be("[Script Info]\r\n")), "", 0,
                   "UTF-32BE"},
+        // Two-byte characters that outnumber the zeros of a short header.
+        DecideRow{"UTF-16LE of dense CJK lines", utf16le("[Script Info]\n") + cjk("\xE5\x65"), "",
+                  0, "UTF-16LE"},
+        DecideRow{"UTF-16BE of dense CJK lines", utf16be("[Events]\r\n") + cjk("\x65\xE5"), "", 0,
+                  "UTF-16BE"},
+        DecideRow{"UTF-16LE of CJK from the start", cjk("\xE5\x65"), "", 0, ""},
         DecideRow{"ASCII", "[Script Info]\n", "", 0, ""},
         DecideRow{"a few NUL bytes are no UTF-16", std::string("[Script\0Info]\0\n", 15), "", 0,
                   ""},
