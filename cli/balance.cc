@@ -17,9 +17,6 @@ constexpr std::string_view kClosings[] = {"</b>", "</i>", "</u>", "</s>", "</fon
 // WebVTT has no <s> and no <font>: both are class spans.
 constexpr std::string_view kVttClosings[] = {"</b>", "</i>", "</u>", "</c>", "</c>"};
 
-// Within a line.
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
 // Where a run of text ends: a tag, or a line break.
 constexpr ssa::ByteTrio kStops = ssa::makeTrio('<', '\n', '<');
 
@@ -214,7 +211,7 @@ bool isTag(std::string_view text) {
   }
   if (at >= text.size()) return false;
   if (text[at] == '>') return true;
-  return (text[at] == ' ' || text[at] == '\t' || text[at] == '\n') &&
+  return (ssa::isSpaceOrTab(text[at]) || text[at] == '\n') &&
          text.find('>', at) != std::string_view::npos;
 }
 
@@ -231,13 +228,13 @@ bool appendCueText(std::string* out, std::string_view markup, BalanceCounts* cou
 }
 
 bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, BalanceCounts* counts) {
-  if (markup.find('\0') != std::string_view::npos) {
+  if (std::size_t nul = markup.find('\0'); nul != std::string_view::npos) {
     withoutNuls_.clear();
-    for (std::size_t nul; (nul = markup.find('\0')) != std::string_view::npos;) {
+    do {
       withoutNuls_.append(markup.substr(0, nul)).append("\xEF\xBF\xBD");
       markup.remove_prefix(nul + 1);
       ++counts->nulBytes;
-    }
+    } while ((nul = markup.find('\0')) != std::string_view::npos);
     withoutNuls_.append(markup);
     markup = withoutNuls_;
   }
@@ -380,7 +377,7 @@ bool CueTextMaker::styledLine(std::string_view rest) {
     inner = rest.substr(0, 3);
     rest = rest.substr(3, rest.size() - 7);
   }
-  const auto endsLine = [](char c) { return isBlank(c) || c == '\n'; };
+  const auto endsLine = [](char c) { return ssa::isSpaceOrTab(c) || c == '\n'; };
   if (rest.empty() || endsLine(rest.front()) || endsLine(rest.back())) return false;
   ssa::ByteFinder stops(rest, kStops, ssa::currentScan());
   for (std::size_t stop = stops.next(); stop < rest.size(); stop = stops.next()) {
@@ -388,7 +385,7 @@ bool CueTextMaker::styledLine(std::string_view rest) {
     // A line break, which the text after it ends before the end: the line it
     // begins holds more than blanks unless another line break follows them.
     std::size_t next = stop + 1;
-    while (isBlank(rest[next])) ++next;
+    while (ssa::isSpaceOrTab(rest[next])) ++next;
     if (rest[next] == '\n') return false;  // a line of blanks, which goes
   }
   // Written in one piece: this is the path of most cues.
@@ -575,10 +572,10 @@ void CueTextMaker::close(Element& element) {
 void CueTextMaker::text(std::string_view run) {
   const char* const end = run.data() + run.size();
   const char* first = run.data();
-  while (first != end && isBlank(*first)) ++first;
+  while (first != end && ssa::isSpaceOrTab(*first)) ++first;
   if (first == end) return blanks_.append(run);
   const char* last = end;
-  while (isBlank(last[-1])) --last;
+  while (ssa::isSpaceOrTab(last[-1])) --last;
   if (first != run.data()) blanks_.append(std::string_view(run.data(), first - run.data()));
   if (blanks_.size() != 0) putBlanks(false);
   Element* const elements = open_.data();

@@ -323,9 +323,8 @@ std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
 std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text) {
   // The field cut keeps tabs, as the module's does; a time may stand
   // between them as between spaces.
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && ssa::isSpaceOrTab(text.front())) text.remove_prefix(1);
+  while (!text.empty() && ssa::isSpaceOrTab(text.back())) text.remove_suffix(1);
   const char* p = text.data();
   const char* const end = p + text.size();
   std::uint64_t seconds = 0;

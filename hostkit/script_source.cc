@@ -29,7 +29,7 @@ bool isEventLine(std::string_view trimmed) {
 // second one's mark at the start of a line, where it reads as nothing.
 std::string_view withoutIndent(std::string_view line) {
   for (;;) {
-    if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+    if (!line.empty() && ssa::isSpaceOrTab(line.front())) {
       line.remove_prefix(1);
     } else if (ssa::startsWith(line, kByteOrderMark)) {
       line.remove_prefix(kByteOrderMark.size());

@@ -26,6 +26,9 @@ inline bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// Space or tab: what indents a line or pads a field or a cue's text.
+constexpr bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+
 // True for the four bytes that trim removes: space, CR, LF and NUL. Tab is kept.
 constexpr bool isTrimmable(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\0'; }
 
