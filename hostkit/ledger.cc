@@ -113,6 +113,8 @@ Buffer* Ledger::make(std::size_t bytes, Holder holder) {
       buffer = spare_.back();
       spare_.pop_back();
     } else {
+      // Room for every buffer in spare_ first: see there.
+      spare_.reserve(all_.size() + 1);
       all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
       buffer = all_.back().get();
     }

@@ -201,6 +201,9 @@ class Ledger {
   std::array<Buffer*, kQuarantine> quarantine_{};
   std::size_t quarantineStart_ = 0;
   std::size_t quarantined_ = 0;
+  // Released buffers past the quarantine, for reuse. It has room for every
+  // buffer ever made, reserved as each is made, so that a release never
+  // allocates: a plug-in's teardown releases when memory may have run out.
   std::vector<Buffer*> spare_;
   std::vector<std::string> problems_;
   Counts counts_;  // made, released, live
