@@ -39,6 +39,17 @@ std::string_view withoutIndent(std::string_view line) {
   }
 }
 
+bool isSectionHead(std::string_view line) {
+  return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+// Embedded files are written six bits a byte, as the bytes '!' to '`', which
+// take in '[' and ']': about one line of data in 4,096 is bracketed so. A
+// section's name holds a lowercase letter or a space, which data never does.
+bool isEncodedData(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return c >= '!' && c <= '`'; });
+}
+
 }  // namespace
 
 // --- Sources and lines ----------------------------------------------------
@@ -159,7 +170,7 @@ bool readHeader(LineReader& reader, ScriptHeader* header, std::string* error) {
       header->firstEvent = std::string(withoutIndent(line));
       return true;
     }
-    if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
+    if (isSectionHead(trimmed) && !(embedded && isEncodedData(trimmed))) {
       embedded = trimmed == "[Fonts]" || trimmed == "[Graphics]";
     } else if (embedded && !ssa::startsWith(trimmed, "Style:") &&
                !ssa::startsWith(trimmed, "Format:")) {

@@ -190,6 +190,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "[V4+ Styles]\n[Fonts]\n Style: S\n[Graphics]\nFormat: x\n[Script Info]\n"
                   "Title: t\n[Events]\nFormat: Text",
                   ""},
+        HeaderRow{"a line of data in brackets ends no embedded file",
+                  "[Fonts]\nfontname: a.ttf\n[!!E;]\n!!E;\n[Graphics]\n[A`B]\n!!\n"
+                  "[Events]\nFormat: Text\n",
+                  true, "ASS", "[Fonts]\n[Graphics]\n[Events]\nFormat: Text", ""},
         HeaderRow{"no [Events]", "[Script Info]\nTitle: x\n", false, "", "", ""},
         HeaderRow{"UTF-16 finds no [Events]",
                   std::string("\xFF\xFE[\0E\0v\0e\0n\0t\0s\0]\0\n\0", 20), false, "", "", ""}),
