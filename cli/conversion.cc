@@ -35,6 +35,13 @@ void printInfo(const std::string& pluginPath, const Properties& properties) {
 // Events between two requests to start writing the output to disk.
 constexpr std::uint64_t kWritebackEvents = 4096;
 
+// A video can carry a script's header as text, [Events] and all, and its
+// events in a binary form: no cue, and a start that is no text. No output
+// must replace a file for it, nor go to standard output.
+bool isNoScript(ScriptInput& script, const StreamCounts& counts) {
+  return counts.outputs == 0 && !script.startReadsAsText();
+}
+
 // Sends the header and every event line after it, writing a cue for each
 // output sample.
 StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, OutputFile& output,
@@ -69,7 +76,7 @@ StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Ou
     send(event, reader.linesRead());
     if (counts.events % kWritebackEvents == 0) output.startWriteback();
   }
-  writer.finish();
+  if (!isNoScript(script, counts)) writer.finish();
   session.onMarkup = nullptr;
   return counts;
 }
@@ -83,9 +90,7 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
     messages.say("cannot read " + script.name() + ": " + script.reader().error());
     status = kExitUsage;
   }
-  // A video can carry a script's header as text, [Events] and all, and its
-  // events in a binary form: an empty output must not replace a file for it.
-  const bool noScript = writer != nullptr && counts.outputs == 0 && !script.looksLikeText();
+  const bool noScript = writer != nullptr && isNoScript(script, counts);
   if (noScript) {
     messages.say(script.name() +
                  ": no cue, and the start of it holds many control bytes, which text does not: "
@@ -174,10 +179,19 @@ int convertScript(const ConversionRequest& request, const Options& options,
   }
   if (writesOverScript(script, request, options, messages)) return kExitUsage;
   const bool started = script.start(options.encoding, &error);
-  // A set given that garbles the header is the likely cause of a refusal;
-  // one auto chose for what is no script (a video) says nothing of use.
-  if (started || options.encoding != "auto") {
+  const auto sayNotices = [&] {
     for (const std::string& notice : script.notices()) messages.say(notice);
+  };
+  // A set given that garbles the header is the likely cause of a refusal;
+  // one auto chose for what is no script (a video) says nothing of use, so
+  // for a start that is no text it waits for a cue.
+  bool noticesHeld = false;
+  if (!script.notices().empty()) {
+    if (options.encoding != "auto" || (started && script.startReadsAsText())) {
+      sayNotices();
+    } else {
+      noticesHeld = started;
+    }
   }
   if (!started) {
     messages.say(error);
@@ -204,6 +218,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
     writer = makeWriter(options.form, output.stream(), options.shift.value_or(0), options.vttStyle);
     counts = stream(script, session, *writer, output, messages);
+    if (noticesHeld && counts.outputs > 0) sayNotices();
   }
   // The plug-in's faults are all known once its object is gone.
   session.close();

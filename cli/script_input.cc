@@ -28,11 +28,16 @@ bool holdsFewControlBytes(std::string_view bytes) {
   return controls * 100 <= bytes.size();
 }
 
-// The same, but text of 16 or 32 bits a character is mostly zeros.
+// Text of 16 or 32 bits a character, told by its mark or, without one, by
+// its zeros.
+std::optional<Encoding> wideEncoding(std::string_view ahead, const std::optional<Encoding>& mark) {
+  if (mark) return isUtf8Name(mark->name) ? std::nullopt : mark;
+  return encodingFromZeros(ahead);
+}
+
+// Few control bytes, or wide text, which is mostly zeros.
 bool readsAsText(std::string_view ahead) {
-  const std::optional<Encoding> mark = encodingFromMark(ahead);
-  return holdsFewControlBytes(ahead) || encodingFromZeros(ahead) ||
-         (mark && !isUtf8Name(mark->name));
+  return holdsFewControlBytes(ahead) || wideEncoding(ahead, encodingFromMark(ahead));
 }
 
 }  // namespace
@@ -86,7 +91,7 @@ bool ScriptInput::open(const std::optional<std::string>& name, std::string_view 
 
 bool ScriptInput::start(const std::string& encoding, std::string* error) {
   if (fd_ < 0) {
-    looksLikeText_ = true;
+    startReadsAsText_ = true;
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Bundled, 0, {}};
     reader_.emplace(bundled_);
   } else {
@@ -111,7 +116,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     regularFile_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
     // A regular file is judged again only if it comes to that; a pipe
     // cannot be read again.
-    if (!regularFile_) looksLikeText_ = readsAsText(ahead);
+    if (!regularFile_) startReadsAsText_ = readsAsText(ahead);
     const std::optional<Encoding> mark = encodingFromMark(ahead);
     bool asIs = false;
     if (encoding != "auto") {
@@ -175,8 +180,7 @@ bool ScriptInput::readRest(Feed feed, std::uint64_t resume, std::string* error) 
 
 bool ScriptInput::decide(std::string_view ahead, const std::optional<Encoding>& mark, bool whole,
                          bool* asIs, std::string* error) {
-  const std::optional<Encoding> wide =
-      mark ? (isUtf8Name(mark->name) ? std::nullopt : mark) : encodingFromZeros(ahead);
+  const std::optional<Encoding> wide = wideEncoding(ahead, mark);
   if (wide) {
     encoding_ = *wide;
     worthTelling_ = true;
@@ -266,14 +270,15 @@ bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {
   return !whole && regularFile_ && holdsFewControlBytes(ahead);
 }
 
-bool ScriptInput::looksLikeText() {
-  if (!looksLikeText_) {
+bool ScriptInput::startReadsAsText() {
+  if (!startReadsAsText_) {
     std::unique_ptr<char[]> bytes(new char[kReadAhead]);
     const ssize_t n = ::pread(fd_, bytes.get(), kReadAhead, static_cast<off_t>(origin_));
-    looksLikeText_ =
+    // A start that cannot be read again is not held against the script.
+    startReadsAsText_ =
         n <= 0 || readsAsText(std::string_view(bytes.get(), static_cast<std::size_t>(n)));
   }
-  return *looksLikeText_;
+  return *startReadsAsText_;
 }
 
 bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detected,

@@ -57,9 +57,11 @@ class ScriptInput {
   hostkit::LineReader& reader() { return *reader_; }
   // Lines read so far; 0 before the reading starts.
   std::uint64_t linesRead() const { return reader_ ? reader_->linesRead() : 0; }
-  // Whether the script's first kReadAhead bytes hold few control bytes, as
-  // text does; a regular file is read again for it. After start().
-  bool looksLikeText();
+  // Whether the script's first kReadAhead bytes read as text: few control
+  // bytes, or the mark or zeros of 16- or 32-bit text. start() judges a pipe
+  // and the sample; a regular file's start is read again for it, once, when
+  // first asked. After start().
+  bool startReadsAsText();
 
  private:
   class ReadAhead;
@@ -98,12 +100,12 @@ class ScriptInput {
   std::string name_ = "the bundled sample";
   std::string_view bundled_;
   Encoding encoding_;
-  bool regularFile_ = false;           // so it can be read again
-  std::optional<bool> looksLikeText_;  // judged when start() could not wait
-  bool worthTelling_ = false;          // not read as the UTF-8 it was seen or said to be
-  std::string setAside_;               // the encoding given, when a byte-order mark overrode it
-  bool seemsUtf8_ = false;             // given another, its first MiB is valid UTF-8 beyond ASCII
-  std::string backslashAs_;            // given a set that reads 0x5C as another character: which
+  bool regularFile_ = false;              // so it can be read again
+  std::optional<bool> startReadsAsText_;  // see startReadsAsText()
+  bool worthTelling_ = false;             // not read as the UTF-8 it was seen or said to be
+  std::string setAside_;                  // the encoding given, when a byte-order mark overrode it
+  bool seemsUtf8_ = false;   // given another, its first MiB is valid UTF-8 beyond ASCII
+  std::string backslashAs_;  // given a set that reads 0x5C as another character: which
   std::unique_ptr<ReadAhead> ahead_;
   std::unique_ptr<DecodingSource> decoding_;
   std::optional<hostkit::LineReader> reader_;

@@ -1,10 +1,15 @@
 // subrite-host as a user runs it: the built program, the built module, files
 // on disk, exit statuses and messages.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -980,6 +985,32 @@ TEST(CliEncodingTest, AFileThatIsNotTextIsNotReadWhole) {
 
 // A video can carry a script's header as text among its binary data: it is
 // refused all the same, and the file it would have replaced is kept.
+// Writes `bytes` into the FIFO at `path` from a thread of its own, for a
+// host that reads it as standard input. Bounded: a host that never opens the
+// FIFO, or stops reading, fails the write instead of hanging the test or
+// ending it with SIGPIPE.
+std::thread feedFifo(const fs::path& path, const std::string& bytes) {
+  return std::thread([path, &bytes] {
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);  // this thread's alone
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 3000; ++tries) {  // 30 s
+      fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, 0);  // the host reads it at its pace
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  });
+}
+
 TEST(CliEncodingTest, AVideoThatHoldsAScriptHeaderIsNoScript) {
   const ScratchDir dir;
   std::string video(256 * 1024, '\0');
@@ -999,14 +1030,18 @@ TEST(CliEncodingTest, AVideoThatHoldsAScriptHeaderIsNoScript) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("U+FFFD"), std::string::npos) << "no advice on reading a video";
+  EXPECT_EQ(run.err.find("read as"), std::string::npos) << "no advice on reading a video";
   EXPECT_EQ(readFile(kept), "hand-made\n");
+  const Outcome toStdout = runHost({"--to", "vtt", path.string()});
+  EXPECT_EQ(toStdout.status, 2) << toStdout.err;
+  EXPECT_EQ(toStdout.out, "") << "no output for what is no script";
   const Outcome batch =
       runHost({"--to", "srt", "-d", (dir.path() / "out").string(), path.string()});
   EXPECT_EQ(batch.status, 2) << batch.err;
   // From a pipe, which cannot be read again to judge it.
   const fs::path pipe = dir.path() / "pipe";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  std::thread writer([&pipe, &video] { std::ofstream(pipe, std::ios::binary) << video; });
+  std::thread writer = feedFifo(pipe, video);
   const Outcome piped = runHost({"--to", "srt", "-", "-o", kept.string()}, pipe);
   writer.join();
   EXPECT_EQ(piped.status, 2) << piped.err;
