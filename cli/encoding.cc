@@ -217,13 +217,14 @@ std::string inUse(const std::string& detected, bool fewWindows1252, bool holdsC1
     std::string_view named;
     const char* readAs;
   };
-  // KOI8-U has Ukrainian letters where KOI8-R has box-drawing characters,
-  // which no subtitle holds.
-  static constexpr Pair kSupersets[] = {{"SHIFT_JIS", "CP932"},
-                                        {"EUC-KR", "CP949"},
-                                        {"ISO-8859-1", "WINDOWS-1252"},
-                                        {"KOI8-R", "KOI8-U"}};
-  for (const auto& pair : kSupersets) {
+  // The sets scripts named so are written in: the Windows supersets, and
+  // KOI8-U, which has Ukrainian letters where KOI8-R has box-drawing
+  // characters, which no subtitle holds.
+  static constexpr Pair kReadInstead[] = {{"SHIFT_JIS", "CP932"},
+                                          {"EUC-KR", "CP949"},
+                                          {"ISO-8859-1", "WINDOWS-1252"},
+                                          {"KOI8-R", "KOI8-U"}};
+  for (const auto& pair : kReadInstead) {
     if (detected == pair.named) return pair.readAs;
   }
   // Curly quotes, dashes and some letters of the Windows pages are controls

@@ -80,8 +80,8 @@ class Utf8Check {
   std::string pending_;  // a sequence cut by the end of the last piece
 };
 
-// The set to read a detected one as: the Windows superset where scripts use
-// one (CP932 for SHIFT_JIS, ...); Windows-1252 for a DOS, Mac or seldom-used
+// The set to read a detected one as: the one scripts named so are written
+// in (CP932 for SHIFT_JIS, KOI8-U for KOI8-R, ...); Windows-1252 for a DOS, Mac or seldom-used
 // ISO page named for text that is `fewWindows1252` (see CharsetDetector);
 // the Windows page of an ISO one named for text that `holdsC1`, which the
 // ISO pages never hold as text; else the same.

@@ -10,8 +10,9 @@ namespace {
 // What the host stamps with MsgStreamParams. The values mean nothing to the
 // plug-in; it copies them onto every output sample, which is checked.
 constexpr std::uint32_t kStreamWords[2] = {0x5355421Au, 0x0000FACEu};
-// Problems kept in words; the rest are only counted.
-constexpr std::size_t kProblemsKept = 20;
+// Problems kept in words, as many as the peer keeps; the rest are only
+// counted.
+constexpr std::size_t kProblemsKept = hostkit::SinkPort::kProblemsKept;
 
 // The first kProblemsKept of `count` problems, of which `kept` holds at
 // least those, then how many more there were.
@@ -52,9 +53,7 @@ Session::Session() {
   streamParameters_.words[1] = kStreamWords[1];
 }
 
-// Without close(), what the plug-in refused goes unsaid: the conversion has
-// failed already, perhaps for want of memory to say it in.
-Session::~Session() { driver_.stop(); }
+Session::~Session() = default;
 
 bool Session::start(hostkit::GetPlugin entry, const char* inputFormat, std::string* error) {
   return driver_.create(entry, &host_.pluginHost, error) &&
@@ -137,9 +136,10 @@ void Session::received(const hostkit::SampleView& output) {
 void Session::close() {
   if (driver_.plugin == nullptr) return;
   const void* const plugin = driver_.plugin;
-  for (std::string& refused : driver_.shutDown()) problem(std::move(refused));
+  for (std::string& refused : driver_.shutDown()) teardownProblems_.push_back(std::move(refused));
   if (!host_.pluginHost.toldAroundRelease(plugin)) {
-    problem("the host was not told once before and once after the plug-in object's deletion");
+    teardownProblems_.push_back(
+        "the host was not told once before and once after the plug-in object's deletion");
   }
 }
 
@@ -148,10 +148,9 @@ void Session::problem(std::string text) {
 }
 
 std::vector<std::string> Session::problems() const {
-  std::vector<std::string> all;
+  std::vector<std::string> all = teardownProblems_;
   appendFirstProblems(&all, problems_, problemCount_, "");
-  const std::vector<std::string>& downstream = host_.sink.problems;
-  appendFirstProblems(&all, downstream, downstream.size(), "downstream: ");
+  appendFirstProblems(&all, host_.sink.problems, host_.sink.problemCount, "downstream: ");
   if (host_.source.calls != 0) all.push_back("the plug-in called its upstream peer");
   if (!host_.ledger.clean()) {
     for (const std::string& line : host_.ledger.summaryLines()) {

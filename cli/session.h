@@ -42,7 +42,7 @@ class Session {
   // (false: its columns have no Text).
   bool sendHeader(std::string_view header);
 
-  // Called with each output sample's markup (NUL stripped) while the event
+  // Called with each output sample's markup (less its terminating NUL) while the event
   // that caused it is being sent.
   std::function<void(std::string_view markup)> onMarkup;
   // One MsgSample; `sequence` travels in the passThrough words and must come
@@ -62,17 +62,22 @@ class Session {
   void received(const hostkit::SampleView& output);
 
   // The host objects come first, so that the driver, declared last, runs
-  // the plug-in's teardown before they go. A session is made, used and
-  // closed on one thread, which drives the plug-in object: its ledger takes
-  // no lock, and refuses and reports calls from any other.
+  // the plug-in's teardown before they go. Without close(), the driver's own
+  // destructor shuts down, and what the plug-in refused goes unsaid: the
+  // conversion has failed already, perhaps for want of memory to say it in. A session is made, used
+  // and closed on one thread, which drives the plug-in object: its ledger takes no lock, and
+  // refuses and reports calls from any other.
   hostkit::HostSide host_{hostkit::LedgerThreads::One};
   FLM::StreamParameters streamParameters_{};
   hostkit::PluginDriver driver_;
 
   std::uint64_t current_ = 0;  // the event being sent
   int outputsForCurrent_ = 0;
+  // The first of the problems met while events were sent, and their
+  // number; those of the teardown, few and the gravest, are all kept apart.
   std::vector<std::string> problems_;
   std::uint64_t problemCount_ = 0;
+  std::vector<std::string> teardownProblems_;
 };
 
 }  // namespace cli

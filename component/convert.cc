@@ -10,8 +10,6 @@
 namespace FLM {
 namespace {
 
-constexpr std::string_view kDialogue = ssa::kDialoguePrefix;
-
 // Keeps a buffer's payload locked for a scope, so every lockPayload has its
 // unlockPayload also when an allocation fails in between.
 class PayloadAccess {
@@ -46,10 +44,11 @@ bool Subrite::convertSample() {
   bool result = true;  // consumed; replaced by the downstream answer when sent
   const std::uint32_t size = sample->payloadSize;
   bool isDialogue = false;
-  if (size >= kDialogue.size()) {
+  if (size >= ssa::kDialoguePrefix.size()) {
     PayloadAccess payload(*sample);
-    isDialogue = payload.data() != nullptr &&
-                 std::memcmp(payload.data(), kDialogue.data(), kDialogue.size()) == 0;
+    isDialogue =
+        payload.data() != nullptr &&
+        std::memcmp(payload.data(), ssa::kDialoguePrefix.data(), ssa::kDialoguePrefix.size()) == 0;
   }
   if (isDialogue) {
     std::optional<std::string_view> markup;
@@ -58,7 +57,8 @@ bool Subrite::convertSample() {
       // lock, unlock, lock, unlock, and that sequence is part of the contract.
       PayloadAccess payload(*sample);
       if (payload.data() != nullptr) {
-        const std::string_view line(payload.data() + kDialogue.size(), size - kDialogue.size());
+        const std::string_view line(payload.data() + ssa::kDialoguePrefix.size(),
+                                    size - ssa::kDialoguePrefix.size());
         markup = converter.convert(line, eventColumns, styleTable);
       }
     }

@@ -22,12 +22,12 @@ FLM::MediaBuffer* LedgerAllocator::allocate(std::uint32_t payloadBytes, std::uin
 bool SinkPort::acceptMessage(std::uint32_t, FLM::TypedValue*) { return true; }
 
 bool SinkPort::controlMessage(std::uint32_t, FLM::TypedValue*) {
-  problems.push_back("control message sent downstream");
+  problem("control message sent downstream");
   return true;
 }
 
 bool SinkPort::queryMessage(std::uint32_t, FLM::TypedValue*) {
-  problems.push_back("query message sent downstream");
+  problem("query message sent downstream");
   return false;
 }
 
@@ -37,7 +37,7 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
     return answer;
   }
   if (value == nullptr || value->type != FLM::TypeObject || value->payload.object == nullptr) {
-    problems.push_back("output sample message without a sample");
+    problem("output sample message without a sample");
     return answer;
   }
   auto* buffer = static_cast<Buffer*>(static_cast<FLM::MediaBuffer*>(value->payload.object));
@@ -49,13 +49,13 @@ bool SinkPort::streamMessage(std::uint32_t id, FLM::TypedValue* value) {
   seen.passThrough[1] = buffer->passThrough[1];
   seen.streamParams[0] = buffer->streamParams[0];
   seen.streamParams[1] = buffer->streamParams[1];
-  if (buffer->lockDepth() != 0) problems.push_back("output sample arrived locked");
+  if (buffer->lockDepth() != 0) problem("output sample arrived locked");
   // The markup may itself hold NUL bytes (a text field of one NUL is kept),
   // so only the terminator at payloadSize is checked.
   if (seen.payloadSize == 0 || seen.payload.size() != seen.payloadSize ||
       seen.payload.back() != '\0') {
-    problems.push_back("output sample not NUL-terminated at payloadSize: size " +
-                       std::to_string(seen.payloadSize));
+    problem("output sample not NUL-terminated at payloadSize: size " +
+            std::to_string(seen.payloadSize));
   }
   if (onStream) {
     onStream(seen);

@@ -75,7 +75,12 @@ class SinkPort final : public FLM::PortInterface {
   bool answer = true;                       // the answer to every stream message
   std::vector<ReceivedSample> outputs;      // every output sample, in order, unless streaming
   std::vector<ForwardedMessage> forwarded;  // every other stream message
-  std::vector<std::string> problems;        // what a well-behaved module never does
+  // What a well-behaved module never does: the first kProblemsKept in
+  // words, every one counted, since a faulty module may err on every line of
+  // a long script.
+  static constexpr std::size_t kProblemsKept = 20;
+  std::vector<std::string> problems;
+  std::uint64_t problemCount = 0;
   // Called with what the peer saw of each kept output sample, after it
   // dropped the buffer. May call back into the component.
   std::function<void(const ReceivedSample&)> onOutput;
@@ -83,6 +88,11 @@ class SinkPort final : public FLM::PortInterface {
   // drops it (the view is valid during the call); nothing is kept and
   // onOutput is not called. Must not call back into the component.
   std::function<void(const SampleView&)> onStream;
+
+ private:
+  void problem(std::string text) {
+    if (++problemCount <= kProblemsKept) problems.push_back(std::move(text));
+  }
 };
 
 // The upstream peer: recorded by the component, never called.

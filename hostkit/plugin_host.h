@@ -42,7 +42,8 @@ class LoggingPluginHost final : public FLM::PluginHost {
   std::function<void()> onReleasing;  // runs inside pluginReleasing
 
  private:
-  // More than two is a fault whatever they are.
+  // Two is the rule (releasing, released); the ones past it show the fault,
+  // and two of those tell what it was.
   static constexpr std::size_t kEventsKept = 4;
   void log(const Event& event) {
     if (events.size() < kEventsKept) events.push_back(event);

@@ -2,7 +2,8 @@
 // that the host's checks are seen to catch it. Built once per fault:
 //   SUBRITE_FAULT_LEAK   keeps every sample and never releases it
 //   SUBRITE_FAULT_STRAY  answers each sample with an output that names the
-//                        wrong event in its passThrough words
+//                        wrong event in its passThrough words, and refuses
+//                        to close its output port
 //   SUBRITE_FAULT_NUL    converts every line to itself, but gives the output
 //                        of a line holding a NUL byte a payloadSize one byte
 //                        beyond its payload
@@ -31,7 +32,11 @@ class Faulty final : public FLM::Plugin, public FLM::TransformComponent {
   FLM::PortInterface* connectDownstream(std::int32_t, const char*, std::uintptr_t) override {
     return &output_;
   }
+#if defined(SUBRITE_FAULT_STRAY)
+  bool disconnectDownstream(FLM::PortInterface*) override { return false; }
+#else
   bool disconnectDownstream(FLM::PortInterface*) override { return true; }
+#endif
   FLM::PortInterface* connectUpstream(std::int32_t, const char*, std::uintptr_t) override {
     return &input_;
   }

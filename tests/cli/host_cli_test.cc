@@ -243,6 +243,20 @@ TEST(CliFaultTest, AFaultOnALineWithANulIsReported) {
   EXPECT_NE(run.err.find("not NUL-terminated at payloadSize"), std::string::npos) << run.err;
 }
 
+// Faults of the teardown, few and grave, are named however many faults the
+// lines had.
+TEST(CliFaultTest, AFaultOfTheTeardownIsNamedAfterAFaultOnEveryLine) {
+  const ScratchDir dir;
+  std::string script = "[Events]\nFormat: Layer, Start, End, Style, Text\n";
+  for (int i = 0; i < 40; ++i) script += "Dialogue: 0,0:00:01.00,0:00:02.00,S,line\n";
+  const fs::path path = dir.write("many.ass", script);
+  const Outcome run = runHost({"--plugin", SUBRITE_STRAY_PLUGIN, path.string()});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("the plug-in refused to close its output port"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(": ... and 20 more\n"), std::string::npos) << run.err;
+}
+
 // A plug-in that keeps every sample leaves a buffer a line: the report names
 // the first few, each on a line of its own, and counts the rest.
 TEST(CliFaultTest, ABufferLeftOnEveryLineIsReportedInAFewWholeLines) {
