@@ -757,7 +757,9 @@ TEST_P(CliDetectionTest, ReadsTheTextAsWritten) {
   const Outcome run = runHost({written.string()});
   ASSERT_TRUE(Succeeded(run));
   EXPECT_EQ(run.out, runHost({shown.string()}).out);
-  EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+  // What the detector named, in brackets, may change with its version.
+  const std::string readAs = row.says.substr(0, row.says.find(" ("));
+  EXPECT_NE(run.err.find(readAs), std::string::npos) << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
