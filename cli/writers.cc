@@ -228,8 +228,10 @@ class JsonlWriter final : public GatheringWriter {
     out->append("\"}\n");
   }
 
-  // As the script writes it; moved, when there is a shift and it can be read.
+  // As the script writes it, less the tabs the field cut keeps beside it;
+  // moved, when there is a shift and it can be read.
   void appendTime(ssa::TextBuffer* out, std::string_view time) {
+    time = trimSpacesAndTabs(time);
     if (shift_ == 0 || !parseScriptTime(time)) return appendJsonString(out, time);
     TimeCounts times;
     appendJsonString(out, scriptTime(cueTime(time, shift_, &times)));
@@ -320,11 +322,14 @@ std::optional<std::uint64_t> parseScriptTime(std::string_view text) {
   return parseScriptTimeByParts(text);
 }
 
-std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text) {
-  // The field cut keeps tabs, as the module's does; a time may stand
-  // between them as between spaces.
+std::string_view trimSpacesAndTabs(std::string_view text) {
   while (!text.empty() && ssa::isSpaceOrTab(text.front())) text.remove_prefix(1);
   while (!text.empty() && ssa::isSpaceOrTab(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text) {
+  text = trimSpacesAndTabs(text);
   const char* p = text.data();
   const char* const end = p + text.size();
   std::uint64_t seconds = 0;

@@ -136,6 +136,10 @@ std::optional<std::uint64_t> parseScriptTime(std::string_view text);
 // otherwise; tests hold the two to the same answers.
 std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text);
 
+// Without the spaces and tabs at its ends. The field cut keeps tabs, as the
+// module's does; a time may stand between them as between spaces.
+std::string_view trimSpacesAndTabs(std::string_view text);
+
 // "hh:mm:ss,mmm"; hours take more digits when they need them. For the tests:
 // the writer puts its times in place.
 std::string srtTime(std::uint64_t milliseconds);

@@ -470,6 +470,46 @@ TEST(CliJsonlWriterTest, ALongLineIsEscapedAsAWhole) {
   }
 }
 
+// JSON lines carry the times as the script writes them, less the spaces and
+// tabs around them; moved when there is a shift.
+struct JsonlTimeRow {
+  std::string start;
+  std::int64_t shift;
+  std::string json;
+};
+
+void PrintTo(const JsonlTimeRow& row, std::ostream* out) { *out << printable(row.start); }
+
+class CliJsonlTimeTest : public ::testing::TestWithParam<JsonlTimeRow> {};
+
+TEST_P(CliJsonlTimeTest, WritesTheTimeWithoutTheBlanksBesideIt) {
+  char* bytes = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = ::open_memstream(&bytes, &size);
+  {
+    const auto writer = cli::makeWriter(cli::OutputForm::Jsonl, out, GetParam().shift);
+    writer->write(cli::Cue{1, 5, GetParam().start, "0:00:02.00", "S", "a"});
+    writer->finish();
+  }
+  std::fclose(out);
+  const std::string text(bytes, size);
+  std::free(bytes);
+  EXPECT_EQ(text, "{\"index\":1,\"line\":5,\"start\":\"" + GetParam().json + "\",\"end\":\"" +
+                      (GetParam().shift == 0 ? "0:00:02.00" : "0:00:03.00") +
+                      "\",\"style\":\"S\",\"markup\":\"a\"}\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliJsonlTimeTest,
+                         ::testing::Values(JsonlTimeRow{"0:00:01.00", 0, "0:00:01.00"},
+                                           JsonlTimeRow{"\t0:00:01.00\t", 0, "0:00:01.00"},
+                                           JsonlTimeRow{" \t0:00:01.00 \t", 0, "0:00:01.00"},
+                                           JsonlTimeRow{"\t0:00:01.00\t", 1000, "0:00:02.00"},
+                                           JsonlTimeRow{"\tsoon\t", 0, "soon"},
+                                           JsonlTimeRow{"\tsoon\t", 1000, "soon"},
+                                           JsonlTimeRow{"\t \t", 0, ""},
+                                           JsonlTimeRow{"a\tb", 0, "a\\tb"}),
+                         rowName);
+
 // Cues without text are left out and the numbers run on; an end before its
 // start becomes the start; the counts say what happened.
 TEST(CliSrtWriterTest, NumbersOnlyTheCuesWithText) {
