@@ -81,6 +81,34 @@ StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Ou
   return counts;
 }
 
+// What to say of the times of the cues written that were taken as 0 (SubRip
+// and WebVTT read them; the other forms copy them): the events format names
+// no Start or End column (the names are case-sensitive), or some could not
+// be read. Empty when all were read.
+std::string timesNotRead(ScriptInput& script, const WriterCounts& written, OutputForm form) {
+  if (form != OutputForm::Srt && form != OutputForm::Vtt) return {};
+  const ssa::EventColumns& columns = script.header().columns;
+  const bool start = columns.count("Start") != 0;
+  const bool end = columns.count("End") != 0;
+  if (!start || !end) {
+    return std::string("its events format has no ") +
+           (!start && !end ? "Start or End column"
+            : !start       ? "Start column"
+                           : "End column") +
+           " (the names are case-sensitive), so every " +
+           (!start && !end ? "time"
+            : !start       ? "start"
+                           : "end") +
+           " was taken as 0";
+  }
+  if (written.timesUnreadable == 0) return {};
+  const std::uint64_t times = 2 * written.written;
+  return std::to_string(written.timesUnreadable) + " of the " + std::to_string(times) +
+         " times of the cues written could not be read and " +
+         (written.timesUnreadable == 1 ? "was" : "were") + " taken as 0; the first is on line " +
+         std::to_string(written.firstUnreadable);
+}
+
 // Says what went wrong, and what the user should know, once the session
 // is closed: the exit status. `writer` is null when nothing was written.
 int report(ScriptInput& script, Session& session, const StreamCounts& counts,
@@ -133,6 +161,10 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
                             " cues has text once balanced for " + as + " (the first is line " +
                             first) +
                  "), so the output holds no cue");
+  }
+  if (writer != nullptr && writer->counts().written > 0) {
+    const std::string times = timesNotRead(script, writer->counts(), form);
+    if (!times.empty()) messages.say("warning: " + script.name() + ": " + times);
   }
   const std::vector<std::string> problems = session.problems();
   for (const std::string& problem : problems) {

@@ -31,7 +31,7 @@ class VttWriter final : public CueWriter {
       ++counts_.endsRaised;
     }
     cues_.push_back(Entry{start, end, offset, text_.size() - offset});
-    counts_.addTimes(times);
+    counts_.addTimes(times, cue.line);
   }
 
   void finish() override {

@@ -192,7 +192,7 @@ class SrtWriter final : public GatheringWriter {
     out->append("\n\n");
     ++counts_.written;
     if (endRaised) ++counts_.endsRaised;
-    counts_.addTimes(times);
+    counts_.addTimes(times, cue.line);
   }
 
   const std::int64_t shift_;
@@ -211,9 +211,9 @@ class JsonlWriter final : public GatheringWriter {
     out->append(",\"line\":");
     appendNumber(out, cue.line);
     out->append(",\"start\":");
-    appendTime(out, cue.start);
+    appendTime(out, cue.start, cue.line);
     out->append(",\"end\":");
-    appendTime(out, cue.end);
+    appendTime(out, cue.end, cue.line);
     out->append(",\"style\":");
     appendJsonString(out, cue.style);
     out->append(",\"markup\":\"");
@@ -230,12 +230,12 @@ class JsonlWriter final : public GatheringWriter {
 
   // As the script writes it, less the tabs the field cut keeps beside it;
   // moved, when there is a shift and it can be read.
-  void appendTime(ssa::TextBuffer* out, std::string_view time) {
+  void appendTime(ssa::TextBuffer* out, std::string_view time, std::uint64_t line) {
     time = trimSpacesAndTabs(time);
     if (shift_ == 0 || !parseScriptTime(time)) return appendJsonString(out, time);
     TimeCounts times;
     appendJsonString(out, scriptTime(cueTime(time, shift_, &times)));
-    counts_.addTimes(times);
+    counts_.addTimes(times, line);
   }
 
   const std::int64_t shift_;

@@ -60,8 +60,11 @@ struct WriterCounts {
   // as 0.
   std::uint64_t timesClamped = 0;
   std::uint64_t timesUnreadable = 0;
+  std::uint64_t firstUnreadable = 0;  // its cue's script line, as firstWithoutText
 
-  void addTimes(const TimeCounts& times) {
+  // The times of the cue on script line `line`.
+  void addTimes(const TimeCounts& times, std::uint64_t line) {
+    if (timesUnreadable == 0 && times.unreadable != 0) firstUnreadable = line;
     timesClamped += times.clamped;
     timesUnreadable += times.unreadable;
   }

@@ -554,8 +554,11 @@ TEST(CliOddScriptOutputTest, SaysSoWhenNoCueKeepsText) {
   const ScratchDir dir;
   const std::string tagsOnly = dir.write(
       "s.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\i0}\nDialogue: 0,a,b,S,,0,0,0,,{\\b0}\n");
-  const std::string oneText = dir.write(
-      "t.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,{\\i0}\nDialogue: 0,a,b,S,,0,0,0,,x\n");
+  // Times that can be read: those that cannot are warned of too.
+  const std::string oneText =
+      dir.write("t.ass", kEvents +
+                             "Dialogue: 0,a,b,S,,0,0,0,,{\\i0}\n"
+                             "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,x\n");
   for (const char* form : {"srt", "vtt"}) {
     const Outcome none = runHost({"--to", form, tagsOnly});
     ASSERT_TRUE(Succeeded(none)) << form;
@@ -571,6 +574,80 @@ TEST(CliOddScriptOutputTest, SaysSoWhenNoCueKeepsText) {
   ASSERT_TRUE(Succeeded(markup));
   EXPECT_EQ(markup.err, "");
 }
+
+// Times that cannot be read are taken as 0, and said so once; so is an
+// events format that names no Start or End column as the module reads it.
+struct TimesRow {
+  const char* what;
+  std::string script;
+  std::vector<std::string> args;
+  std::string warning;  // "" for none
+};
+
+void PrintTo(const TimesRow& row, std::ostream* out) { *out << row.what; }
+
+class CliTimesWarningTest : public ::testing::TestWithParam<TimesRow> {};
+
+TEST_P(CliTimesWarningTest, SaysWhenTimesWereTakenAsZero) {
+  const ScratchDir dir;
+  std::vector<std::string> args = GetParam().args;
+  args.push_back(dir.write("t.ass", GetParam().script).string());
+  const Outcome run = runHost(args);
+  ASSERT_TRUE(Succeeded(run));
+  if (GetParam().warning.empty()) {
+    EXPECT_EQ(run.err, "");
+  } else {
+    EXPECT_EQ(run.err, "subrite-host: warning: " + (dir.path() / "t.ass").string() + ": " +
+                           GetParam().warning + "\n");
+  }
+}
+
+const std::string kUnreadable = kEvents +
+                                "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,ok\n"
+                                "Dialogue: 0,0:05.00,0:06.00,S,,0,0,0,,mm:ss\n"
+                                "Dialogue: 0,5.00,0:00:06.00,S,,0,0,0,,seconds\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliTimesWarningTest,
+    ::testing::Values(
+        TimesRow{"times read",
+                 kEvents + "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,ok\n",
+                 {"--to", "srt"},
+                 ""},
+        TimesRow{"some unreadable, srt",
+                 kUnreadable,
+                 {"--to", "srt"},
+                 "3 of the 6 times of the cues written could not be read and were taken as 0; "
+                 "the first is on line 4"},
+        TimesRow{"some unreadable, vtt, shifted",
+                 kUnreadable,
+                 {"--to", "vtt", "--shift", "2"},
+                 "3 of the 6 times of the cues written could not be read and were taken as 0; "
+                 "the first is on line 4"},
+        TimesRow{"one",
+                 kEvents + "Dialogue: 0,0:00:01.00,soon,S,,0,0,0,,x\n",
+                 {"--to", "srt"},
+                 "1 of the 2 times of the cues written could not be read and was taken as 0; "
+                 "the first is on line 3"},
+        TimesRow{"only of cues written",
+                 kEvents + "Dialogue: 0,x,y,S,,0,0,0,,{\\i0}\n"
+                           "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,ok\n",
+                 {"--to", "srt"},
+                 ""},
+        TimesRow{"the markup form copies them", kUnreadable, {"--to", "markup"}, ""},
+        TimesRow{"JSON lines copy them", kUnreadable, {"--to", "jsonl"}, ""},
+        TimesRow{"columns named in lower case",
+                 "[Events]\nFormat: Layer, start, end, Style, Name, MarginL, MarginR, MarginV, "
+                 "Effect, Text\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,x\n",
+                 {"--to", "srt"},
+                 "its events format has no Start or End column (the names are "
+                 "case-sensitive), so every time was taken as 0"},
+        TimesRow{"no End column",
+                 "[Events]\nFormat: Start, Text\nDialogue: 0:00:01.00,x\n",
+                 {"--to", "vtt"},
+                 "its events format has no End column (the names are case-sensitive), so "
+                 "every end was taken as 0"}),
+    rowName);
 
 TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
   const ScratchDir dir;
@@ -814,7 +891,8 @@ TEST(CliEncodingTest, SaysWhenAScriptGivenAnotherEncodingReadsAsUtf8) {
       << run.err;
   const Outcome ascii =
       runHost({"--to", "srt", "--encoding", "cp1252",
-               dir.write("ascii.ass", kEvents + "Dialogue: 0,a,b,S,,0,0,0,,x\n").string()});
+               dir.write("ascii.ass", kEvents + "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,x\n")
+                   .string()});
   EXPECT_EQ(ascii.err, "");
 }
 

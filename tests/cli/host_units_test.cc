@@ -541,6 +541,8 @@ TEST(CliSrtWriterTest, NumbersOnlyTheCuesWithText) {
   EXPECT_EQ(counts.withoutText, 1u);
   EXPECT_EQ(counts.endsRaised, 1u);
   EXPECT_EQ(counts.balance.closedAtEnd, 1u);
+  EXPECT_EQ(counts.timesUnreadable, 1u);
+  EXPECT_EQ(counts.firstUnreadable, 7u);
 }
 
 TEST(CliWriterTest, RemembersAFailedWriteAndWritesNoMore) {
