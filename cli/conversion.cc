@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/drawing.h"
 #include "cli/event_fields.h"
 #include "cli/output_file.h"
 #include "cli/script_input.h"
@@ -57,12 +59,22 @@ StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Ou
   EventFieldReader events(script.header().columns);
   EventFields fields;
   std::uint64_t lineNumber = 0;
+  std::string_view line;  // the line being sent
+  const bool drawingsLeftOut = writer.leavesOutDrawings();
   session.onMarkup = [&](std::string_view markup) {
-    writer.write(Cue{++counts.outputs, lineNumber, fields.start, fields.end, fields.style, markup});
+    // The markup's quick test first: the line is cut again only for a cue
+    // that looks drawn.
+    const bool drawing =
+        drawingsLeftOut && mayBeDrawing(markup) && isDialogue(line) && isDrawing(events.text(line));
+    writer.write(
+        Cue{++counts.outputs, lineNumber, fields.start, fields.end, fields.style, markup, drawing});
   };
-  const auto send = [&](std::string_view text, std::uint64_t number) {
+  // Kept inline: out of line it costs some twenty instructions a line.
+  const auto send = [&](std::string_view text, std::uint64_t number)
+      __attribute__((always_inline)) {
     lineNumber = number;
     if (counts.events == 0) counts.firstEventLine = number;
+    line = text;
     fields = EventFields{};
     if (isDialogue(text)) {
       ++counts.dialogue;
@@ -79,6 +91,33 @@ StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Ou
   if (!isNoScript(script, counts)) writer.finish();
   session.onMarkup = nullptr;
   return counts;
+}
+
+// Why a script's cues gave no SubRip or WebVTT cue: they have no text once
+// balanced, or are drawings.
+std::string whyNoCue(const StreamCounts& counts, const WriterCounts& written, OutputForm form) {
+  const std::string as = extensionOf(form) + 1;
+  if (written.drawings == 0) {
+    const std::string first = std::to_string(written.firstWithoutText);
+    return counts.outputs == 1
+               ? "its one cue has no text once balanced for " + as + " (line " + first + ")"
+               : "none of its " + std::to_string(counts.outputs) +
+                     " cues has text once balanced for " + as + " (the first is line " + first +
+                     ")";
+  }
+  if (written.withoutText == 0) {
+    const std::string first = std::to_string(written.firstDrawing);
+    return counts.outputs == 1
+               ? "its one cue is a drawing, which " + as + " leaves out (line " + first + ")"
+               : "its " + std::to_string(counts.outputs) + " cues are drawings, which " + as +
+                     " leaves out (the first is line " + first + ")";
+  }
+  const std::uint64_t first = std::min(written.firstWithoutText, written.firstDrawing);
+  return "of its " + std::to_string(counts.outputs) + " cues, " + std::to_string(written.drawings) +
+         (written.drawings == 1 ? " is a drawing" : " are drawings") + ", which " + as +
+         " leaves out, and " + std::to_string(written.withoutText) +
+         (written.withoutText == 1 ? " has" : " have") +
+         " no text once balanced (the first is line " + std::to_string(first) + ")";
 }
 
 // What to say of the times of the cues written that were taken as 0 (SubRip
@@ -150,17 +189,10 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
                             " lines after its header gave a cue (the first is line " + first) +
                  ")");
   } else if (writer != nullptr && counts.outputs > 0 && writer->counts().written == 0) {
-    // Cues whose markup is only tags, such as a lone "</i>": an empty file
-    // would otherwise pass for a good one.
-    const std::string first = std::to_string(writer->counts().firstWithoutText);
-    const std::string as = extensionOf(form) + 1;
-    messages.say("warning: " + script.name() + ": " +
-                 (counts.outputs == 1
-                      ? "its one cue has no text once balanced for " + as + " (line " + first
-                      : "none of its " + std::to_string(counts.outputs) +
-                            " cues has text once balanced for " + as + " (the first is line " +
-                            first) +
-                 "), so the output holds no cue");
+    // Cues whose markup is only tags, such as a lone "</i>", or drawings:
+    // an empty file would otherwise pass for a good one.
+    messages.say("warning: " + script.name() + ": " + whyNoCue(counts, writer->counts(), form) +
+                 ", so the output holds no cue");
   }
   if (writer != nullptr && writer->counts().written > 0) {
     const std::string times = timesNotRead(script, writer->counts(), form);

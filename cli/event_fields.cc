@@ -21,18 +21,18 @@ EventFieldReader::EventFieldReader(ssa::EventColumns columns)
     : columns_(std::move(columns)),
       start_(column(columns_, "Start")),
       end_(column(columns_, "End")),
-      style_(column(columns_, ssa::kStyleColumn)) {
-  std::size_t needed = 0;
+      style_(column(columns_, ssa::kStyleColumn)),
+      text_(column(columns_, ssa::kTextColumn).value_or(0)) {
   for (const auto& index : {start_, end_, style_}) {
-    if (index) needed = std::max(needed, *index + 1);
+    if (index) leading_ = std::max(leading_, *index + 1);
   }
-  fields_.resize(needed);
+  fields_.resize(std::max(leading_, text_ + 1));
 }
 
 EventFields EventFieldReader::read(std::string_view line) {
+  limit_ = static_cast<std::uint32_t>(columns_.size());
   const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
-                                                     static_cast<std::uint32_t>(columns_.size()),
-                                                     fields_.size(), fields_.data());
+                                                     limit_, leading_, fields_.data());
   // The module takes the whole line as Text once it has converted a line
   // under columns without one, which adds a column; the host follows.
   if (!textAdded_) {
@@ -43,6 +43,12 @@ EventFields EventFieldReader::read(std::string_view line) {
     return index && *index < cut ? fields_[*index] : std::string_view();
   };
   return EventFields{field(start_), field(end_), field(style_)};
+}
+
+std::string_view EventFieldReader::text(std::string_view line) {
+  const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
+                                                     limit_, text_ + 1, fields_.data());
+  return text_ < cut ? fields_[text_] : std::string_view();
 }
 
 }  // namespace cli

@@ -1,8 +1,10 @@
 // What subrite-host reads of a dialogue line itself, for its writers: Start,
-// End and Style, cut by the module's own rules and functions.
+// End and Style, and on demand Text, cut by the module's own rules and
+// functions.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -29,12 +31,20 @@ class EventFieldReader {
   explicit EventFieldReader(ssa::EventColumns columns);
   // Only for lines that begin with "Dialogue:"; the views point into `line`.
   EventFields read(std::string_view line);
+  // The Text field of the line last read, as the module cuts it (empty when
+  // the line has none). Not cut by read(): it is needed rarely, and is most
+  // often the last field, so that cutting it walks the whole line.
+  std::string_view text(std::string_view line);
 
  private:
   ssa::EventColumns columns_;
   std::optional<std::size_t> start_, end_, style_;
+  std::size_t text_;         // where the module looks for Text, once it has added it
+  std::uint32_t limit_ = 0;  // the fields the last line was cut into, at most
   bool textAdded_ = false;
-  // The leading fields of a line, as far as the last of the three; sized once.
+  // The leading fields of a line: as far as the last of the three, or as
+  // far as Text; sized once.
+  std::size_t leading_ = 0;
   std::vector<std::string_view> fields_;
 };
 

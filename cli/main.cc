@@ -90,6 +90,8 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
     std::fprintf(stderr,
                  "cues without text:    %" PRIu64
                  " (not written)\n"
+                 "drawings:             %" PRIu64
+                 " (not written)\n"
                  "ends raised:          %" PRIu64
                  " (an end before its start, or not after it in WebVTT)\n"
                  "tags closed at end:   %" PRIu64
@@ -111,10 +113,10 @@ void printStats(const cli::ConversionStats& stats, bool cueText, double seconds)
                  "NUL bytes:            %" PRIu64
                  " (written as U+FFFD)\n"
                  "unreadable times:     %" PRIu64 " (taken as 0 before any shift)\n",
-                 written.withoutText, written.endsRaised, balance.closedAtEnd, balance.reopened,
-                 balance.strayClosings, balance.repeatedOpenings, balance.emptyAttributes,
-                 balance.emptyFonts, balance.partedTags, balance.partedArrows, balance.nulBytes,
-                 written.timesUnreadable);
+                 written.withoutText, written.drawings, written.endsRaised, balance.closedAtEnd,
+                 balance.reopened, balance.strayClosings, balance.repeatedOpenings,
+                 balance.emptyAttributes, balance.emptyFonts, balance.partedTags,
+                 balance.partedArrows, balance.nulBytes, written.timesUnreadable);
   }
   std::fprintf(stderr,
                "times before 0:       %" PRIu64

@@ -15,7 +15,13 @@ class VttWriter final : public CueWriter {
   VttWriter(std::FILE* out, std::int64_t shift, bool style)
       : output_(out), shift_(shift), style_(style) {}
 
+  bool leavesOutDrawings() const override { return true; }
+
   void write(const Cue& cue) override {
+    if (cue.drawing) {
+      if (counts_.drawings++ == 0) counts_.firstDrawing = cue.line;
+      return;
+    }
     TimeCounts times;
     const std::uint64_t start = cueTime(cue.start, shift_, &times);
     std::uint64_t end = cueTime(cue.end, shift_, &times);

@@ -166,7 +166,13 @@ class SrtWriter final : public GatheringWriter {
   SrtWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
 
  private:
+  bool leavesOutDrawings() const override { return true; }
+
   void append(const Cue& cue, ssa::TextBuffer* out) override {
+    if (cue.drawing) {
+      if (counts_.drawings++ == 0) counts_.firstDrawing = cue.line;
+      return;
+    }
     // A time that cannot be read stands at 0 rather than dropping the cue.
     TimeCounts times;
     const std::uint64_t start = cueTime(cue.start, shift_, &times);

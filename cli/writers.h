@@ -4,7 +4,8 @@
 // cues go in order of their start and whose STYLE block comes first, is
 // written at the end (vtt_writer.h). Markup and JSON lines carry the markup
 // as the module made it; SubRip and WebVTT carry its cue text (balance.h).
-// SubRip numbers only the cues it writes; WebVTT writes no numbers.
+// SubRip numbers only the cues it writes; WebVTT writes no numbers, and
+// both leave out drawings (drawing.h).
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,9 @@ struct Cue {
   std::string_view end;
   std::string_view style;
   std::string_view markup;  // as the module sent it, without the NUL
+  // Its Text is a drawing and nothing else; only known to writers that
+  // leave drawings out.
+  bool drawing = false;
 };
 
 // What reading a cue's times found: counted in a writer's tally only once
@@ -53,6 +57,9 @@ struct WriterCounts {
   // the balancing changed.
   std::uint64_t withoutText = 0;
   std::uint64_t firstWithoutText = 0;  // its script line; one script's, so not added up
+  // SubRip and WebVTT: cues that are drawings (not written).
+  std::uint64_t drawings = 0;
+  std::uint64_t firstDrawing = 0;  // as firstWithoutText
   std::uint64_t endsRaised = 0;
   BalanceCounts balance;
   // Of the cues written: times that --shift would have put before 0,
@@ -72,6 +79,7 @@ struct WriterCounts {
   WriterCounts& operator+=(const WriterCounts& other) {
     written += other.written;
     withoutText += other.withoutText;
+    drawings += other.drawings;
     endsRaised += other.endsRaised;
     balance += other.balance;
     timesClamped += other.timesClamped;
@@ -112,6 +120,9 @@ class CueWriter {
   // there. After a write fails nothing more is written.
   virtual void finish() = 0;
   virtual const WriterCounts& counts() const = 0;
+  // Whether cues that are drawings are left out: Cue::drawing is worth
+  // finding out.
+  virtual bool leavesOutDrawings() const { return false; }
   // The errno of the first write that failed; 0 when none has.
   virtual int writeError() const = 0;
 };

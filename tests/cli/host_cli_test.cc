@@ -575,6 +575,74 @@ TEST(CliOddScriptOutputTest, SaysSoWhenNoCueKeepsText) {
   EXPECT_EQ(markup.err, "");
 }
 
+// A drawing ("{\p1}m 0 0 l ...") is left out of SubRip and WebVTT and
+// counted; markup and JSON lines keep it as the module made it.
+TEST(CliDrawingOutputTest, SubRipAndWebVttLeaveOutDrawings) {
+  const ScratchDir dir;
+  const std::string script = dir.write(
+      "d.ass", kEvents +
+                   "Dialogue: 0,0:00:01.00,0:00:04.00,S,,0,0,0,,{\\an7\\pos(10,10)\\p1}m 0 0 l "
+                   "100 0 100 100 0 100{\\p0}\n"
+                   "Dialogue: 0,0:00:01.00,0:00:04.00,S,,0,0,0,,Real dialogue\n"
+                   "Dialogue: 0,0:00:02.00,0:00:04.00,S,,0,0,0,,{\\p1}m 0 0 l 1 1{\\p0}Mixed\n");
+  for (const char* form : {"srt", "vtt"}) {
+    const Outcome run = runHost({"--to", form, "--stats", script});
+    ASSERT_TRUE(Succeeded(run)) << form;
+    EXPECT_EQ(run.out.find("100 100"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Real dialogue"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("m 0 0 l 1 1Mixed"), std::string::npos) << run.out;
+    const std::map<std::string, std::string> stats = statsOf(run.err);
+    EXPECT_EQ(stats.at("cues written"), "2") << form;
+    EXPECT_EQ(stats.at("drawings"), "1 (not written)") << form;
+    EXPECT_EQ(run.err.find("warning"), std::string::npos) << run.err;
+  }
+  const Outcome srt = runHost({"--to", "srt", script});
+  EXPECT_EQ(srt.out,
+            "1\n00:00:01,000 --> 00:00:04,000\nReal dialogue\n\n"
+            "2\n00:00:02,000 --> 00:00:04,000\nm 0 0 l 1 1Mixed\n\n");
+  const Outcome markup = runHost({"--to", "markup", script});
+  ASSERT_TRUE(Succeeded(markup));
+  EXPECT_EQ(markup.out,
+            "#1 line 3 0:00:01.00 --> 0:00:04.00 S\nm 0 0 l 100 0 100 100 0 100\n\n"
+            "#2 line 4 0:00:01.00 --> 0:00:04.00 S\nReal dialogue\n\n"
+            "#3 line 5 0:00:02.00 --> 0:00:04.00 S\nm 0 0 l 1 1Mixed\n\n");
+  const Outcome jsonl = runHost({"--to", "jsonl", script});
+  ASSERT_TRUE(Succeeded(jsonl));
+  EXPECT_NE(jsonl.out.find("\"line\":3,\"start\":\"0:00:01.00\",\"end\":\"0:00:04.00\","
+                           "\"style\":\"S\",\"markup\":\"m 0 0 l 100 0 100 100 0 100\"}\n"),
+            std::string::npos)
+      << jsonl.out;
+  EXPECT_EQ(std::count(jsonl.out.begin(), jsonl.out.end(), '\n'), 3);
+}
+
+// A file whose every cue is a drawing says why it holds none.
+TEST(CliDrawingOutputTest, SaysSoWhenEveryCueIsADrawing) {
+  const ScratchDir dir;
+  const std::string drawings =
+      dir.write("d.ass", kEvents +
+                             "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,{\\p1}m 0 0 l 1 1\n"
+                             "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,{\\p1}m 0 0 l 2 2\n");
+  const std::string mixed =
+      dir.write("m.ass", kEvents +
+                             "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,{\\i0}\n"
+                             "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,{\\p1}m 0 0 l 2 2\n");
+  for (const char* form : {"srt", "vtt"}) {
+    const Outcome all = runHost({"--to", form, drawings});
+    ASSERT_TRUE(Succeeded(all)) << form;
+    EXPECT_NE(all.err.find("its 2 cues are drawings, which " + std::string(form) +
+                           " leaves out (the first is line 3), so the output holds no cue"),
+              std::string::npos)
+        << all.err;
+    const Outcome some = runHost({"--to", form, mixed});
+    ASSERT_TRUE(Succeeded(some)) << form;
+    EXPECT_NE(some.err.find("of its 2 cues, 1 is a drawing, which " + std::string(form) +
+                            " leaves out, and 1 has no text once balanced (the first is line "
+                            "3), so the output holds no cue"),
+              std::string::npos)
+        << some.err;
+  }
+}
+
 // Times that cannot be read are taken as 0, and said so once; so is an
 // events format that names no Start or End column as the module reads it.
 struct TimesRow {

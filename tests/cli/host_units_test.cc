@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/drawing.h"
 #include "cli/event_fields.h"
 #include "cli/options.h"
 #include "cli/writers.h"
@@ -325,6 +326,104 @@ TEST(CliEventFieldsFollowTheModuleTest, ColumnsWithoutTextTakeTextAtZeroAfterThe
   EXPECT_EQ(reader.read("Dialogue: 1,a,b").style, "a");
 }
 
+// The Text field, cut on demand as the module cuts it, by the columns the
+// last line was cut by.
+TEST(CliEventFieldsFollowTheModuleTest, CutsTheTextFieldOfTheLineLastRead) {
+  cli::EventFieldReader ass(columnsOf(kAssFormat));
+  const std::string line = "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,, {\\p1}m 0 0 , l 1 1 ";
+  ass.read(line);
+  EXPECT_EQ(ass.text(line), "{\\p1}m 0 0 , l 1 1");
+  ass.read("Dialogue: 0,0:00:01.00");
+  EXPECT_EQ(ass.text("Dialogue: 0,0:00:01.00"), "");
+  // Without a Text column the first line is cut in two and Text is its
+  // first field; later lines are cut in three.
+  cli::EventFieldReader noText(columnsOf("Format: Start, Style"));
+  const std::string first = "Dialogue: 1,a,b";
+  noText.read(first);
+  EXPECT_EQ(noText.text(first), "1");
+  noText.read(first);
+  EXPECT_EQ(noText.text(first), "1");
+}
+
+// --- Drawings -------------------------------------------------------------------
+
+struct DrawingRow {
+  const char* what;
+  std::string text;  // the Text field as the script writes it
+  bool drawing;
+};
+
+void PrintTo(const DrawingRow& row, std::ostream* out) { *out << row.what; }
+
+class CliDrawingTest : public ::testing::TestWithParam<DrawingRow> {};
+
+TEST_P(CliDrawingTest, TellsATextThatIsADrawingAndNothingElse) {
+  EXPECT_EQ(cli::isDrawing(GetParam().text), GetParam().drawing) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliDrawingTest,
+    ::testing::Values(
+        DrawingRow{"a drawing", "{\\an7\\pos(10,10)\\p1}m 0 0 l 100 0 100 100 0 100", true},
+        DrawingRow{"back to text with \\p0, nothing after", "{\\p1}m 0 0 l 1 1{\\p0}", true},
+        DrawingRow{"back to text with \\p0, text after", "{\\p1}m 0 0 l 1 1{\\p0}Hello", false},
+        DrawingRow{"a larger scale", "{\\p4}m 0 0 l 1 1", true},
+        DrawingRow{"\\p10 is on", "{\\p10}m 0 0", true},
+        DrawingRow{"\\p00 is off", "{\\p00}m 0 0", false},
+        DrawingRow{"\\pos is no drawing", "{\\pos(1,2)}m 0 0 l 1 1", false},
+        DrawingRow{"\\pbo is no drawing", "{\\pbo5}m 0 0 l 1 1", false},
+        DrawingRow{"\\p without digits turns it off", "{\\p1\\p}m 0 0", false},
+        DrawingRow{"text before the drawing", "Sign{\\p1}m 0 0 l 1 1", false},
+        DrawingRow{"blanks before the drawing", " \\h\\N{\\p1}m 0 0 l 1 1", true},
+        DrawingRow{"line breaks in the drawing", "{\\p1}m 0 0\\Nl 1 1\\n\\h", true},
+        DrawingRow{"another code in the drawing is drawn", "{\\p1}m 0 0\\k l", true},
+        DrawingRow{"an unclosed brace is text", "{\\p1 m 0 0 l 1 1", false},
+        DrawingRow{"an unclosed brace in the drawing is drawn", "{\\p1}m 0 0 {l 1 1", true},
+        DrawingRow{"a closing brace alone is text", "}{\\p1}m 0 0", false},
+        DrawingRow{"\\r turns it off", "{\\p1}m 0 0{\\r}l 1 1", false},
+        DrawingRow{"\\r then \\p1 in one block", "{\\rSign\\p1}m 0 0", true},
+        DrawingRow{"the last \\p of a block counts", "{\\p1\\p0}m 0 0", false},
+        DrawingRow{"a brace inside a block opens nothing", "{\\p0{\\p1}m 0 0", true},
+        DrawingRow{"drawing mode with nothing drawn", "{\\p1}", false},
+        DrawingRow{"blanks only", "{\\p1} \\N ", false}, DrawingRow{"empty", "", false},
+        DrawingRow{"plain text", "Hello", false}),
+    rowName);
+
+struct MarkupRow {
+  const char* what;
+  std::string markup;
+  bool may;  // whether it may be a drawing's
+};
+
+void PrintTo(const MarkupRow& row, std::ostream* out) { *out << row.what; }
+
+class CliDrawingMarkupTest : public ::testing::TestWithParam<MarkupRow> {};
+
+// The quick test lets through the markup of every drawing of the rows
+// above, as the module makes it, and stops the usual lines.
+TEST_P(CliDrawingMarkupTest, LetsThroughWhatMayBeADrawing) {
+  EXPECT_EQ(cli::mayBeDrawing(GetParam().markup), GetParam().may) << GetParam().markup;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliDrawingMarkupTest,
+    ::testing::Values(
+        MarkupRow{"a drawing in a style", "<font face=\"Arial\" size=\"-1\">m 0 0 l 1 1</font>",
+                  true},
+        MarkupRow{"no style", "m 0 0 l 100 0 100 100 0 100", true},
+        MarkupRow{"tags and a closing spline",
+                  "<font face=\"G\"><b>m 10 10 s 10 -10 -10 -10 -10 10 c</b></font>", true},
+        MarkupRow{"blanks and two closings",
+                  "<font face=\"A\"><i> \nm -5 0 l 1 1 \n</i></b></font>", true},
+        MarkupRow{"after a colour", "<font color=\"#FF0000\">m 0 0 l 1 1", true},
+        MarkupRow{"a sentence", "<font face=\"Arial\" size=\"-1\">Real dialogue.</font>", false},
+        MarkupRow{"a number at the end only", "<font face=\"A\">Room 101</font>", false},
+        MarkupRow{"a command letter starting a word", "<font face=\"A\">my 2 cents</font>", false},
+        MarkupRow{"a lowercase line", "<font face=\"A\">so what</font>", false},
+        MarkupRow{"an unclosed tag", "<font face=\"A\" m 0 0", false},
+        MarkupRow{"tags only", "<font face=\"A\"></font>", false}, MarkupRow{"empty", "", false}),
+    rowName);
+
 // --- Times and output forms -----------------------------------------------------
 
 struct TimeRow {
@@ -543,6 +642,37 @@ TEST(CliSrtWriterTest, NumbersOnlyTheCuesWithText) {
   EXPECT_EQ(counts.balance.closedAtEnd, 1u);
   EXPECT_EQ(counts.timesUnreadable, 1u);
   EXPECT_EQ(counts.firstUnreadable, 7u);
+}
+
+// SubRip and WebVTT leave out a cue that is a drawing, count it, and read
+// none of its times; the other forms keep it.
+TEST(CliWriterTest, SubRipAndWebVttLeaveOutDrawings) {
+  for (const cli::OutputForm form : {cli::OutputForm::Markup, cli::OutputForm::Srt,
+                                     cli::OutputForm::Vtt, cli::OutputForm::Jsonl}) {
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = ::open_memstream(&bytes, &size);
+    cli::WriterCounts counts;
+    bool leavesOut = false;
+    {
+      const auto writer = cli::makeWriter(form, out);
+      leavesOut = writer->leavesOutDrawings();
+      writer->write(cli::Cue{1, 5, "x", "y", "S", "m 0 0 l 1 1", true});
+      writer->write(cli::Cue{2, 6, "0:00:01.00", "0:00:02.00", "S", "a"});
+      writer->finish();
+      counts = writer->counts();
+    }
+    std::fclose(out);
+    const std::string text(bytes, size);
+    std::free(bytes);
+    const bool cueText = form == cli::OutputForm::Srt || form == cli::OutputForm::Vtt;
+    EXPECT_EQ(leavesOut, cueText);
+    EXPECT_EQ(text.find("m 0 0") == std::string::npos, cueText) << text;
+    EXPECT_EQ(counts.written, cueText ? 1u : 2u);
+    EXPECT_EQ(counts.drawings, cueText ? 1u : 0u);
+    EXPECT_EQ(counts.firstDrawing, cueText ? 5u : 0u);
+    EXPECT_EQ(counts.timesUnreadable, 0u);
+  }
 }
 
 TEST(CliWriterTest, RemembersAFailedWriteAndWritesNoMore) {

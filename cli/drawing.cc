@@ -1,0 +1,118 @@
+#include "cli/drawing.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "script/text.h"
+
+namespace cli {
+namespace {
+
+using drawing_detail::kLeading;
+using drawing_detail::Leading;
+
+constexpr bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The mode after the tags of one block (its bytes between the braces).
+bool modeAfterBlock(std::string_view block, bool drawing) {
+  for (std::size_t i = 0; i + 1 < block.size(); ++i) {
+    if (block[i] != '\\') continue;
+    const char code = block[i + 1];
+    if (code == 'r') {
+      drawing = false;
+    } else if (code == 'p') {
+      std::size_t j = i + 2;
+      if (j < block.size() && isLetter(block[j])) continue;  // "\pos", "\pbo"
+      bool on = false;
+      for (; j < block.size() && ssa::isDigit(block[j]); ++j) on = on || block[j] != '0';
+      drawing = on;
+      i = j - 1;
+    }
+  }
+  return drawing;
+}
+
+// The last byte of the markup that is neither a tag's nor a blank; 0 when
+// there is none. The closing tags the module writes are "</font>" and four
+// bytes long ("</b>").
+char lastShown(const char* begin, const char* at) {
+  for (;;) {
+    if (at == begin) return 0;
+    switch (kLeading[static_cast<unsigned char>(at[-1])]) {
+      case Leading::Blank:
+      case Leading::Space:
+        --at;
+        break;
+      case Leading::TagEnd:
+        if (at - begin >= 8 && drawing_detail::endsInFontClose(at)) {
+          at -= 7;
+        } else if (at - begin >= 4 && at[-4] == '<') {
+          at -= 4;
+        } else {
+          while (--at != begin && at[-1] != '<') {
+          }
+          if (at == begin) return 0;
+          --at;
+        }
+        break;
+      default:
+        return at[-1];
+    }
+  }
+}
+
+}  // namespace
+
+bool mayBeDrawingByWalk(std::string_view markup) {
+  const char* const begin = markup.data();
+  const char* const end = begin + markup.size();
+  // The last byte shown first, which costs less: most lines end in a
+  // letter or a stop, not a number or a "c".
+  const char last = lastShown(begin, end);
+  if (last != 'c' && !ssa::isDigit(last)) return false;
+  for (const char* p = begin; p != end; ++p) {
+    switch (kLeading[static_cast<unsigned char>(*p)]) {
+      case Leading::Tag:
+        p = static_cast<const char*>(std::memchr(p, '>', static_cast<std::size_t>(end - p)));
+        if (p == nullptr) return false;
+        break;
+      case Leading::Blank:
+      case Leading::Space:
+        break;
+      case Leading::Command:
+        return p + 1 != end && kLeading[static_cast<unsigned char>(p[1])] >= Leading::Space;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+bool isDrawing(std::string_view text) {
+  bool drawing = false;
+  bool drawn = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '{') {
+      const std::size_t close = text.find('}', i + 1);
+      if (close != std::string_view::npos) {
+        drawing = modeAfterBlock(text.substr(i + 1, close - i - 1), drawing);
+        i = close + 1;
+        continue;
+      }
+    } else if (c == '\\' && i + 1 < text.size() &&
+               (text[i + 1] == 'N' || text[i + 1] == 'n' || text[i + 1] == 'h')) {
+      i += 2;
+      continue;
+    } else if (ssa::isSpaceOrTab(c)) {
+      ++i;
+      continue;
+    }
+    if (!drawing) return false;
+    drawn = true;
+    ++i;
+  }
+  return drawn;
+}
+
+}  // namespace cli
