@@ -1,6 +1,8 @@
 #include "cli/drawing.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "script/text.h"
@@ -8,8 +10,35 @@
 namespace cli {
 namespace {
 
-using drawing_detail::kLeading;
-using drawing_detail::Leading;
+// What a byte may be at the start of a drawing's markup: the commands
+// (move, move unclosed, line, cubic and uniform b-spline, extend and close
+// a spline) take numbers, which ordinary words rarely begin with.
+// Those from Space on may follow a command.
+enum class Leading : unsigned char { Other, Tag, TagEnd, Blank, Command, Space, Number };
+
+constexpr std::array<Leading, 256> leadingBytes() {
+  std::array<Leading, 256> kinds{};
+  kinds['<'] = Leading::Tag;
+  kinds['>'] = Leading::TagEnd;
+  kinds['\t'] = kinds['\n'] = Leading::Blank;
+  kinds[' '] = Leading::Space;
+  kinds['-'] = Leading::Number;
+  for (char c = '0'; c <= '9'; ++c) kinds[static_cast<unsigned char>(c)] = Leading::Number;
+  for (const char c : {'m', 'n', 'l', 'b', 's', 'p', 'c'}) {
+    kinds[static_cast<unsigned char>(c)] = Leading::Command;
+  }
+  return kinds;
+}
+constexpr std::array<Leading, 256> kLeading = leadingBytes();
+
+// Whether the 8 bytes before `at` end in "</font>", as most markup does.
+bool endsInFontClose(const char* at) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the last byte read is the highest");
+  constexpr std::uint64_t kClose = 0x3E746E6F662F3C00u;  // "</font>" after any byte
+  std::uint64_t word;
+  std::memcpy(&word, at - 8, sizeof word);
+  return (word & ~std::uint64_t{0xFF}) == kClose;
+}
 
 constexpr bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -44,7 +73,7 @@ char lastShown(const char* begin, const char* at) {
         --at;
         break;
       case Leading::TagEnd:
-        if (at - begin >= 8 && drawing_detail::endsInFontClose(at)) {
+        if (at - begin >= 8 && endsInFontClose(at)) {
           at -= 7;
         } else if (at - begin >= 4 && at[-4] == '<') {
           at -= 4;
@@ -63,7 +92,7 @@ char lastShown(const char* begin, const char* at) {
 
 }  // namespace
 
-bool mayBeDrawingByWalk(std::string_view markup) {
+bool mayBeDrawing(std::string_view markup) {
   const char* const begin = markup.data();
   const char* const end = begin + markup.size();
   // The last byte shown first, which costs less: most lines end in a

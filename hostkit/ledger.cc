@@ -113,15 +113,19 @@ Buffer* Ledger::make(std::size_t bytes, Holder holder) {
       buffer = spare_.back();
       spare_.pop_back();
     } else {
-      // Room for every buffer in spare_ first: see there.
-      spare_.reserve(all_.size() + 1);
-      all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
-      buffer = all_.back().get();
+      buffer = addBuffer();
     }
     buffer->reset(++counts_.made, bytes, holder);
     ++counts_.live;
     return buffer;
   });
+}
+
+Buffer* Ledger::addBuffer() {
+  // Room for every buffer in spare_ first: see there.
+  spare_.reserve(all_.size() + 1);
+  all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
+  return all_.back().get();
 }
 
 Buffer* Ledger::sample(std::string_view bytes, Holder holder) {

@@ -176,6 +176,9 @@ class Ledger {
   }
   // Answers null when the call is refused.
   Buffer* make(std::size_t bytes, Holder holder);
+  // A buffer more, called guarded: the first few hundred only, so kept out
+  // of make's way.
+  [[gnu::noinline]] Buffer* addBuffer();
   void noteHandOver(Buffer& buffer, Holder to);
   void noteRelease(Buffer& buffer, Holder by);
   // The words for what is wrong, out of the way of the paths that call them
