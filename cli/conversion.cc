@@ -232,9 +232,10 @@ void fillStats(ScriptInput& script, const StreamCounts& counts, const CueWriter*
   stats->buffers = session.counts();
 }
 
+// *outputOpened is set once the output is open.
 int convertScript(const ConversionRequest& request, const Options& options,
                   hostkit::GetPlugin entry, const std::string& pluginPath, Messages& messages,
-                  ConversionStats* stats) {
+                  ConversionStats* stats, bool* outputOpened) {
   ScriptInput script;
   std::string error;
   if (!script.open(request.script, std::string_view(kSampleScript, kSampleScriptSize), &error)) {
@@ -278,6 +279,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
       messages.say(error);
       return kExitUsage;
     }
+    *outputOpened = true;
     // The writers gather cues into large writes themselves.
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
     writer = makeWriter(options.form, output.stream(), options.shift.value_or(0), options.vttStyle);
@@ -297,8 +299,8 @@ int convertScript(const ConversionRequest& request, const Options& options,
       messages.say(error);
       status = kExitUsage;
       if (stats != nullptr) stats->writer = WriterCounts{};
-    } else if (status != kExitDone && output.discard()) {
-      messages.say(output.name() + " not written; a file there is left as it was");
+    } else if (std::string stranded; status != kExitDone && output.discard(&stranded)) {
+      messages.say(output.name() + " not written; a file there is left as it was" + stranded);
     }
   }
   return status;
@@ -318,16 +320,19 @@ void addCounts(const ConversionStats& one, ConversionStats* sum) {
 
 int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
             const std::string& pluginPath, Messages& messages, ConversionStats* stats) {
+  bool outputOpened = false;
+  int status = kExitUsage;
   try {
-    return convertScript(request, options, entry, pluginPath, messages, stats);
+    status = convertScript(request, options, entry, pluginPath, messages, stats, &outputOpened);
   } catch (const std::bad_alloc&) {
     // Unwound: the temporary output is gone, and the memory with it.
     const std::string name = !request.script          ? "the sample script"
                              : *request.script == "-" ? "standard input"
                                                       : *request.script;
     messages.say("cannot convert " + name + ": out of memory");
-    return kExitUsage;
   }
+  if (!outputOpened) endUnopenedPipe(request.output);
+  return status;
 }
 
 }  // namespace cli

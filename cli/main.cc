@@ -158,11 +158,15 @@ int run(const cli::Options& options) {
         "no script given, and standard input is a file, a pipe or a socket: give - to convert it"
         " (without a script, and with nothing on standard input, the bundled sample is"
         " converted)");
+    cli::endUnopenedPipe(options.output);
     return cli::kExitUsage;
   }
   cli::PluginLibrary library;
   std::string pluginPath;
-  if (!load(options, &library, &pluginPath, messages)) return cli::kExitUsage;
+  if (!load(options, &library, &pluginPath, messages)) {
+    cli::endUnopenedPipe(options.output);
+    return cli::kExitUsage;
+  }
   const auto seconds = [&started] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   };

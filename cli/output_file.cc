@@ -1,6 +1,7 @@
 #include "cli/output_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -29,18 +31,6 @@ struct TemporarySlot {
 };
 
 namespace {
-
-// The umask can only be read by setting it, and it is the process's: two
-// workers reading it at once could leave it at 0. So it is read once, by
-// whichever thread comes first, while the others wait.
-mode_t processUmask() {
-  static const mode_t mask = [] {
-    const mode_t read = ::umask(0);
-    ::umask(read);
-    return read;
-  }();
-  return mask;
-}
 
 static_assert(std::atomic<int>::is_always_lock_free);
 TemporarySlot gSlots[kMaxOutputsAtOnce];
@@ -99,7 +89,8 @@ bool followLink(std::string* path) {
   return true;
 }
 
-constexpr int kMostLinks = 40;  // as many as the system follows
+constexpr int kMostLinks = 40;   // as many as the system follows
+constexpr int kNameTries = 100;  // temporary names drawn before giving up
 
 // Where a chain of symbolic links from `path` ends; `path` itself when it
 // is none.
@@ -139,6 +130,29 @@ std::string cannotWrite(const std::string& name, int error) {
   return "cannot write " + name + ": " + std::strerror(error);
 }
 
+// Six letters and digits drawn at random for the end of `name`, in place of
+// its XXXXXX, as mkstemp draws them.
+void drawSuffix(char* name, std::size_t length) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<unsigned long long> drawn{0};
+  unsigned long long bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    // No random bytes yet (early boot): the clock, the process and a count
+    // still part names, and a taken one is drawn again.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    bits = static_cast<unsigned long long>(now.tv_nsec) ^
+           static_cast<unsigned long long>(now.tv_sec) << 30 ^
+           static_cast<unsigned long long>(::getpid()) << 40 ^
+           drawn.fetch_add(1) * 0x9E3779B97F4A7C15ull;
+  }
+  for (std::size_t i = length - 6; i < length; ++i) {
+    name[i] = kLetters[bits % 62];
+    bits /= 62;
+  }
+}
+
 // Whether `path` is the root of a mount; false when the system cannot say.
 bool isMountRoot(const std::string& path) {
   struct statx info {};
@@ -150,25 +164,42 @@ bool isMountRoot(const std::string& path) {
 // The extended attributes of the file at `from` (an access control list is
 // one) onto `to`. Best effort, as for the owner: some take privileges.
 void copyAttributes(const std::string& from, int to) {
+  static constexpr char kAccessList[] = "system.posix_acl_access";
   const ssize_t room = ::listxattr(from.c_str(), nullptr, 0);
-  if (room <= 0) return;
+  if (room < 0) return;
   std::vector<char> names(static_cast<std::size_t>(room));
-  const ssize_t size = ::listxattr(from.c_str(), names.data(), names.size());
-  if (size <= 0) return;  // grown since: left as it is
+  const ssize_t size = room == 0 ? 0 : ::listxattr(from.c_str(), names.data(), names.size());
+  if (size < 0 || (room > 0 && size == 0)) return;  // grown since: left as it is
+  bool hasAccessList = false;
   std::vector<char> value;
   for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+    hasAccessList = hasAccessList || std::strcmp(name, kAccessList) == 0;
     const ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
     if (length < 0) continue;
     value.resize(static_cast<std::size_t>(length));
     const ssize_t got = ::getxattr(from.c_str(), name, value.data(), value.size());
     if (got >= 0) ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
   }
+  // One the folder's default list gave the temporary file would grant what
+  // the old file, with its mode alone, did not.
+  if (!hasAccessList) ::fremovexattr(to, kAccessList);
 }
 
 }  // namespace
 
 void ignoreFileSizeSignal() {
   if (isDefault(SIGXFSZ)) ::signal(SIGXFSZ, SIG_IGN);
+}
+
+void endUnopenedPipe(const std::string& path) {
+  struct stat info {};
+  if (path.empty() || path == "-" || descriptorNamed(path) >= 0 ||
+      ::stat(path.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode)) {
+    return;
+  }
+  // ENXIO when no one reads: no one waits, then.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) ::close(fd);
 }
 
 bool isSameFile(int fd, const std::string& path) {
@@ -258,7 +289,6 @@ bool OutputFile::open(const std::string& path, std::string* error) {
     // A link to a file not made yet is written through, as the shell's ">"
     // writes through it.
     destination_ = throughLinks(path);
-    mode_ = 0666 & ~processUmask();
   } else {
     *error = cannotWrite(name_, errno);
     return false;
@@ -316,8 +346,17 @@ bool OutputFile::createTemporary(std::string* error) {
   TemporarySlot& slot = *slot_;
   slot.armed.store(0);
   std::memcpy(slot.path, temporary_.c_str(), temporary_.size() + 1);
-  // The name is complete in the slot before the file exists.
-  const int fd = ::mkostemp(slot.path, O_CLOEXEC);
+  // A new file is made as the shell's ">" makes one, so that the system
+  // gives it what the folder's default access control list says, or 0666
+  // less the umask. The text that replaces a file stays private until it
+  // takes the old file's permissions at commit. The name is complete in the
+  // slot before the file exists.
+  int fd = -1;
+  for (int tries = 0; fd < 0 && tries < kNameTries; ++tries) {
+    drawSuffix(slot.path, temporary_.size());
+    fd = ::open(slot.path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replaces_ ? 0600 : 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
     // The file may be writable where its folder is not.
     *error = cannotWrite(name_, errno) + " (it is written as a temporary file in " +
@@ -356,24 +395,23 @@ bool OutputFile::commit(int writeError, std::string* error) {
     if (failure != 0) *error = cannotWrite(name_, failure);
     return failure == 0;
   }
-  if (failure == 0 && !temporary_.empty()) {
+  // A new file has what the system gave it when it was made. The old
+  // contents are at stake only when a file is replaced.
+  if (failure == 0 && !temporary_.empty() && replaces_) {
     const int fd = ::fileno(stream_);
     // Best effort: only a privileged run can give the file to another
     // owner; it stays the runner's otherwise, in the old group if the runner
     // is of it. Before fchmod, which a change of owner would undo in part,
     // and which sets what an access control list allows the group to match
     // the mode.
-    if (replaces_) {
-      if ((owner_ != ::geteuid() || group_ != ::getegid()) && ::fchown(fd, owner_, group_) != 0 &&
-          ::fchown(fd, static_cast<uid_t>(-1), group_) != 0) {
-        errno = 0;
-      }
-      copyAttributes(destination_, fd);
+    if ((owner_ != ::geteuid() || group_ != ::getegid()) && ::fchown(fd, owner_, group_) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), group_) != 0) {
+      errno = 0;
     }
+    copyAttributes(destination_, fd);
     if (::fchmod(fd, mode_) != 0) failure = errno;
-    // The old contents are at stake only when a file is replaced: the new
-    // ones must be on disk before the name moves to them.
-    if (failure == 0 && replaces_ && ::fsync(fd) != 0) failure = errno;
+    // The new contents must be on disk before the name moves to them.
+    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
   }
   if (std::fclose(stream_) != 0 && failure == 0) failure = errno;
   stream_ = nullptr;
@@ -382,8 +420,9 @@ bool OutputFile::commit(int writeError, std::string* error) {
     failure = errno;
   }
   if (failure != 0) {
-    *error = cannotWrite(name_, failure);
-    discard();
+    std::string stranded;
+    discard(&stranded);
+    *error = cannotWrite(name_, failure) + stranded;
     return false;
   }
   releaseSlot();
@@ -391,13 +430,21 @@ bool OutputFile::commit(int writeError, std::string* error) {
   return true;
 }
 
-bool OutputFile::discard() {
+bool OutputFile::discard(std::string* stranded) {
   if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
   stream_ = nullptr;
   if (temporary_.empty()) return false;
-  ::unlink(temporary_.c_str());
+  const int failed = ::unlink(temporary_.c_str()) == 0 || errno == ENOENT ? 0 : errno;
   releaseSlot();
-  temporary_.clear();
+  std::string path;
+  path.swap(temporary_);
+  // In an append-only folder the file can be made but neither renamed nor
+  // removed: only the user can remove it then. Said once nothing is left to
+  // undo, as this may run out of memory.
+  if (failed != 0 && stranded != nullptr) {
+    *stranded = "; its temporary file " + path + " could not be removed (" + std::strerror(failed) +
+                "): remove it yourself";
+  }
   return true;
 }
 

@@ -39,10 +39,16 @@ std::string whyNotReplaceable(const struct stat& file, const struct stat& folder
 // Called once, at start-up.
 void ignoreFileSizeSignal();
 
+// For a run that fails before it opens its output: when `path` names a pipe
+// (not an open descriptor's name), opens and closes it as the shell's ">"
+// would have, so that a reader waiting on it sees the end of the file and
+// does not wait for ever. Nothing when no one reads it, or for anything else.
+void endUnopenedPipe(const std::string& path);
+
 struct TemporarySlot;  // output_file.cc
 
 // One thread at a time an object; only the table of temporary files that a
-// signal removes and the umask, read once, are shared, in the process.
+// signal removes is shared, in the process.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -70,18 +76,22 @@ class OutputFile {
   void startWriteback();
 
   // Hands everything over: standard output and devices are flushed; a
-  // temporary file gets the destination's mode (a new one's: 0666 less the
-  // umask), and, when it replaces an existing file, what can be kept of its
-  // owner, group and extended attributes (its access control list among
-  // them); it is synced to disk then, closed and renamed over the
-  // destination. `writeError` is the errno of a write that
-  // failed before, 0 for none. False with *error when anything failed; a
-  // destination written through a temporary file is then as it was
-  // (standard output, a device or an open descriptor has what was written).
+  // temporary file for a new destination was made as any new file in its
+  // folder is (0666 less the umask, or what the folder's default access
+  // control list gives); one that replaces an existing file gets its mode
+  // and what can be kept of its owner, group and extended attributes (its
+  // access control list among them), and is synced to disk then. It is
+  // closed and renamed over the destination. `writeError` is the errno of a
+  // write that failed before, 0 for none. False with *error when anything
+  // failed; a destination written through a temporary file is then as it
+  // was (standard output, a device or an open descriptor has what was
+  // written).
   bool commit(int writeError, std::string* error);
   // Removes the temporary file: the destination is left as it was. Answers
-  // whether there was one (a file destination that was not touched).
-  bool discard();
+  // whether there was one (a file destination that was not touched). When
+  // it could not be removed, *stranded (if given) says so, naming it, as a
+  // clause to add to a message ("; its temporary file ..."); else "".
+  bool discard(std::string* stranded = nullptr);
 
  private:
   // The ways open() writes: through a copy of this process's descriptor
@@ -99,7 +109,7 @@ class OutputFile {
   std::string destination_;
   std::string temporary_;  // the hidden file being written; "" once committed or discarded
   bool replaces_ = false;  // the destination exists
-  mode_t mode_ = 0;        // the destination's permissions
+  mode_t mode_ = 0;        // the replaced file's permissions
   uid_t owner_ = 0;
   gid_t group_ = 0;
   TemporarySlot* slot_ = nullptr;  // where a signal finds the temporary file's name

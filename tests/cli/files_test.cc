@@ -3,6 +3,7 @@
 // file as it was, with nothing half-written beside it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -239,6 +241,61 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"--plugin", "/nonexistent.so", "@SCRIPT"},
                                 2,
                                 "plug-in not found"}),
+    rowName);
+
+// The shell's ">" opens a pipe before the program runs, so that a reader
+// waiting on it sees its end whatever the program does; -o opens it once the
+// script is read, and a run refused before that must end it too.
+struct PipeRow {
+  const char* what;
+  std::vector<std::string> args;  // "@SCRIPT", "@TEXT" stand for files made here
+  bool textOnStandardInput;
+  std::string message;
+};
+
+void PrintTo(const PipeRow& row, std::ostream* out) { *out << row.what; }
+
+class CliFailedRunPipeTest : public ::testing::TestWithParam<PipeRow> {};
+
+TEST_P(CliFailedRunPipeTest, AReaderWaitingOnThePipeSeesItsEnd) {
+  const ScratchDir dir;
+  const fs::path text = dir.write("notes.txt", "Shopping list\n");
+  const fs::path pipe = dir.path() / "out.srt";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+  // Opened without waiting for a writer: poll says the pipe ended (POLLHUP)
+  // only once a writer has come and gone, and never blocks.
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0) << std::strerror(errno);
+  std::vector<std::string> args;
+  for (const std::string& arg : GetParam().args) {
+    args.push_back(arg == "@SCRIPT" ? dir.write("movie.ass", kScript).string()
+                   : arg == "@TEXT" ? text.string()
+                                    : arg);
+  }
+  args.insert(args.end(), {"--to", "srt", "-o", pipe.string()});
+  const Outcome run = runHost(args, GetParam().textOnStandardInput ? text : fs::path("/dev/null"));
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+  pollfd waiting{reader, POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 1) << "the reader would wait for ever";
+  EXPECT_NE(waiting.revents & POLLHUP, 0);
+  char byte = 0;
+  EXPECT_EQ(::read(reader, &byte, 1), 0);
+  ::close(reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CliFailedRunPipeTest,
+    ::testing::Values(PipeRow{"not a script", {"@TEXT"}, false, "not an SSA/ASS script"},
+                      PipeRow{"a script that cannot be read",
+                              {"/nonexistent.ass"},
+                              false,
+                              "No such file or directory"},
+                      PipeRow{"a plug-in that cannot be loaded",
+                              {"--plugin", "/nonexistent.so", "@SCRIPT"},
+                              false,
+                              "plug-in not found"},
+                      PipeRow{"a script on standard input without -", {}, true, "give - to"}),
     rowName);
 
 TEST(CliOutputFileTest, ANewFileGetsAPlainFilesModeAndReplacesAnOldOneWhole) {

@@ -3,6 +3,7 @@
 // at all.
 #include "cli/output_file.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -49,6 +50,31 @@ mode_t modeOf(const fs::path& path) {
   struct stat info {};
   ::stat(path.c_str(), &info);
   return info.st_mode & 07777;
+}
+
+constexpr char kAccessList[] = "system.posix_acl_access";
+
+// Gives `folder` a default access control list: owner rw, user 65534 r,
+// group nothing, mask r, others nothing. False when the file system takes
+// none.
+bool shareWithOneUser(const fs::path& folder) {
+  std::string acl = entry32(2);
+  for (const auto& [tag, perm, id] : {std::tuple<int, int, unsigned>{0x01, 6, ~0u},
+                                      {0x02, 4, 65534u},
+                                      {0x04, 0, ~0u},
+                                      {0x10, 4, ~0u},
+                                      {0x20, 0, ~0u}}) {
+    acl += entry16(tag) + entry16(perm) + entry32(id);
+  }
+  return ::setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
+}
+
+// The hidden temporary file being written in `folder`, if there is one.
+fs::path temporaryIn(const fs::path& folder) {
+  for (const std::string& name : namesIn(folder)) {
+    if (name[0] == '.') return folder / name;
+  }
+  return fs::path();
 }
 
 // --- The same file under any name ----------------------------------------------------------
@@ -162,6 +188,68 @@ TEST(CliOutputFileTest, NewFilesMadeOnManyThreadsLeaveTheUmaskAsItWas) {
   const std::vector<std::string> names = namesIn(dir.path());
   EXPECT_EQ(names.size(), std::size_t{kThreads * kFilesEach});
   for (const std::string& name : names) EXPECT_EQ(modeOf(dir.path() / name), 0644u) << name;
+}
+
+// In a shared folder the shell's ">" and cp make a file with what the
+// folder's default access control list gives, whatever the umask: an
+// output must not be readable by the others it shuts out (umask 022), nor
+// shut out the user it names (umask 077).
+class CliNewFileAccessListTest : public ::testing::TestWithParam<mode_t> {};
+
+TEST_P(CliNewFileAccessListTest, GetsWhatAnyNewFileInTheFolderGets) {
+  const ScratchDir dir;
+  const fs::path folder = dir.path() / "shared";
+  fs::create_directory(folder);
+  if (!shareWithOneUser(folder)) {
+    GTEST_SKIP() << "this file system takes no access control list: " << std::strerror(errno);
+  }
+  const fs::path made = folder / "made.srt";
+  const fs::path output = folder / "out.srt";
+  const mode_t before = ::umask(GetParam());
+  const int fd = ::open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  writeWhole(output, "cues\n");
+  ::umask(before);
+  if (HasFatalFailure()) return;
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  ::close(fd);
+  EXPECT_EQ(modeOf(output), modeOf(made));
+  EXPECT_EQ(modeOf(output), 0640u) << "the group's bits are the list's mask";
+  EXPECT_EQ(attribute(output, kAccessList), attribute(made, kAccessList));
+  EXPECT_NE(attribute(output, kAccessList), "(none)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Umasks, CliNewFileAccessListTest, ::testing::Values(022, 077, 0),
+                         [](const auto& info) {
+                           char name[16];
+                           std::snprintf(name, sizeof name, "Umask%03o",
+                                         static_cast<unsigned>(info.param));
+                           return std::string(name);
+                         });
+
+// The new text is no one else's to read before it has the old file's
+// permissions, and then it has those alone: not what the folder's default
+// list would give a new file.
+TEST(CliOutputFileTest, AReplacementIsPrivateUntilItTakesTheOldFilesPermissions) {
+  const ScratchDir dir;
+  const fs::path folder = dir.path() / "shared";
+  fs::create_directory(folder);
+  const fs::path target = folder / "out.srt";
+  std::ofstream(target) << "old\n";
+  ::chmod(target.c_str(), 0644);
+  if (!shareWithOneUser(folder)) {
+    GTEST_SKIP() << "this file system takes no access control list: " << std::strerror(errno);
+  }
+  cli::OutputFile output;
+  std::string error;
+  ASSERT_TRUE(output.open(target.string(), &error)) << error;
+  write(output, "new\n");
+  const fs::path temporary = temporaryIn(folder);
+  ASSERT_FALSE(temporary.empty());
+  EXPECT_EQ(modeOf(temporary), 0600u) << "the list's mask is the group's bits: no one";
+  ASSERT_TRUE(output.commit(0, &error)) << error;
+  EXPECT_EQ(readFile(target), "new\n");
+  EXPECT_EQ(modeOf(target), 0644u);
+  EXPECT_EQ(attribute(target, kAccessList), "(none)");
 }
 
 // Titles in CJK or Cyrillic reach the longest name a folder allows soon,
@@ -356,6 +444,66 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliOutputFailureTest,
                                            FailureRow{"discarded", false, false},
                                            FailureRow{"never committed", false, true}),
                          rowName);
+
+// A temporary file that cannot be removed stays (an append-only folder,
+// chattr +a, lets it be made but neither renamed nor removed); the message
+// names it, so that the user can remove it.
+class CliStrandedTemporaryTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(CliStrandedTemporaryTest, TheMessageNamesATemporaryFileLeftBehind) {
+  const bool commit = GetParam();
+  const ScratchDir dir;
+  const fs::path target = dir.write("out.srt", "old\n");
+  cli::OutputFile output;
+  std::string error;
+  ASSERT_TRUE(output.open(target.string(), &error)) << error;
+  write(output, "new\n");
+  // A folder in its place, which no user may unlink nor rename over a file.
+  const fs::path temporary = temporaryIn(dir.path());
+  ASSERT_FALSE(temporary.empty());
+  fs::remove(temporary);
+  fs::create_directory(temporary);
+  std::string message;
+  if (commit) {
+    EXPECT_FALSE(output.commit(0, &message));
+    EXPECT_EQ(message.rfind("cannot write " + target.string() + ": Not a directory; ", 0), 0u)
+        << message;
+  } else {
+    EXPECT_TRUE(output.discard(&message));
+    EXPECT_EQ(message.rfind("; ", 0), 0u) << message;
+  }
+  const std::string left = "its temporary file ";
+  const std::string why =
+      temporary.filename().string() + " could not be removed (Is a directory): remove it yourself";
+  EXPECT_NE(message.find(left), std::string::npos) << message;
+  EXPECT_EQ(message.size() >= why.size() ? message.substr(message.size() - why.size()) : "", why)
+      << message;
+  EXPECT_EQ(readFile(target), "old\n");
+  EXPECT_FALSE(output.discard()) << "let go of, as any other";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, CliStrandedTemporaryTest, ::testing::Values(true, false),
+                         [](const auto& info) {
+                           return std::string(info.param ? "Commit" : "Discard");
+                         });
+
+// A run that fails before it opens a pipe ends it for a reader; with no
+// reader it has no one to wait for.
+TEST(CliOutputFileTest, EndingAPipeNobodyReadsDoesNotWait) {
+  const ScratchDir dir;
+  const fs::path pipe = dir.path() / "out.srt";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(30);  // ends a child that waits, instead of the test
+    cli::endUnopenedPipe(pipe.string());
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "it waited for a reader";
+}
 
 struct OpenRow {
   const char* what;
