@@ -127,8 +127,8 @@ std::string whyNoCue(const StreamCounts& counts, const WriterCounts& written, Ou
 std::string timesNotRead(ScriptInput& script, const WriterCounts& written, OutputForm form) {
   if (form != OutputForm::Srt && form != OutputForm::Vtt) return {};
   const ssa::EventColumns& columns = script.header().columns;
-  const bool start = columns.count("Start") != 0;
-  const bool end = columns.count("End") != 0;
+  const bool start = columns.count(kStartColumn) != 0;
+  const bool end = columns.count(kEndColumn) != 0;
   if (!start || !end) {
     return std::string("its events format has no ") +
            (!start && !end ? "Start or End column"

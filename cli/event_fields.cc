@@ -19,8 +19,8 @@ std::optional<std::size_t> column(const ssa::EventColumns& columns, std::string_
 
 EventFieldReader::EventFieldReader(ssa::EventColumns columns)
     : columns_(std::move(columns)),
-      start_(column(columns_, "Start")),
-      end_(column(columns_, "End")),
+      start_(column(columns_, kStartColumn)),
+      end_(column(columns_, kEndColumn)),
       style_(column(columns_, ssa::kStyleColumn)),
       text_(column(columns_, ssa::kTextColumn).value_or(0)) {
   for (const auto& index : {start_, end_, style_}) {

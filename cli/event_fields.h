@@ -13,6 +13,10 @@
 
 namespace cli {
 
+// The columns only the host reads, beside the module's Style and Text.
+inline constexpr std::string_view kStartColumn = "Start";
+inline constexpr std::string_view kEndColumn = "End";
+
 inline bool isDialogue(std::string_view line) {
   return line.substr(0, ssa::kDialoguePrefix.size()) == ssa::kDialoguePrefix;
 }

@@ -18,11 +18,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "tests/cli/run_host.h"
@@ -39,6 +39,22 @@ const auto rowName = [](const auto& info) { return "Row" + std::to_string(info.i
 // Little-endian fields of an access control list as the system stores it.
 std::string entry16(unsigned value) { return {char(value & 0xFF), char(value >> 8 & 0xFF)}; }
 std::string entry32(unsigned value) { return entry16(value & 0xFFFF) + entry16(value >> 16); }
+
+// One entry of an access control list: its tag (user owner 0x01, named user
+// 0x02, group owner 0x04, mask 0x10, others 0x20), permissions and id.
+struct AclEntry {
+  unsigned tag;
+  unsigned perm;
+  unsigned id;
+};
+
+// The list as the system keeps it in an extended attribute: version 2,
+// then the entries.
+std::string aclBytes(std::initializer_list<AclEntry> entries) {
+  std::string acl = entry32(2);
+  for (const AclEntry& e : entries) acl += entry16(e.tag) + entry16(e.perm) + entry32(e.id);
+  return acl;
+}
 
 std::string attribute(const fs::path& path, const char* name) {
   char value[256];
@@ -58,14 +74,8 @@ constexpr char kAccessList[] = "system.posix_acl_access";
 // group nothing, mask r, others nothing. False when the file system takes
 // none.
 bool shareWithOneUser(const fs::path& folder) {
-  std::string acl = entry32(2);
-  for (const auto& [tag, perm, id] : {std::tuple<int, int, unsigned>{0x01, 6, ~0u},
-                                      {0x02, 4, 65534u},
-                                      {0x04, 0, ~0u},
-                                      {0x10, 4, ~0u},
-                                      {0x20, 0, ~0u}}) {
-    acl += entry16(tag) + entry16(perm) + entry32(id);
-  }
+  const std::string acl =
+      aclBytes({{0x01, 6, ~0u}, {0x02, 4, 65534u}, {0x04, 0, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}});
   return ::setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
 }
 
@@ -303,14 +313,8 @@ TEST(CliOutputFileTest, AReplacedFileKeepsItsExtendedAttributes) {
   const ScratchDir dir;
   const fs::path target = dir.write("out.srt", "old\n");
   // Owner rw, user 65534 rw, group r, mask rw, others r.
-  std::string acl = entry32(2);
-  for (const auto& [tag, perm, id] : {std::tuple<int, int, unsigned>{0x01, 6, ~0u},
-                                      {0x02, 6, 65534u},
-                                      {0x04, 4, ~0u},
-                                      {0x10, 6, ~0u},
-                                      {0x20, 4, ~0u}}) {
-    acl += entry16(tag) + entry16(perm) + entry32(id);
-  }
+  const std::string acl =
+      aclBytes({{0x01, 6, ~0u}, {0x02, 6, 65534u}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}});
   if (::setxattr(target.c_str(), "user.comment", "checked", 7, 0) != 0 ||
       ::setxattr(target.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
     GTEST_SKIP() << "no extended attributes here: " << std::strerror(errno);
