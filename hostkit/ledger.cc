@@ -122,8 +122,9 @@ Buffer* Ledger::make(std::size_t bytes, Holder holder) {
 }
 
 Buffer* Ledger::addBuffer() {
-  // Room for every buffer in spare_ first: see there.
-  spare_.reserve(all_.size() + 1);
+  // Room for every buffer in spare_ first (see there), grown as a vector
+  // grows: a plug-in that keeps its buffers has one made for every line.
+  if (spare_.capacity() <= all_.size()) spare_.reserve(2 * all_.size() + 1);
   all_.push_back(std::unique_ptr<Buffer>(new Buffer(*this)));
   return all_.back().get();
 }
