@@ -236,6 +236,7 @@ int main(int argc, char** argv) {
     // The values in it are the user's, control characters and all.
     cli::Messages().say(error);
     std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
+    cli::endUnopenedPipe(options.output);
     return cli::kExitUsage;
   }
   const bool outputClosed = (closed & 1u << STDOUT_FILENO) != 0 && writesStandardOutput(options);

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include <utility>
+
 #include "cli/encoding.h"
 #include "script/text.h"
 
@@ -246,6 +248,13 @@ const OptionRow* findOption(std::string* arg, std::optional<std::string>* attach
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
   *options = Options();
   bool optionsEnded = false;
+  // The first error is the one told. After it only -o is still read: a run
+  // refused for its usage ends a pipe given to -o all the same.
+  bool failed = false;
+  const auto fail = [&](std::string text) {
+    if (!failed) *error = std::move(text);
+    failed = true;
+  };
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -259,12 +268,12 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
     std::optional<std::string> attached;
     const OptionRow* const row = findOption(&arg, &attached);
     if (row == nullptr) {
-      *error = "unknown option " + arg;
-      return false;
+      fail("unknown option " + arg);
+      continue;
     }
     if (!row->takesValue && attached) {
-      *error = "option " + arg + " takes no value";
-      return false;
+      fail("option " + arg + " takes no value");
+      continue;
     }
     std::string value;
     if (row->takesValue) {
@@ -273,17 +282,18 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, std::s
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {
-        *error = "option " + arg + " needs a value";
-        return false;
+        fail("option " + arg + " needs a value");
+        continue;
       }
       if (value.empty()) {
-        *error = "option " + arg + " has an empty value";
-        return false;
+        fail("option " + arg + " has an empty value");
+        continue;
       }
     }
-    if (!row->apply(arg, value, options, error)) return false;
+    if (failed && row->shortName != 'o') continue;
+    if (std::string refusal; !row->apply(arg, value, options, &refusal)) fail(std::move(refusal));
   }
-  return checkTogether(options, error);
+  return !failed && checkTogether(options, error);
 }
 
 std::string usage(const std::string& program) {
@@ -312,14 +322,17 @@ std::string usage(const std::string& program) {
          "                            out, blank lines inside a cue dropped; unreadable\n"
          "                            times are taken as 0 (and moved by --shift), an\n"
          "                            end before its start becomes the start; cues in\n"
-         "                            the script's order\n"
+         "                            the script's order; vector drawings ({\\p1}m 0 0\n"
+         "                            l ...) left out\n"
          "                    vtt     a WebVTT file: the same cue text with b, i and u\n"
          "                            tags, colours, faces, sizes and strike-out as\n"
          "                            classes a STYLE block defines, & < > escaped;\n"
          "                            cues in order of their start, an end not after\n"
-         "                            its start one millisecond after it\n"
+         "                            its start one millisecond after it; drawings\n"
+         "                            left out\n"
          "                    jsonl   one JSON object a line: index, line, start, end,\n"
-         "                            style, markup; malformed UTF-8 becomes U+FFFD\n"
+         "                            style, markup; times without the spaces and\n"
+         "                            tabs around them; malformed UTF-8 becomes U+FFFD\n"
          "  --no-style      vtt without its STYLE block: the classes stay, undefined.\n"
          "                  For readers that stop at a STYLE block and read no cue\n"
          "                  at all (ffmpeg 5.1 among them)\n"

@@ -32,7 +32,8 @@ struct Options {
 // False with *error set for an unknown option, a missing or bad value (an
 // encoding iconv does not know among them), or options that do not go
 // together (more than one script without -d, -d with -o, --shift with the
-// markup form, ...).
+// markup form, ...). Options::output is read all the same, so that a pipe
+// given to -o can be ended.
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
 // A --shift value in milliseconds: seconds ("2.5", "-1.25") or "[-]H:MM:SS.cc"

@@ -295,7 +295,11 @@ INSTANTIATE_TEST_SUITE_P(
                               {"--plugin", "/nonexistent.so", "@SCRIPT"},
                               false,
                               "plug-in not found"},
-                      PipeRow{"a script on standard input without -", {}, true, "give - to"}),
+                      PipeRow{"a script on standard input without -", {}, true, "give - to"},
+                      // Usage errors before -o on the command line, and after.
+                      PipeRow{"an unknown option", {"--frobnicate"}, false, "unknown option"},
+                      PipeRow{"a bad value", {"--shift", "abc"}, false, "--shift"},
+                      PipeRow{"options that do not go together", {"--info"}, false, "--info"}),
     rowName);
 
 TEST(CliOutputFileTest, ANewFileGetsAPlainFilesModeAndReplacesAnOldOneWhole) {
