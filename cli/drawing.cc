@@ -42,19 +42,26 @@ bool endsInFontClose(const char* at) {
 
 constexpr bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// The mode after the tags of one block (its bytes between the braces).
+// The mode after the tags of one block (its bytes between the braces). Only
+// "\p" and digits at the block's own level turn it on; "\r", any other tag
+// that begins "\p" but "\pos" and "\pbo", and a "\p" within another tag's
+// brackets ("\t(0,100,\p1)") turn it off.
 bool modeAfterBlock(std::string_view block, bool drawing) {
+  int depth = 0;  // of brackets
   for (std::size_t i = 0; i + 1 < block.size(); ++i) {
+    if (block[i] == '(') ++depth;
+    if (block[i] == ')' && depth > 0) --depth;
     if (block[i] != '\\') continue;
     const char code = block[i + 1];
     if (code == 'r') {
       drawing = false;
     } else if (code == 'p') {
+      const std::string_view tag = block.substr(i + 1, 3);
+      if (tag == "pos" || tag == "pbo") continue;
       std::size_t j = i + 2;
-      if (j < block.size() && isLetter(block[j])) continue;  // "\pos", "\pbo"
       bool on = false;
       for (; j < block.size() && ssa::isDigit(block[j]); ++j) on = on || block[j] != '0';
-      drawing = on;
+      drawing = on && depth == 0 && j > i + 2 && !(j < block.size() && isLetter(block[j]));
       i = j - 1;
     }
   }
