@@ -165,24 +165,23 @@ bool isMountRoot(const std::string& path) {
 // one) onto `to`. Best effort, as for the owner: some take privileges.
 void copyAttributes(const std::string& from, int to) {
   static constexpr char kAccessList[] = "system.posix_acl_access";
+  // One the folder's default list gave the temporary file would grant what
+  // the old file, with its mode alone, did not: it goes whatever the
+  // listing below does.
+  if (::getxattr(from.c_str(), kAccessList, nullptr, 0) < 0) ::fremovexattr(to, kAccessList);
   const ssize_t room = ::listxattr(from.c_str(), nullptr, 0);
-  if (room < 0) return;
+  if (room <= 0) return;
   std::vector<char> names(static_cast<std::size_t>(room));
-  const ssize_t size = room == 0 ? 0 : ::listxattr(from.c_str(), names.data(), names.size());
-  if (size < 0 || (room > 0 && size == 0)) return;  // grown since: left as it is
-  bool hasAccessList = false;
+  const ssize_t size = ::listxattr(from.c_str(), names.data(), names.size());
+  if (size <= 0) return;  // grown since: left as it is
   std::vector<char> value;
   for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
-    hasAccessList = hasAccessList || std::strcmp(name, kAccessList) == 0;
     const ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
     if (length < 0) continue;
     value.resize(static_cast<std::size_t>(length));
     const ssize_t got = ::getxattr(from.c_str(), name, value.data(), value.size());
     if (got >= 0) ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0);
   }
-  // One the folder's default list gave the temporary file would grant what
-  // the old file, with its mode alone, did not.
-  if (!hasAccessList) ::fremovexattr(to, kAccessList);
 }
 
 }  // namespace
