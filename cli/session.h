@@ -64,9 +64,10 @@ class Session {
   // The host objects come first, so that the driver, declared last, runs
   // the plug-in's teardown before they go. Without close(), the driver's own
   // destructor shuts down, and what the plug-in refused goes unsaid: the
-  // conversion has failed already, perhaps for want of memory to say it in. A session is made, used
-  // and closed on one thread, which drives the plug-in object: its ledger takes no lock, and
-  // refuses and reports calls from any other.
+  // conversion has failed already, perhaps for want of memory to say it in.
+  // A session is made, used and closed on one thread, which drives the
+  // plug-in object: its ledger takes no lock, and refuses and reports calls
+  // from any other.
   hostkit::HostSide host_{hostkit::LedgerThreads::One};
   FLM::StreamParameters streamParameters_{};
   hostkit::PluginDriver driver_;

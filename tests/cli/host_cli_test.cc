@@ -245,15 +245,16 @@ TEST(CliFaultTest, AFaultOnALineWithANulIsReported) {
 
 // Faults of the teardown, few and grave, are named however many faults the
 // lines had.
-TEST(CliFaultTest, AFaultOfTheTeardownIsNamedAfterAFaultOnEveryLine) {
+TEST(CliFaultTest, AFaultOfTheTeardownIsNamedFirstDespiteAFaultOnEveryLine) {
   const ScratchDir dir;
   std::string script = "[Events]\nFormat: Layer, Start, End, Style, Text\n";
   for (int i = 0; i < 40; ++i) script += "Dialogue: 0,0:00:01.00,0:00:02.00,S,line\n";
   const fs::path path = dir.write("many.ass", script);
   const Outcome run = runHost({"--plugin", SUBRITE_STRAY_PLUGIN, path.string()});
   EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_NE(run.err.find("the plug-in refused to close its output port"), std::string::npos)
-      << run.err;
+  const std::size_t teardown = run.err.find("the plug-in refused to close its output port");
+  EXPECT_NE(teardown, std::string::npos) << run.err;
+  EXPECT_LT(teardown, run.err.find("while event 1 was being sent")) << run.err;
   EXPECT_NE(run.err.find(": ... and 20 more\n"), std::string::npos) << run.err;
 }
 
@@ -1145,8 +1146,6 @@ TEST(CliEncodingTest, AFileThatIsNotTextIsNotReadWhole) {
   EXPECT_EQ(run.err.find("read as"), std::string::npos) << "no advice on reading a video";
 }
 
-// A video can carry a script's header as text among its binary data: it is
-// refused all the same, and the file it would have replaced is kept.
 // Writes `bytes` into the FIFO at `path` from a thread of its own, for a
 // host that reads it as standard input. Bounded: a host that never opens the
 // FIFO, or stops reading, fails the write instead of hanging the test or
@@ -1173,6 +1172,8 @@ std::thread feedFifo(const fs::path& path, const std::string& bytes) {
   });
 }
 
+// A video can carry a script's header as text among its binary data: it is
+// refused all the same, and the file it would have replaced is kept.
 TEST(CliEncodingTest, AVideoThatHoldsAScriptHeaderIsNoScript) {
   const ScratchDir dir;
   std::string video(256 * 1024, '\0');
