@@ -19,7 +19,7 @@ class VttWriter final : public CueWriter {
 
   void write(const Cue& cue) override {
     if (cue.drawing) {
-      if (counts_.drawings++ == 0) counts_.firstDrawing = cue.line;
+      counts_.addDrawing(cue.line);
       return;
     }
     TimeCounts times;
@@ -27,7 +27,7 @@ class VttWriter final : public CueWriter {
     std::uint64_t end = cueTime(cue.end, shift_, &times);
     const std::size_t offset = text_.size();
     if (!cueText_.append(&text_, cue.markup, &counts_.balance)) {
-      if (counts_.withoutText++ == 0) counts_.firstWithoutText = cue.line;
+      counts_.addWithoutText(cue.line);
       return;
     }
     // A cue must end after it starts: the shortest that does. Counted, as

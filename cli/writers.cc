@@ -170,7 +170,7 @@ class SrtWriter final : public GatheringWriter {
 
   void append(const Cue& cue, ssa::TextBuffer* out) override {
     if (cue.drawing) {
-      if (counts_.drawings++ == 0) counts_.firstDrawing = cue.line;
+      counts_.addDrawing(cue.line);
       return;
     }
     // A time that cannot be read stands at 0 rather than dropping the cue.
@@ -192,7 +192,7 @@ class SrtWriter final : public GatheringWriter {
     out->resize(before + static_cast<std::size_t>(p - head));
     if (!cueText_.append(out, cue.markup, &counts_.balance)) {
       out->resize(before);
-      if (counts_.withoutText++ == 0) counts_.firstWithoutText = cue.line;
+      counts_.addWithoutText(cue.line);
       return;
     }
     out->append("\n\n");

@@ -69,6 +69,14 @@ struct WriterCounts {
   std::uint64_t timesUnreadable = 0;
   std::uint64_t firstUnreadable = 0;  // its cue's script line, as firstWithoutText
 
+  // A cue on script line `line` not written: without text once balanced, or
+  // a drawing.
+  void addWithoutText(std::uint64_t line) {
+    if (withoutText++ == 0) firstWithoutText = line;
+  }
+  void addDrawing(std::uint64_t line) {
+    if (drawings++ == 0) firstDrawing = line;
+  }
   // The times of the cue on script line `line`.
   void addTimes(const TimeCounts& times, std::uint64_t line) {
     if (timesUnreadable == 0 && times.unreadable != 0) firstUnreadable = line;
