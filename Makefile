@@ -4,6 +4,7 @@
 #   make bench   build (native) and run the benchmarks
 #   make fuzz    run each fuzz target for FUZZ_SECONDS (default 120)
 
+# Jobs of each build and test run; JOBS=2 on a shared machine.
 JOBS ?= $(shell nproc)
 
 .PHONY: all bootstrap run test bench fuzz clean FORCE

@@ -1,7 +1,8 @@
 # The figure of bench/run: the growth of one line with its blocks, ours and
 # ffmpeg's, and the whole job. Drawn from the data report.py writes:
-#   gnuplot -e "data='build/bench'; out='bench/figures.svg'; ffmpeg=1" bench/figures.gp
-# (ffmpeg=0 when there are no ffmpeg figures).
+#   gnuplot -e "data='build/bench'; out='bench/figures.svg'; ffmpeg=1; job=1" bench/figures.gp
+# (ffmpeg=0 when there are no ffmpeg figures, job=0 when the whole job was
+# not timed: its panel then says so).
 set terminal svg size 1260,440 dynamic noenhanced font "sans,12" background "white"
 set output out
 set datafile missing "?"
@@ -54,26 +55,39 @@ if (ffmpeg) {
 
 set xrange [*:*]
 set yrange [*:*]
-stats data."/job.dat" using 2 nooutput
-wall_ratio = STATS_max / STATS_min
-stats data."/job.dat" using 3 nooutput
-cpu_ratio = STATS_max / STATS_min
-set title sprintf("Whole job, 200,000 lines to SRT\nffmpeg takes %.1fx our time (wall), %.1fx (CPU)", \
-                  wall_ratio, cpu_ratio)
-set xlabel ""
-set ylabel "seconds (logarithmic)"
-set logscale y
-set yrange [0.01:*]
-set xrange [-0.6:1.6]
-set format x "%g"
-set style data histogram
-set style histogram clustered gap 1
-set style fill solid 0.8 border -1
-set boxwidth 0.9
-unset grid
-set grid ytics
-plot data."/job.dat" using 2:xtic(1) title "wall" lc "steelblue", \
-     "" using 3 title "CPU" lc "orange", \
-     "" using ($0 - 0.17):2:(sprintf("%.2f", $2)) with labels offset 0,0.8 font ",10" notitle, \
-     "" using ($0 + 0.17):3:(sprintf("%.2f", $3)) with labels offset 0,0.8 font ",10" notitle
+if (!job) {
+  # An empty panel in the job's place, so that the other two keep their size.
+  set title "Whole job, 200,000 lines to SRT\nnot timed in this run"
+  unset key
+  unset tics
+  unset border
+  unset xlabel
+  unset ylabel
+  set xrange [0:1]
+  set yrange [0:1]
+  plot -1 notitle
+} else {
+  stats data."/job.dat" using 2 nooutput
+  wall_ratio = STATS_max / STATS_min
+  stats data."/job.dat" using 3 nooutput
+  cpu_ratio = STATS_max / STATS_min
+  set title sprintf("Whole job, 200,000 lines to SRT\nffmpeg takes %.1fx our time (wall), %.1fx (CPU)", \
+                    wall_ratio, cpu_ratio)
+  set xlabel ""
+  set ylabel "seconds (logarithmic)"
+  set logscale y
+  set yrange [0.01:*]
+  set xrange [-0.6:1.6]
+  set format x "%g"
+  set style data histogram
+  set style histogram clustered gap 1
+  set style fill solid 0.8 border -1
+  set boxwidth 0.9
+  unset grid
+  set grid ytics
+  plot data."/job.dat" using 2:xtic(1) title "wall" lc "steelblue", \
+       "" using 3 title "CPU" lc "orange", \
+       "" using ($0 - 0.17):2:(sprintf("%.2f", $2)) with labels offset 0,0.8 font ",10" notitle, \
+       "" using ($0 + 0.17):3:(sprintf("%.2f", $3)) with labels offset 0,0.8 font ",10" notitle
+}
 unset multiplot

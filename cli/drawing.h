@@ -19,9 +19,11 @@ bool mayBeDrawing(std::string_view markup);
 // nothing else: it has text other than blanks (space, tab, "\N", "\n",
 // "\h") drawn in drawing mode and none outside it. The field is read as the
 // module reads it: a block runs from "{" to the next "}", and a "{" with no
-// "}" after it is text. In a block, "\p" and digits turn drawing mode on
-// (not 0) or off (0). A "\p" without digits that starts no longer tag
-// ("\pos", "\pbo"), and "\r", turn it off: a cue is kept when in doubt.
+// "}" after it is text. In a block, "\p" and digits not all 0 turn drawing
+// mode on; "\r", and any other "\p" ("\p0", "\p" with no digits, digits
+// followed by letters as in "\p1x", a "\p" within another tag's brackets),
+// turn it off; "\pos" and "\pbo" leave it as it is. A cue is kept when in
+// doubt.
 bool isDrawing(std::string_view text);
 
 }  // namespace cli
