@@ -35,7 +35,14 @@ DecodingSource::DecodingSource(hostkit::ByteSource& input, const std::string& en
     : input_(input), in_(kBuffer), inOffset_(offset), output_(kBuffer) {
   if (isUtf8Name(encoding)) return;
   const iconv_t converter = ::iconv_open("UTF-8", encoding.c_str());
-  if (converter == reinterpret_cast<iconv_t>(-1)) return;  // then read as UTF-8
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    // Checked before: no converter now is no verdict on the name, and the
+    // bytes must not pass as UTF-8 for it.
+    const std::string trouble = converterTrouble(errno);
+    openError_ = "no converter from " + encoding +
+                 " opens: " + (trouble.empty() ? std::string("iconv does not know it") : trouble);
+    return;
+  }
   converter_ = converter;
   unit_ = codeUnit(encoding);
 }
@@ -45,6 +52,10 @@ DecodingSource::~DecodingSource() {
 }
 
 std::ptrdiff_t DecodingSource::read(char* into, std::size_t room, std::string* error) {
+  if (!openError_.empty()) {
+    *error = openError_;
+    return -1;
+  }
   if (converter_ == nullptr && outBegin_ == outEnd_ && inBegin_ == inEnd_ && !ended_ &&
       room >= kLongest) {
     // UTF-8 in: read straight into the caller's buffer and check it there.

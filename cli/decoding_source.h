@@ -23,7 +23,8 @@ struct LineEnds {
 class DecodingSource final : public hostkit::ByteSource {
  public:
   // Reads `input` (borrowed) as `encoding`, which canConvertFrom accepts or
-  // isUtf8Name names (then only malformed sequences are replaced). `offset`
+  // isUtf8Name names (then only malformed sequences are replaced); when no
+  // converter opens for it after all, every read fails and says why. `offset`
   // is where `input` starts in the file, for the position of the first
   // replacement.
   DecodingSource(hostkit::ByteSource& input, const std::string& encoding, std::uint64_t offset);
@@ -58,6 +59,7 @@ class DecodingSource final : public hostkit::ByteSource {
 
   hostkit::ByteSource& input_;
   void* converter_ = nullptr;  // iconv's; null for UTF-8 in
+  std::string openError_;      // why converter_ could not be opened: every read fails
   std::size_t unit_ = 1;       // bytes skipped at a sequence iconv cannot read
   std::vector<char> in_;
   std::size_t inBegin_ = 0, inEnd_ = 0;

@@ -1,10 +1,14 @@
 #include "cli/encoding.h"
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <uchardet/uchardet.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/utf8.h"
 #include "script/text.h"
@@ -40,11 +44,28 @@ bool readsMark(std::string_view name, const Encoding& mark) {
   return given == marked || (marked.size() == 7 && given == marked.substr(0, 5));
 }
 
-bool canConvertFrom(const std::string& name) {
+bool canConvertFrom(const std::string& name, std::string* trouble) {
   const iconv_t converter = ::iconv_open("UTF-8", name.c_str());
-  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    const std::string why = converterTrouble(errno);
+    if (trouble != nullptr) *trouble = why;
+    return false;
+  }
   ::iconv_close(converter);
   return true;
+}
+
+std::string converterTrouble(int error) {
+  // glibc answers EINVAL also when the set's module or its table cannot be
+  // opened for want of a descriptor, which would read the script as UTF-8:
+  // a descriptor of our own tells the two apart.
+  if (error == EINVAL) {
+    const int spare = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (spare >= 0) ::close(spare);
+    if (spare >= 0 || errno == EBADF) return {};
+    error = errno;
+  }
+  return std::strerror(error);
 }
 
 std::optional<Encoding> encodingFromMark(std::string_view head) {

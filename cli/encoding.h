@@ -46,8 +46,14 @@ bool isUtf8Name(std::string_view name);
 // ("utf-16" for a UTF-16LE mark, "utf8" for UTF-8's).
 bool readsMark(std::string_view name, const Encoding& mark);
 
-// True when iconv converts from `name` to UTF-8.
-bool canConvertFrom(const std::string& name);
+// True when iconv converts from `name` to UTF-8. False with *trouble set
+// when no converter can be opened now, whatever the name (no descriptor
+// left, no memory): that is no verdict on the name.
+bool canConvertFrom(const std::string& name, std::string* trouble = nullptr);
+
+// Why iconv_open just failed, in words, when the cause was not the name: ""
+// for a set iconv does not know.
+std::string converterTrouble(int error);
 
 // A byte-order mark at the start of `head`: UTF-8, UTF-16 or UTF-32, either
 // byte order.

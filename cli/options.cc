@@ -182,9 +182,11 @@ const OptionRow kOptionRows[] = {
      }},
     {"--encoding", 0, true,
      [](std::string_view, const std::string& value, Options* options, std::string* error) {
-       if (value != "auto" && !canConvertFrom(value)) {
-         *error =
-             "unknown encoding '" + value + "' (auto, or a name iconv knows: cp1252, gbk, ...)";
+       std::string trouble;
+       if (value != "auto" && !canConvertFrom(value, &trouble)) {
+         *error = trouble.empty() ? "unknown encoding '" + value +
+                                        "' (auto, or a name iconv knows: cp1252, gbk, ...)"
+                                  : "cannot open a converter from '" + value + "': " + trouble;
          return false;
        }
        options->encoding = value;

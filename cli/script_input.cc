@@ -232,11 +232,13 @@ bool ScriptInput::useValidUtf8(std::string_view ahead, bool whole,
   if (!mark && utf8.escapes) {
     std::string detected;
     if (!detect(ahead, whole, &detected, nullptr, error)) return false;
-    if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected)) {
+    std::string trouble;
+    if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected, &trouble)) {
       encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
       worthTelling_ = true;
       return true;
     }
+    if (!trouble.empty()) return cannotConvert(detected, trouble, error);
   }
   if (mark) {
     encoding_ = *mark;
@@ -256,12 +258,21 @@ bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* e
   std::string used;
   if (!detect(ahead, whole, &detected, &used, error)) return false;
   worthTelling_ = true;
-  if (detected.empty() || !canConvertFrom(used)) {
+  std::string trouble;
+  const bool readable = !detected.empty() && canConvertFrom(used, &trouble);
+  if (!trouble.empty()) return cannotConvert(used, trouble, error);
+  if (!readable) {
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Fallback, 0, {}};
   } else {
     encoding_ = Encoding{used, Encoding::Basis::Detected, 0, used == detected ? "" : detected};
   }
   return true;
+}
+
+bool ScriptInput::cannotConvert(const std::string& encoding, const std::string& trouble,
+                                std::string* error) const {
+  *error = name_ + ": cannot read it as " + encoding + ": " + trouble;
+  return false;
 }
 
 bool ScriptInput::worthReadingTwice(std::string_view ahead, bool whole) const {

@@ -1049,6 +1049,38 @@ TEST(CliEncodingTest, AFewWindowsBytesAreReadAsWindows1252) {
   }
 }
 
+// iconv loads a set's tables when it is first asked for it: with the
+// script open and no descriptor left, it fails as for a set it does not
+// know. Under every limit the script is read as its set or not at all,
+// never as UTF-8 with its letters replaced.
+TEST(CliEncodingTest, NoDescriptorLeftForTheConverterFailsTheRun) {
+  const ScratchDir dir;
+  const fs::path reference = dir.write("reference.ass", kFrench);
+  const std::string expected = runHost({"--to", "srt", reference.string()}).out;
+  const struct {
+    const char* what;
+    std::string bytes;
+  } rows[] = {{"detected", fromUtf8(kFrench, "WINDOWS-1252")},
+              {"marked", std::string("\xFF\xFE") + fromUtf8(kFrench, "UTF-16LE")}};
+  for (const auto& row : rows) {
+    const fs::path script = dir.write(std::string(row.what) + ".ass", row.bytes);
+    bool converted = false;
+    for (long limit = 4; limit <= 64 && !converted; ++limit) {
+      cli_test::RunSetup setup;
+      setup.descriptorLimit = limit;
+      const Outcome run = cli_test::runHostWith({"--to", "srt", script.string()}, setup);
+      if (run.status != 0) {
+        EXPECT_EQ(run.out, "") << row.what << " " << limit;
+        EXPECT_NE(run.err, "") << row.what << " " << limit;
+        continue;
+      }
+      converted = true;
+      EXPECT_EQ(run.out, expected) << row.what << " " << limit << "\n" << run.err;
+    }
+    EXPECT_TRUE(converted) << row.what;
+  }
+}
+
 // Windows pages that the detector names by their ISO kin, whose controls
 // their quotes and letters would become; and Shift-JIS given by name, whose
 // standard form would read every backslash as a yen sign.
