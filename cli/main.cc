@@ -52,7 +52,7 @@ bool load(const cli::Options& options, cli::PluginLibrary* library, std::string*
     std::string searched;
     *path = cli::defaultPluginPath(&searched);
     if (path->empty()) {
-      messages.say("plug-in not found (looked for " + searched + "); give one with --plugin PATH");
+      messages.say("plug-in not found (" + searched + "); give one with --plugin PATH");
       return false;
     }
   }

@@ -1,10 +1,12 @@
 #include "cli/plugin_library.h"
 
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -18,13 +20,24 @@ bool isFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The folder of the running program; "" when it cannot be told. Without
+// /proc (a chroot, a sandbox) the path it was started by is resolved from
+// the folder it was started in, which is still the current one. Never the
+// current folder by default: a library someone left there would be run.
 std::string programDirectory() {
+  std::string path;
   std::vector<char> buffer(4096);
   const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return ".";
-  std::string path(buffer.data(), static_cast<std::size_t>(n));
+  if (n > 0) {
+    path.assign(buffer.data(), static_cast<std::size_t>(n));
+  } else if (const auto* started = reinterpret_cast<const char*>(::getauxval(AT_EXECFN))) {
+    if (char* resolved = ::realpath(started, nullptr)) {
+      path = resolved;
+      std::free(resolved);
+    }
+  }
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
+  if (slash == std::string::npos) return {};
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -70,12 +83,16 @@ void PluginLibrary::unload() {
 
 std::string defaultPluginPath(std::string* searched) {
   const std::string directory = programDirectory();
+  if (directory.empty()) {
+    *searched = "the program's own folder cannot be told";
+    return std::string();
+  }
   const std::string candidates[] = {directory + "/" + kModuleName,
                                     directory + "/../lib/" + kModuleName};
-  searched->clear();
+  *searched = "looked for ";
   for (const std::string& candidate : candidates) {
     if (isFile(candidate)) return candidate;
-    if (!searched->empty()) *searched += " and ";
+    if (candidate != candidates[0]) *searched += " and ";
     *searched += candidate;
   }
   return std::string();

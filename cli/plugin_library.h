@@ -29,7 +29,8 @@ class PluginLibrary {
 
 // Where the plug-in is looked for when --plugin is not given: beside the
 // program, then in ../lib from it (an installed tree). The first that
-// exists; empty when none does, with *searched naming the places.
+// exists; empty when none does, with *searched naming the places (or
+// saying that the program's folder cannot be told).
 std::string defaultPluginPath(std::string* searched);
 
 }  // namespace cli

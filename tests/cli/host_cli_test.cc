@@ -474,6 +474,28 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutRow{"nowhere", "tree/bin", "", 2, "plug-in not found (looked for "}),
     rowName);
 
+// In a chroot or sandbox without /proc the module beside the program is
+// still found, and a file of that name in the folder it runs in is not
+// loaded (it would run whatever someone left there).
+TEST(CliPluginLayoutTest, WithoutProcTheModuleBesideTheProgramIsLoaded) {
+  if (!cli_test::measuredDirectly()) {
+    GTEST_SKIP() << "an emulator or a sanitizer reads /proc itself";
+  }
+  if (std::system("unshare -m true 2> /dev/null") != 0) {
+    GTEST_SKIP() << "needs a mount namespace of its own (unshare -m, as root)";
+  }
+  const ScratchDir dir;
+  dir.write("libsubrite.so", "not a library");
+  std::vector<std::string> args = {
+      "-m", "sh",
+      "-c", "mount -t tmpfs none /proc && cd \"$1\" && shift && exec \"$@\"",
+      "sh", dir.path().string()};
+  for (const std::string& word : cli_test::hostCommand({"--info"})) args.push_back(word);
+  const Outcome run = cli_test::runProgram("/usr/bin/unshare", args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(fs::path(SUBRITE_MODULE_PATH).string()), std::string::npos) << run.out;
+}
+
 // --- Scripts that are odd but must not break anything --------------------------------------
 
 struct OddRow {
