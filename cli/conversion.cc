@@ -122,7 +122,8 @@ std::string whyNoCue(const StreamCounts& counts, const WriterCounts& written, Ou
 
 // What to say of the times of the cues written that were taken as 0 (SubRip
 // and WebVTT read them; the other forms copy them): the events format names
-// no Start or End column (the names are case-sensitive), or some could not
+// no Start or End column (the names are case-sensitive, and a tab is not
+// trimmed from them), or some could not
 // be read. Empty when all were read.
 std::string timesNotRead(ScriptInput& script, const WriterCounts& written, OutputForm form) {
   if (form != OutputForm::Srt && form != OutputForm::Vtt) return {};
@@ -134,7 +135,7 @@ std::string timesNotRead(ScriptInput& script, const WriterCounts& written, Outpu
            (!start && !end ? "Start or End column"
             : !start       ? "Start column"
                            : "End column") +
-           " (the names are case-sensitive), so every " +
+           " (the names are case-sensitive, and a tab beside one is part of it), so every " +
            (!start && !end ? "time"
             : !start       ? "start"
                            : "end") +

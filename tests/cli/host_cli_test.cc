@@ -732,12 +732,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "Effect, Text\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,x\n",
                  {"--to", "srt"},
                  "its events format has no Start or End column (the names are "
-                 "case-sensitive), so every time was taken as 0"},
+                 "case-sensitive, and a tab beside one is part of it), so every time was taken "
+                 "as 0"},
+        TimesRow{"a tab before a column name",
+                 "[Events]\nFormat: Layer,\tStart, End, Style, Name, MarginL, MarginR, MarginV, "
+                 "Effect, Text\nDialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,x\n",
+                 {"--to", "srt"},
+                 "its events format has no Start column (the names are case-sensitive, and a "
+                 "tab beside one is part of it), so every start was taken as 0"},
         TimesRow{"no End column",
                  "[Events]\nFormat: Start, Text\nDialogue: 0:00:01.00,x\n",
                  {"--to", "vtt"},
-                 "its events format has no End column (the names are case-sensitive), so "
-                 "every end was taken as 0"}),
+                 "its events format has no End column (the names are case-sensitive, and a "
+                 "tab beside one is part of it), so every end was taken as 0"}),
     rowName);
 
 TEST(CliOddScriptOutputTest, JsonCarriesANulByteEscaped) {
