@@ -76,11 +76,17 @@ StreamCounts stream(ScriptInput& script, Session& session, CueWriter& writer, Ou
     if (counts.events == 0) counts.firstEventLine = number;
     line = text;
     fields = EventFields{};
-    if (isDialogue(text)) {
+    const bool dialogue = isDialogue(text);
+    if (dialogue) {
       ++counts.dialogue;
       fields = events.read(text);
     }
+    const std::uint64_t outputs = counts.outputs;
     session.sendEvent(text, ++counts.events);
+    if (dialogue && counts.outputs == outputs && !events.reachesText(text) &&
+        counts.shortDialogue++ == 0) {
+      counts.firstShortDialogue = number;
+    }
   };
   hostkit::LineReader& reader = script.reader();
   if (script.header().firstEvent) send(*script.header().firstEvent, reader.linesRead());
@@ -194,6 +200,16 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
     // an empty file would otherwise pass for a good one.
     messages.say("warning: " + script.name() + ": " + whyNoCue(counts, writer->counts(), form) +
                  ", so the output holds no cue");
+  }
+  if (counts.outputs > 0 && counts.shortDialogue > 0) {
+    // Lost among lines that converted, a line cut short would go unseen.
+    messages.say("warning: " + script.name() + ": " +
+                 (counts.shortDialogue == 1
+                      ? "a Dialogue line has"
+                      : std::to_string(counts.shortDialogue) + " Dialogue lines have") +
+                 " fewer fields than the events format and no text, so no cue (" +
+                 (counts.shortDialogue == 1 ? "line " : "the first is line ") +
+                 std::to_string(counts.firstShortDialogue) + ")");
   }
   if (writer != nullptr && writer->counts().written > 0) {
     const std::string times = timesNotRead(script, writer->counts(), form);

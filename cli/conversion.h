@@ -26,6 +26,10 @@ struct StreamCounts {
   std::uint64_t dialogue = 0;        // of them, "Dialogue:" lines
   std::uint64_t outputs = 0;         // output samples
   std::uint64_t firstEventLine = 0;  // its script line; one script's, so not added up
+  // "Dialogue:" lines that gave no output for want of a Text field (too few
+  // commas), and the first one's script line; one script's, not added up.
+  std::uint64_t shortDialogue = 0;
+  std::uint64_t firstShortDialogue = 0;
 };
 
 // What one conversion did, for --stats and for the progress of a batch.

@@ -45,6 +45,12 @@ EventFields EventFieldReader::read(std::string_view line) {
   return EventFields{field(start_), field(end_), field(style_)};
 }
 
+bool EventFieldReader::reachesText(std::string_view line) {
+  const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
+                                                     limit_, text_ + 1, fields_.data());
+  return cut > text_ || (cut == text_ && line.back() == ',');
+}
+
 std::string_view EventFieldReader::text(std::string_view line) {
   const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
                                                      limit_, text_ + 1, fields_.data());

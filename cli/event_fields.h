@@ -39,6 +39,10 @@ class EventFieldReader {
   // the line has none). Not cut by read(): it is needed rarely, and is most
   // often the last field, so that cutting it walks the whole line.
   std::string_view text(std::string_view line);
+  // Whether the line last read reaches its Text field at all. A comma that
+  // ends the line begins an empty one to whoever wrote it, though the
+  // module's cut ends no field there.
+  bool reachesText(std::string_view line);
 
  private:
   ssa::EventColumns columns_;

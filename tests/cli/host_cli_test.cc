@@ -571,6 +571,37 @@ TEST(CliOddScriptOutputTest, SaysSoWhenNoEventGivesACue) {
       << run.err;
 }
 
+// A Dialogue line that lost a comma has no Text field and gives no cue:
+// among lines that convert it would go unseen. An empty Text is no loss.
+TEST(CliOddScriptOutputTest, SaysSoWhenADialogueLineIsCutShort) {
+  const ScratchDir dir;
+  const std::string good = "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,ok\n";
+  const std::string empty = "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,\n";
+  const std::string shortLine = "Dialogue: 0,0:00:01.00,0:00:02.00,S,0,0,0,lost\n";
+  const struct {
+    std::string events;
+    std::string says;  // "" for no warning
+  } rows[] = {{good + empty, ""},
+              {good + shortLine + empty,
+               "a Dialogue line has fewer fields than the events format and no text, so no cue "
+               "(line 4)"},
+              {shortLine + good + shortLine,
+               "2 Dialogue lines have fewer fields than the events format and no text, so no cue "
+               "(the first is line 3)"}};
+  for (const auto& row : rows) {
+    for (const char* form : {"markup", "srt"}) {
+      const Outcome run =
+          runHost({"--to", form, dir.write("s.ass", kEvents + row.events).string()});
+      ASSERT_TRUE(Succeeded(run)) << row.events;
+      if (row.says.empty()) {
+        EXPECT_EQ(run.err, "") << row.events;
+      } else {
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+      }
+    }
+  }
+}
+
 // Markup of tags alone ("</i>") is a cue of the plug-in's that SubRip and
 // WebVTT leave out: a file of no cue says so, and one with a cue does not.
 TEST(CliOddScriptOutputTest, SaysSoWhenNoCueKeepsText) {
