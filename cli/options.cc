@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "cli/encoding.h"
@@ -182,8 +183,13 @@ const OptionRow kOptionRows[] = {
      }},
     {"--encoding", 0, true,
      [](std::string_view, const std::string& value, Options* options, std::string* error) {
+       // iconv reads what follows "//" as options of the output, and "" as
+       // the locale's set: neither names the script's.
+       const bool named = !value.empty() && value.find('/') == std::string::npos &&
+                          std::none_of(value.begin(), value.end(),
+                                       [](unsigned char c) { return c < 0x20 || c == 0x7F; });
        std::string trouble;
-       if (value != "auto" && !canConvertFrom(value, &trouble)) {
+       if (value != "auto" && (!named || !canConvertFrom(value, &trouble))) {
          *error = trouble.empty() ? "unknown encoding '" + value +
                                         "' (auto, or a name iconv knows: cp1252, gbk, ...)"
                                   : "cannot open a converter from '" + value + "': " + trouble;

@@ -813,6 +813,10 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"--encoding", "cp1252", "-o", "-"}, true, ""},
         OptionsRow{{"--encoding=auto"}, true, ""},
         OptionsRow{{"--encoding", "no-such-set"}, false, "unknown encoding 'no-such-set'"},
+        // iconv takes these, as options of the output and the locale's set.
+        OptionsRow{{"--encoding", "cp1252//TRANSLIT"}, false, "unknown encoding"},
+        OptionsRow{{"--encoding", "//IGNORE"}, false, "unknown encoding"},
+        OptionsRow{{"--encoding", "cp1252\nstats: 0"}, false, "unknown encoding"},
         OptionsRow{{"--encoding"}, false, "needs a value"},
         // Many scripts into a folder.
         OptionsRow{{"--to", "srt", "-d", "out", "-j", "2", "a.ass", "dir"}, true, ""},
