@@ -1,5 +1,6 @@
 #include "hostkit/script_source.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,6 +60,12 @@ std::ptrdiff_t FdSource::read(char* into, std::size_t room, std::string* error) 
     const ssize_t n = ::read(fd_, into, room);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // Non-blocking, as another program on the same pipe may have left it:
+      // wait for bytes as a blocking read would.
+      pollfd ready{fd_, POLLIN, 0};
+      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
     *error = std::strerror(errno);
     return -1;
   }

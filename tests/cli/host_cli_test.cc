@@ -1041,6 +1041,28 @@ TEST(CliEncodingTest, SaysWhenStandardInputWasJudgedByItsFirstMiB) {
       << run.err;
 }
 
+// A pipe that another program on it has left non-blocking: its bytes are
+// waited for as a blocking read waits, not taken for a read error.
+TEST(CliEncodingTest, ANonBlockingStandardInputIsWaitedFor) {
+  if (std::system("perl -e 1 2> /dev/null") != 0) {
+    GTEST_SKIP() << "needs perl, to make the pipe non-blocking";
+  }
+  const ScratchDir dir;
+  const fs::path script =
+      dir.write("s.ass", kEvents + "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,late\n");
+  std::string command =
+      "(sleep 0.3; cat '" + script.string() +
+      "') | { perl -e 'use Fcntl; fcntl(STDIN, F_SETFL, fcntl(STDIN, F_GETFL, 0) | O_NONBLOCK) "
+      "or die' && exec";
+  for (const std::string& word : cli_test::hostCommand({"--to", "srt", "-"})) {
+    command += " '" + word + "'";
+  }
+  command += "; }";
+  const Outcome run = cli_test::runProgram("/bin/sh", {"-c", command});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, runHost({"--to", "srt", script.string()}).out);
+}
+
 // Standard input may stand part way into a file (a wrapper read its first
 // line): the script begins there, also when the rest is read twice to
 // decide its character set.
