@@ -249,6 +249,42 @@ void fillStats(ScriptInput& script, const StreamCounts& counts, const CueWriter*
   stats->buffers = session.counts();
 }
 
+void sayNotices(const ScriptInput& script, Messages& messages) {
+  for (const std::string& notice : script.notices()) messages.say(notice);
+}
+
+// Says the script's notices now, or answers true to hold them until a cue
+// is made. A set given that garbles the header is the likely cause of a
+// refusal; one auto chose for what is no script (a video) says nothing of
+// use, so for a start that is no text it waits for a cue.
+bool sayOrHoldNotices(ScriptInput& script, const Options& options, bool started,
+                      Messages& messages) {
+  if (script.notices().empty()) return false;
+  if (options.encoding != "auto" || (started && script.startReadsAsText())) {
+    sayNotices(script, messages);
+    return false;
+  }
+  return started;
+}
+
+// Puts the output in place when the conversion went well, else leaves a
+// file there as it was: the status, which a failed commit turns to
+// kExitUsage (and its cues to none written).
+int finishOutput(OutputFile& output, const CueWriter& writer, int status, Messages& messages,
+                 ConversionStats* stats) {
+  if (status == kExitDone) {
+    std::string error;
+    if (output.commit(writer.writeError(), &error)) return status;
+    messages.say(error);
+    if (stats != nullptr) stats->writer = WriterCounts{};
+    return kExitUsage;
+  }
+  if (std::string stranded; output.discard(&stranded)) {
+    messages.say(output.name() + " not written; a file there is left as it was" + stranded);
+  }
+  return status;
+}
+
 // *outputOpened is set once the output is open.
 int convertScript(const ConversionRequest& request, const Options& options,
                   hostkit::GetPlugin entry, const std::string& pluginPath, Messages& messages,
@@ -261,20 +297,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
   }
   if (writesOverScript(script, request, options, messages)) return kExitUsage;
   const bool started = script.start(options.encoding, &error);
-  const auto sayNotices = [&] {
-    for (const std::string& notice : script.notices()) messages.say(notice);
-  };
-  // A set given that garbles the header is the likely cause of a refusal;
-  // one auto chose for what is no script (a video) says nothing of use, so
-  // for a start that is no text it waits for a cue.
-  bool noticesHeld = false;
-  if (!script.notices().empty()) {
-    if (options.encoding != "auto" || (started && script.startReadsAsText())) {
-      sayNotices();
-    } else {
-      noticesHeld = started;
-    }
-  }
+  const bool noticesHeld = sayOrHoldNotices(script, options, started, messages);
   if (!started) {
     messages.say(error);
     if (stats != nullptr) stats->linesRead = script.linesRead();
@@ -301,26 +324,17 @@ int convertScript(const ConversionRequest& request, const Options& options,
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
     writer = makeWriter(options.form, output.stream(), options.shift.value_or(0), options.vttStyle);
     counts = stream(script, session, *writer, output, messages);
-    if (noticesHeld && counts.outputs > 0) sayNotices();
+    if (noticesHeld && counts.outputs > 0) sayNotices(script, messages);
   }
   // The plug-in's faults are all known once its object is gone.
   session.close();
-  int status = report(script, session, counts, writer.get(), options.form, messages);
+  const int status = report(script, session, counts, writer.get(), options.form, messages);
   // Before the commit: once the output is in place, running out of memory
   // must not report it as not converted.
   if (stats != nullptr) {
     fillStats(script, counts, status == kExitDone ? writer.get() : nullptr, session, stats);
   }
-  if (writer != nullptr) {
-    if (status == kExitDone && !output.commit(writer->writeError(), &error)) {
-      messages.say(error);
-      status = kExitUsage;
-      if (stats != nullptr) stats->writer = WriterCounts{};
-    } else if (std::string stranded; status != kExitDone && output.discard(&stranded)) {
-      messages.say(output.name() + " not written; a file there is left as it was" + stranded);
-    }
-  }
-  return status;
+  return writer != nullptr ? finishOutput(output, *writer, status, messages, stats) : status;
 }
 
 }  // namespace
