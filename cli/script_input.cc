@@ -95,21 +95,10 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Bundled, 0, {}};
     reader_.emplace(bundled_);
   } else {
-    // Standard input may stand part way into a file: the script begins there.
-    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
-    origin_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
     // Not cleared first: only what is read is looked at.
     std::unique_ptr<char[]> bytes(new char[kReadAhead]);
     std::size_t size = 0;
-    hostkit::FdSource source(fd_);
-    std::string readError;
-    for (std::ptrdiff_t n = 1; n > 0 && size < kReadAhead; size += static_cast<std::size_t>(n)) {
-      n = source.read(bytes.get() + size, kReadAhead - size, &readError);
-      if (n < 0) {
-        *error = name_ + ": cannot read: " + readError;
-        return false;
-      }
-    }
+    if (!readStart(bytes.get(), &size, error)) return false;
     const std::string_view ahead(bytes.get(), size);
     const bool whole = size < kReadAhead;
     struct stat info {};
@@ -120,24 +109,7 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     const std::optional<Encoding> mark = encodingFromMark(ahead);
     bool asIs = false;
     if (encoding != "auto") {
-      encoding_ = Encoding{encoding, Encoding::Basis::Given, 0, {}};
-      // No text in any encoding begins with a byte-order mark: one given
-      // for a whole folder does not read a script that has one otherwise.
-      if (mark && !readsMark(encoding, *mark)) {
-        encoding_ = *mark;
-        setAside_ = encoding;
-      } else if (!isUtf8Name(encoding) && !isAscii(ahead) && Utf8Check().feed(ahead)) {
-        seemsUtf8_ = true;
-      }
-      if (!mark) {
-        const std::string ordered = withByteOrder(encoding, ahead);
-        encoding_.name = forScripts(ordered);
-        if (encoding_.name != ordered) {
-          encoding_.named = encoding;
-          worthTelling_ = true;
-        }
-        backslashAs_ = backslashReadAs(encoding_.name);
-      }
+      useGiven(encoding, ahead, mark);
     } else if (!decide(ahead, mark, whole, &asIs, error)) {
       return false;
     }
@@ -155,6 +127,43 @@ bool ScriptInput::start(const std::string& encoding, std::string* error) {
     return false;
   }
   return true;
+}
+
+bool ScriptInput::readStart(char* bytes, std::size_t* size, std::string* error) {
+  // Standard input may stand part way into a file: the script begins there.
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  origin_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
+  hostkit::FdSource source(fd_);
+  std::string readError;
+  for (std::ptrdiff_t n = 1; n > 0 && *size < kReadAhead; *size += static_cast<std::size_t>(n)) {
+    n = source.read(bytes + *size, kReadAhead - *size, &readError);
+    if (n < 0) {
+      *error = name_ + ": cannot read: " + readError;
+      return false;
+    }
+  }
+  return true;
+}
+
+void ScriptInput::useGiven(const std::string& encoding, std::string_view ahead,
+                           const std::optional<Encoding>& mark) {
+  encoding_ = Encoding{encoding, Encoding::Basis::Given, 0, {}};
+  // No text in any encoding begins with a byte-order mark: one given for a
+  // whole folder does not read a script that has one otherwise.
+  if (mark && !readsMark(encoding, *mark)) {
+    encoding_ = *mark;
+    setAside_ = encoding;
+  } else if (!isUtf8Name(encoding) && !isAscii(ahead) && Utf8Check().feed(ahead)) {
+    seemsUtf8_ = true;
+  }
+  if (mark) return;
+  const std::string ordered = withByteOrder(encoding, ahead);
+  encoding_.name = forScripts(ordered);
+  if (encoding_.name != ordered) {
+    encoding_.named = encoding;
+    worthTelling_ = true;
+  }
+  backslashAs_ = backslashReadAs(encoding_.name);
 }
 
 template <typename Feed>

@@ -69,6 +69,14 @@ class ScriptInput {
   // goes back to `resume` bytes into the script.
   template <typename Feed>
   bool readRest(Feed feed, std::uint64_t resume, std::string* error);
+  // Reads the first kReadAhead bytes, or all there are, from where the
+  // descriptor stands (the script's origin) into `bytes`; *size is 0 on
+  // entry. False with *error on a read error.
+  bool readStart(char* bytes, std::size_t* size, std::string* error);
+  // Sets encoding_ from the set given (one canConvertFrom accepts), unless
+  // a byte-order mark says another; notes what is worth telling of it.
+  void useGiven(const std::string& encoding, std::string_view ahead,
+                const std::optional<Encoding>& mark);
   // Sets encoding_ from the bytes; *asIs when they need no converting (all
   // of them were seen to be valid UTF-8). False with *error on a read error.
   // In turn: a mark of UTF-16 or UTF-32, or their zero bytes; valid UTF-8;
