@@ -229,7 +229,7 @@ const OptionRow kOptionRows[] = {
 // The row of `arg` ("--to", "-o"), or null; *attached gets a value written
 // with it ("--to=srt", "-j4").
 const OptionRow* findOption(std::string* arg, std::optional<std::string>* attached) {
-  if (arg->compare(0, 2, "--") == 0) {
+  if (ssa::startsWith(*arg, "--")) {
     const std::size_t equals = arg->find('=');
     if (equals != std::string::npos) {
       *attached = arg->substr(equals + 1);

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "script/text.h"
+
 namespace cli {
 
 // The temporary files a signal removes, one slot for each output being
@@ -111,7 +113,7 @@ int descriptorNamed(std::string path) {
   for (int hop = 0; hop <= kMostLinks; ++hop) {
     for (const std::string& prefix : prefixes) {
       if (path.size() <= prefix.size() || path.size() > prefix.size() + 9 ||
-          path.compare(0, prefix.size(), prefix) != 0) {
+          !ssa::startsWith(path, prefix)) {
         continue;
       }
       int fd = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/utf8.h"
+#include "script/text.h"
 
 namespace cli {
 namespace {
@@ -242,7 +243,7 @@ bool ScriptInput::useValidUtf8(std::string_view ahead, bool whole,
     std::string detected;
     if (!detect(ahead, whole, &detected, nullptr, error)) return false;
     std::string trouble;
-    if (detected.rfind("ISO-2022-", 0) == 0 && canConvertFrom(detected, &trouble)) {
+    if (ssa::startsWith(detected, "ISO-2022-") && canConvertFrom(detected, &trouble)) {
       encoding_ = Encoding{detected, Encoding::Basis::Detected, 0, {}};
       worthTelling_ = true;
       return true;
