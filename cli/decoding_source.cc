@@ -18,16 +18,6 @@ constexpr std::size_t kLongest = 4;
 
 iconv_t asConverter(void* converter) { return static_cast<iconv_t>(converter); }
 
-// Bytes passed over where iconv cannot read a sequence: one code unit, so
-// that what follows is read in step.
-std::size_t codeUnit(const std::string& encoding) {
-  const std::string letters = charsetLetters(encoding);
-  const auto startsWith = [&letters](const char* prefix) { return letters.rfind(prefix, 0) == 0; };
-  if (startsWith("UTF16") || startsWith("UCS2")) return 2;
-  if (startsWith("UTF32") || startsWith("UCS4")) return 4;
-  return 1;
-}
-
 }  // namespace
 
 DecodingSource::DecodingSource(hostkit::ByteSource& input, const std::string& encoding,
@@ -44,7 +34,9 @@ DecodingSource::DecodingSource(hostkit::ByteSource& input, const std::string& en
     return;
   }
   converter_ = converter;
-  unit_ = codeUnit(encoding);
+  // Passed over where iconv cannot read a sequence, so that what follows
+  // is read in step.
+  unit_ = codeUnitBytes(encoding);
 }
 
 DecodingSource::~DecodingSource() {

@@ -24,6 +24,19 @@ constexpr std::size_t kZeroWindow = 4096;
 // they are all ASCII.
 constexpr std::size_t kOpening = 8;
 
+// The sets of 16- and 32-bit code units: the letters of the name that
+// leaves the byte order open, and the names of either order.
+struct WideSet {
+  std::string_view letters;
+  std::size_t width;
+  const char* little;
+  const char* big;
+};
+constexpr WideSet kWideSets[] = {{"UTF16", 2, "UTF-16LE", "UTF-16BE"},
+                                 {"UCS2", 2, "UCS-2LE", "UCS-2BE"},
+                                 {"UTF32", 4, "UTF-32LE", "UTF-32BE"},
+                                 {"UCS4", 4, "UCS-4LE", "UCS-4BE"}};
+
 }  // namespace
 
 std::string charsetLetters(std::string_view name) {
@@ -40,8 +53,23 @@ bool isUtf8Name(std::string_view name) { return charsetLetters(name) == "UTF8"; 
 bool readsMark(std::string_view name, const Encoding& mark) {
   const std::string given = charsetLetters(name);
   const std::string marked = charsetLetters(mark.name);
-  // "UTF-16" and "UTF-32" read either byte order's mark.
-  return given == marked || (marked.size() == 7 && given == marked.substr(0, 5));
+  if (given == marked) return true;
+  // "UTF-16" and "UTF-32" read either byte order's mark; UCS-2 and UCS-4
+  // have none of their own.
+  for (const WideSet& set : kWideSets) {
+    if (given == set.letters) {
+      return marked == charsetLetters(set.little) || marked == charsetLetters(set.big);
+    }
+  }
+  return false;
+}
+
+std::size_t codeUnitBytes(std::string_view name) {
+  const std::string letters = charsetLetters(name);
+  for (const WideSet& set : kWideSets) {
+    if (ssa::startsWith(letters, set.letters)) return set.width;
+  }
+  return 1;
 }
 
 bool canConvertFrom(const std::string& name, std::string* trouble) {
@@ -162,20 +190,11 @@ std::optional<Encoding> encodingFromZeros(std::string_view head) {
 }
 
 std::string withByteOrder(const std::string& name, std::string_view head) {
-  static constexpr struct {
-    std::string_view letters;
-    std::size_t width;
-    const char* little;
-    const char* big;
-  } kOpen[] = {{"UTF16", 2, "UTF-16LE", "UTF-16BE"},
-               {"UCS2", 2, "UCS-2LE", "UCS-2BE"},
-               {"UTF32", 4, "UTF-32LE", "UTF-32BE"},
-               {"UCS4", 4, "UCS-4LE", "UCS-4BE"}};
   const std::string letters = charsetLetters(name);
-  for (const auto& open : kOpen) {
-    if (letters != open.letters) continue;
-    const std::optional<bool> little = littleEndian(head, open.width);
-    if (little) return *little ? open.little : open.big;
+  for (const WideSet& set : kWideSets) {
+    if (letters != set.letters) continue;
+    const std::optional<bool> little = littleEndian(head, set.width);
+    if (little) return *little ? set.little : set.big;
   }
   return name;
 }

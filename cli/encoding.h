@@ -46,6 +46,10 @@ bool isUtf8Name(std::string_view name);
 // ("utf-16" for a UTF-16LE mark, "utf8" for UTF-8's).
 bool readsMark(std::string_view name, const Encoding& mark);
 
+// Bytes in a code unit of the set `name`: 2 for UTF-16 and UCS-2, 4 for
+// UTF-32 and UCS-4, in either byte order or with it left open; else 1.
+std::size_t codeUnitBytes(std::string_view name);
+
 // True when iconv converts from `name` to UTF-8. False with *trouble set
 // when no converter can be opened now, whatever the name (no descriptor
 // left, no memory): that is no verdict on the name.

@@ -113,6 +113,8 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   EXPECT_FALSE(cli::readsMark("utf-16", mark("UTF-32LE")));
   EXPECT_FALSE(cli::readsMark("latin1", mark("UTF-8")));
   EXPECT_FALSE(cli::readsMark("utf-8", mark("UTF-16LE")));
+  EXPECT_FALSE(cli::readsMark("ucs-2", mark("UTF-16LE")));  // UCS-2 has no mark
+  EXPECT_FALSE(cli::readsMark("UCS-4", mark("UTF-32BE")));
   // Names that leave the byte order open take the one the zeros show.
   const std::string utf16be("\0[\0S\0c\0r\0i\0p\0t\0]", 16);
   const std::string utf32le("[\0\0\0S\0\0\0c\0\0\0r\0\0\0", 16);
@@ -124,6 +126,16 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   EXPECT_EQ(cli::withByteOrder("utf-16", "[Script]"), "utf-16");
   EXPECT_EQ(cli::withByteOrder("UTF-16LE", utf16be), "UTF-16LE");  // as asked
   EXPECT_EQ(cli::withByteOrder("cp1252", utf16be), "cp1252");
+  // A sequence that cannot be read is passed over a code unit at a time.
+  for (const char* name : {"utf-16", "UTF-16LE", "ucs2", "UCS-2-INTERNAL", "utf_16be"}) {
+    EXPECT_EQ(cli::codeUnitBytes(name), 2u) << name;
+  }
+  for (const char* name : {"UTF-32", "utf32le", "UCS-4BE", "ucs4"}) {
+    EXPECT_EQ(cli::codeUnitBytes(name), 4u) << name;
+  }
+  for (const char* name : {"UTF-8", "cp1252", "UTF-7", "GB18030", ""}) {
+    EXPECT_EQ(cli::codeUnitBytes(name), 1u) << name;
+  }
   EXPECT_EQ(cli::inUse("SHIFT_JIS"), "CP932");
   EXPECT_EQ(cli::inUse("WINDOWS-1252"), "WINDOWS-1252");
   EXPECT_EQ(cli::inUse("KOI8-R"), "KOI8-U");
