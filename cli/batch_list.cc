@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "cli/output_file.h"
+#include "cli/paths.h"
 #include "script/text.h"
 
 namespace cli {
@@ -22,11 +23,6 @@ bool hasScriptExtension(const std::string& name) {
   std::string extension = name.substr(dot);
   for (char& c : extension) c = ssa::asciiLower(c);
   return extension == ".ass" || extension == ".ssa";
-}
-
-std::string baseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string withoutExtension(const std::string& name) {
@@ -133,7 +129,7 @@ std::vector<BatchItem> assignOutputs(const std::vector<std::string>& files,
   // output's; of those of one name in two folders, the first is converted.
   std::map<std::string, std::set<std::string>> namesOfStem;
   for (const std::string& file : files) {
-    const std::string name = baseName(file);
+    const std::string name = nameOf(file);
     namesOfStem[withoutExtension(name)].insert(name);
   }
   std::set<std::string> keepExtension;
@@ -152,7 +148,7 @@ std::vector<BatchItem> assignOutputs(const std::vector<std::string>& files,
   std::vector<BatchItem> items;
   std::map<std::string, std::string> outputs;  // where an output lands -> its script
   for (const std::string& file : files) {
-    const std::string name = baseName(file);
+    const std::string name = nameOf(file);
     const std::string stem = withoutExtension(name);
     const std::string output =
         joinPath(outputDir, (keepExtension.count(name) != 0 ? name : stem) + extensionOf(form));

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/paths.h"
 #include "script/text.h"
 
 namespace cli {
@@ -86,8 +87,8 @@ bool followLink(std::string* path) {
   const ssize_t n = ::readlink(path->c_str(), target, sizeof target);
   if (n <= 0 || n == static_cast<ssize_t>(sizeof target)) return false;
   const std::string to(target, static_cast<std::size_t>(n));
-  const std::size_t slash = path->rfind('/');
-  *path = to[0] == '/' || slash == std::string::npos ? to : path->substr(0, slash + 1) + to;
+  // A relative target is read from the link's folder.
+  *path = to[0] == '/' ? to : path->substr(0, path->size() - nameOf(*path).size()) + to;
   return true;
 }
 
@@ -273,12 +274,8 @@ bool OutputFile::open(const std::string& path, std::string* error) {
       std::free(target);
     }
     // Said now, before the work, not when the rename fails after it.
-    const std::size_t slash = destination_.rfind('/');
-    const std::string folderPath = slash == std::string::npos ? "."
-                                   : slash == 0               ? "/"
-                                                              : destination_.substr(0, slash);
     struct stat folder {};
-    if (::stat(folderPath.c_str(), &folder) == 0) {
+    if (::stat(folderOf(destination_).c_str(), &folder) == 0) {
       const std::string why =
           whyNotReplaceable(info, folder, isMountRoot(destination_), ::geteuid());
       if (!why.empty()) {
@@ -316,14 +313,14 @@ bool OutputFile::openDirectly(std::string* error) {
 }
 
 bool OutputFile::createTemporary(std::string* error) {
-  const std::size_t slash = destination_.rfind('/');
-  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  const std::string folder = destination_.substr(0, base);
+  const std::string name = nameOf(destination_);
+  // As the destination writes it, slash and all; "" for the current one.
+  const std::string folder = destination_.substr(0, destination_.size() - name.size());
   // "." + name + ".XXXXXX" is 8 bytes longer than the name, which may
   // already be as long as the folder allows: its end is then left out.
   const long longest = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
   const std::size_t nameRoom = (longest > 8 ? static_cast<std::size_t>(longest) : 255) - 8;
-  temporary_ = folder + "." + destination_.substr(base, nameRoom) + ".XXXXXX";
+  temporary_ = folder + "." + name.substr(0, nameRoom) + ".XXXXXX";
   if (temporary_.size() >= PATH_MAX) {
     *error = cannotWrite(name_, ENAMETOOLONG);
     temporary_.clear();

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/paths.h"
+
 namespace cli {
 namespace {
 
@@ -36,9 +38,8 @@ std::string programDirectory() {
       std::free(resolved);
     }
   }
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {};
-  return slash == 0 ? "/" : path.substr(0, slash);
+  // Both are absolute paths.
+  return path.empty() ? std::string() : folderOf(path);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/paths.h"
 #include "tests/cli/run_host.h"
 
 namespace {
@@ -305,6 +306,26 @@ TEST(CliOutputFileTest, ALinkToAFileNotMadeYetIsWrittenThrough) {
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(readFile(dir.path() / "real" / "movie.srt"), "cues\n");
   EXPECT_EQ(namesIn(dir.path() / "links"), std::vector<std::string>{"movie.srt"});
+}
+
+// Where an output's folder is looked at, a link's relative target read from
+// and a plug-in looked for beside the program: the path cut at its last "/".
+TEST(CliPathTest, CutsAtTheLastSlash) {
+  const struct {
+    const char* path;
+    const char* folder;
+    const char* name;
+  } rows[] = {{"movie.srt", ".", "movie.srt"},
+              {"/movie.srt", "/", "movie.srt"},
+              {"a/movie.srt", "a", "movie.srt"},
+              {"/a/b/movie.srt", "/a/b", "movie.srt"},
+              {"a/b/", "a/b", ""},
+              {"./movie.srt", ".", "movie.srt"},
+              {"", ".", ""}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(cli::folderOf(row.path), row.folder) << row.path;
+    EXPECT_EQ(cli::nameOf(row.path), row.name) << row.path;
+  }
 }
 
 // An access control list, and any other extended attribute, stays with
