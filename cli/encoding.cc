@@ -239,7 +239,7 @@ std::string CharsetDetector::finish() {
   return name != nullptr ? name : "";
 }
 
-std::string inUse(const std::string& detected, bool fewWindows1252, bool holdsC1) {
+std::string readAsDetected(const std::string& detected, bool fewWindows1252, bool holdsC1) {
   // A few accented letters or curly quotes leave the detector guessing, and
   // its guess may be a page no script is written in ("don't" with a Windows
   // apostrophe comes back as Mac Central European). Scripts are written on
@@ -282,7 +282,7 @@ std::string inUse(const std::string& detected, bool fewWindows1252, bool holdsC1
   return detected;
 }
 
-std::string forScripts(const std::string& given) {
+std::string readAsGiven(const std::string& given) {
   const std::string letters = charsetLetters(given);
   for (const std::string_view name : {"SHIFTJIS", "SJIS", "MSKANJI", "CSSHIFTJIS"}) {
     if (letters == name) return "CP932";

@@ -95,12 +95,14 @@ class Utf8Check {
 // ISO page named for text that is `fewWindows1252` (see CharsetDetector);
 // the Windows page of an ISO one named for text that `holdsC1`, which the
 // ISO pages never hold as text; else the same.
-std::string inUse(const std::string& detected, bool fewWindows1252 = false, bool holdsC1 = false);
+std::string readAsDetected(const std::string& detected, bool fewWindows1252 = false,
+                           bool holdsC1 = false);
 
 // The set to read a given one as: CP932 for the names of Shift-JIS, whose
 // standard form reads the backslash of every override code as a yen sign;
-// else the same.
-std::string forScripts(const std::string& given);
+// else the same. Not readAsDetected's table, on purpose: a set the user
+// names (KOI8-R, EUC-KR) is read as named, not as the one scripts use.
+std::string readAsGiven(const std::string& given);
 
 // What the set reads byte 0x5C as ("U+00A5"), when that is not the
 // backslash; empty when it is, or cannot be told (UTF-16 and the like).

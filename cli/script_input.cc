@@ -159,7 +159,7 @@ void ScriptInput::useGiven(const std::string& encoding, std::string_view ahead,
   }
   if (mark) return;
   const std::string ordered = withByteOrder(encoding, ahead);
-  encoding_.name = forScripts(ordered);
+  encoding_.name = readAsGiven(ordered);
   if (encoding_.name != ordered) {
     encoding_.named = encoding;
     worthTelling_ = true;
@@ -312,7 +312,8 @@ bool ScriptInput::detect(std::string_view ahead, bool whole, std::string* detect
     return false;
   }
   *detected = detector.finish();
-  if (used != nullptr) *used = inUse(*detected, detector.fewWindows1252(), detector.holdsC1());
+  if (used != nullptr)
+    *used = readAsDetected(*detected, detector.fewWindows1252(), detector.holdsC1());
   return true;
 }
 

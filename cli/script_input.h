@@ -102,7 +102,7 @@ class ScriptInput {
   bool worthReadingTwice(std::string_view ahead, bool whole) const;
   // The detector's name for the input's set, from all of it when it can be
   // read again (then it is read back to where `ahead` ends), else `ahead`;
-  // and, when `used` is given, the set to read it as (see inUse).
+  // and, when `used` is given, the set to read it as (see readAsDetected).
   bool detect(std::string_view ahead, bool whole, std::string* detected, std::string* used,
               std::string* error);
 

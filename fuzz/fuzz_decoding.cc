@@ -93,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   detector.feed(bytes);
   const std::string detected = detector.finish();
   if (!detected.empty()) {
-    expect(cli::canConvertFrom(cli::inUse(detected, detector.fewWindows1252(), detector.holdsC1())),
+    expect(cli::canConvertFrom(
+               cli::readAsDetected(detected, detector.fewWindows1252(), detector.holdsC1())),
            "a detected encoding iconv cannot read", detected);
   }
   cli::encodingFromMark(bytes);

@@ -136,18 +136,18 @@ TEST(CliEncodingNameTest, KnowsUtf8HoweverSpeltAndAsksIconvForTheRest) {
   for (const char* name : {"UTF-8", "cp1252", "UTF-7", "GB18030", ""}) {
     EXPECT_EQ(cli::codeUnitBytes(name), 1u) << name;
   }
-  EXPECT_EQ(cli::inUse("SHIFT_JIS"), "CP932");
-  EXPECT_EQ(cli::inUse("WINDOWS-1252"), "WINDOWS-1252");
-  EXPECT_EQ(cli::inUse("KOI8-R"), "KOI8-U");
+  EXPECT_EQ(cli::readAsDetected("SHIFT_JIS"), "CP932");
+  EXPECT_EQ(cli::readAsDetected("WINDOWS-1252"), "WINDOWS-1252");
+  EXPECT_EQ(cli::readAsDetected("KOI8-R"), "KOI8-U");
   // A guess for a few bytes: a DOS, Mac or seldom-used ISO page is not
   // believed; the Windows pages and the ISO ones named for them are.
   for (const char* guessed : {"IBM852", "MAC-CENTRALEUROPE", "ISO-8859-4", "ISO-8859-10"}) {
-    EXPECT_EQ(cli::inUse(guessed, true), "WINDOWS-1252") << guessed;
-    EXPECT_EQ(cli::inUse(guessed, false), guessed) << guessed;
+    EXPECT_EQ(cli::readAsDetected(guessed, true), "WINDOWS-1252") << guessed;
+    EXPECT_EQ(cli::readAsDetected(guessed, false), guessed) << guessed;
   }
   for (const char* believed :
        {"WINDOWS-1250", "ISO-8859-2", "ISO-8859-13", "ISO-8859-15", "ISO-8859-16", "GB18030"}) {
-    EXPECT_EQ(cli::inUse(believed, true), believed) << believed;
+    EXPECT_EQ(cli::readAsDetected(believed, true), believed) << believed;
   }
 }
 
@@ -159,10 +159,11 @@ TEST(CliEncodingNameTest, ReadsWindowsPagesAndShiftJisAsScriptsAreWritten) {
       {"ISO-8859-13", "WINDOWS-1257"}, {"ISO-8859-15", "WINDOWS-1252"},
       {"ISO-8859-16", "WINDOWS-1250"}, {"TIS-620", "WINDOWS-874"}};
   for (const auto& [iso, windows] : kin) {
-    EXPECT_EQ(cli::inUse(iso, false, true), windows) << iso;
-    EXPECT_EQ(cli::inUse(iso, false, false), iso) << iso;
+    EXPECT_EQ(cli::readAsDetected(iso, false, true), windows) << iso;
+    EXPECT_EQ(cli::readAsDetected(iso, false, false), iso) << iso;
   }
-  EXPECT_EQ(cli::inUse("ISO-8859-5", false, true), "ISO-8859-5") << "no Windows page of its layout";
+  EXPECT_EQ(cli::readAsDetected("ISO-8859-5", false, true), "ISO-8859-5")
+      << "no Windows page of its layout";
   const auto holdsC1 = [](const std::string& bytes) {
     cli::CharsetDetector detector;
     detector.feed(bytes);
@@ -173,10 +174,10 @@ TEST(CliEncodingNameTest, ReadsWindowsPagesAndShiftJisAsScriptsAreWritten) {
   // Shift-JIS by any of its names keeps the backslash; the sets that do not
   // are told by what they read it as.
   for (const char* name : {"shift_jis", "SHIFT-JIS", "sjis", "MS_KANJI", "csShiftJIS"}) {
-    EXPECT_EQ(cli::forScripts(name), "CP932") << name;
+    EXPECT_EQ(cli::readAsGiven(name), "CP932") << name;
   }
   for (const char* name : {"cp932", "EUC-JP", "SHIFT_JISX0213", "cp1252"}) {
-    EXPECT_EQ(cli::forScripts(name), name) << name;
+    EXPECT_EQ(cli::readAsGiven(name), name) << name;
   }
   EXPECT_EQ(cli::backslashReadAs("SHIFT_JIS"), "U+00A5");
   EXPECT_EQ(cli::backslashReadAs("SHIFT_JISX0213"), "U+00A5");
