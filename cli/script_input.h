@@ -37,9 +37,10 @@ class ScriptInput {
   // Decides the character set, from `encoding` when it is not "auto" (then
   // one that canConvertFrom accepts) unless a byte-order mark says another,
   // and reads the header. A regular file whose first kReadAhead bytes are
-  // ASCII text is read to its end (and back) to decide; anything else is
-  // judged by those bytes. False with *error on a read error or for what is
-  // not a script.
+  // text (few control bytes) is read to its end (and back) when they are
+  // ASCII, and when the detector is asked (not UTF-8, or ISO-2022's
+  // escapes); anything else is judged by those bytes. False with *error on
+  // a read error or for what is not a script.
   bool start(const std::string& encoding, std::string* error);
   const Encoding& encoding() const { return encoding_; }
   // The lines that tell the user a script was not read as plain UTF-8 and
