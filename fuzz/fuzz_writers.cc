@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/balance.h"
+#include "cli/vtt_classes.h"
 #include "cli/writers.h"
 #include "fuzz/checks.h"
 #include "script/text_buffer.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/balance.h"
+#include "cli/vtt_classes.h"
 #include "tests/cli/srt_check.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/balance.h"
+#include "cli/vtt_classes.h"
 #include "cli/writers.h"
 #include "tests/cli/vtt_check.h"
 
