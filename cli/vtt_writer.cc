@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/balance.h"
+#include "cli/cue_time.h"
 #include "cli/vtt_classes.h"
 #include "script/text_buffer.h"
 

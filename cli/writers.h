@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "cli/balance.h"
+#include "cli/cue_time.h"
 #include "script/text_buffer.h"
 
 namespace cli {
@@ -39,13 +39,6 @@ struct Cue {
   // Its Text is a drawing and nothing else; only known to writers that
   // leave drawings out.
   bool drawing = false;
-};
-
-// What reading a cue's times found: counted in a writer's tally only once
-// the cue is written.
-struct TimeCounts {
-  std::uint64_t unreadable = 0;
-  std::uint64_t clamped = 0;
 };
 
 // What a writer did with the cues it was given.
@@ -140,44 +133,5 @@ class CueWriter {
 // `vttStyle` is false.
 std::unique_ptr<CueWriter> makeWriter(OutputForm form, std::FILE* out, std::int64_t shift = 0,
                                       bool vttStyle = true);
-
-// The milliseconds of a cue's time as the script writes it, moved by
-// `shift`. A time that cannot be read is taken as 0, and moved as the
-// others are (a cue keeps its length); one that would fall before 0 is 0.
-// Both are counted in *counts.
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts);
-
-// An SSA time "H:MM:SS.cc" (1 to 9 digits in each of the three parts; the
-// fraction optional, of any length, read as a decimal fraction of a second),
-// spaces and tabs around it passed over, in milliseconds; nothing for
-// anything else.
-std::optional<std::uint64_t> parseScriptTime(std::string_view text);
-
-// The same by the general rule alone. parseScriptTime reads the form nearly
-// every script writes, exactly "H:MM:SS.cc", by position first, and this
-// otherwise; tests hold the two to the same answers.
-std::optional<std::uint64_t> parseScriptTimeByParts(std::string_view text);
-
-// Without the spaces and tabs at its ends. The field cut keeps tabs, as the
-// module's does; a time may stand between them as between spaces.
-std::string_view trimSpacesAndTabs(std::string_view text);
-
-// "hh:mm:ss,mmm"; hours take more digits when they need them. For the tests:
-// the writer puts its times in place.
-std::string srtTime(std::uint64_t milliseconds);
-
-// "hh:mm:ss.mmm", the same for WebVTT.
-std::string vttTime(std::uint64_t milliseconds);
-
-// "H:MM:SS.cc" as scripts write times, with a third decimal when the
-// milliseconds need it.
-std::string scriptTime(std::uint64_t milliseconds);
-
-// Appends bytes as a JSON string, quotes included. Valid UTF-8 is kept;
-// quote, backslash, control bytes, DEL, U+2028 and U+2029 are escaped; each
-// malformed UTF-8 sequence becomes one U+FFFD.
-void appendJsonString(ssa::TextBuffer* out, std::string_view bytes);
-// The same without the quotes.
-void appendJsonEscaped(ssa::TextBuffer* out, std::string_view bytes);
 
 }  // namespace cli

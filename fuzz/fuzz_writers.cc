@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/balance.h"
+#include "cli/cue_time.h"
 #include "cli/vtt_classes.h"
 #include "cli/writers.h"
 #include "fuzz/checks.h"

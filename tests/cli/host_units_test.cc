@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/cue_time.h"
 #include "cli/drawing.h"
 #include "cli/event_fields.h"
+#include "cli/json.h"
 #include "cli/options.h"
 #include "cli/writers.h"
 #include "hostkit/script_source.h"
