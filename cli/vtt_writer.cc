@@ -1,10 +1,11 @@
 #include "cli/vtt_writer.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/balance.h"
+#include "cli/cue_preparer.h"
 #include "cli/cue_time.h"
 #include "cli/vtt_classes.h"
 #include "script/text_buffer.h"
@@ -15,31 +16,16 @@ namespace {
 class VttWriter final : public CueWriter {
  public:
   VttWriter(std::FILE* out, std::int64_t shift, bool style)
-      : output_(out), shift_(shift), style_(style) {}
+      : output_(out), style_(style), preparer_(shift, &classes_) {}
 
   bool leavesOutDrawings() const override { return true; }
 
   void write(const Cue& cue) override {
-    if (cue.drawing) {
-      counts_.addDrawing(cue.line);
-      return;
-    }
-    TimeCounts times;
-    const std::uint64_t start = cueTime(cue.start, shift_, &times);
-    std::uint64_t end = cueTime(cue.end, shift_, &times);
+    const std::optional<CueTimes> times = preparer_.times(cue, &counts_);
+    if (!times) return;
     const std::size_t offset = text_.size();
-    if (!cueText_.append(&text_, cue.markup, &counts_.balance)) {
-      counts_.addWithoutText(cue.line);
-      return;
-    }
-    // A cue must end after it starts: the shortest that does. Counted, as
-    // in SubRip, only for cues that are written.
-    if (end <= start) {
-      end = start + 1;
-      ++counts_.endsRaised;
-    }
-    cues_.push_back(Entry{start, end, offset, text_.size() - offset});
-    counts_.addTimes(times, cue.line);
+    if (!preparer_.appendText(cue, *times, offset, &text_, &counts_)) return;
+    cues_.push_back(Entry{times->start, times->end, offset, text_.size() - offset});
   }
 
   void finish() override {
@@ -79,10 +65,9 @@ class VttWriter final : public CueWriter {
   };
 
   ChunkedOutput output_;
-  const std::int64_t shift_;
   const bool style_;
   VttClasses classes_;
-  CueTextMaker cueText_{&classes_};
+  CuePreparer<EndRule::AfterStart> preparer_;
   ssa::TextBuffer text_;  // every cue's text, one after the other
   std::vector<Entry> cues_;
   WriterCounts counts_;

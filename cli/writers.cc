@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <optional>
 
+#include "cli/cue_preparer.h"
 #include "cli/cue_time.h"
 #include "cli/decimal.h"
 #include "cli/json.h"
@@ -89,46 +91,31 @@ class MarkupWriter final : public GatheringWriter {
 
 class SrtWriter final : public GatheringWriter {
  public:
-  SrtWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), shift_(shift) {}
+  SrtWriter(std::FILE* out, std::int64_t shift) : GatheringWriter(out), preparer_(shift) {}
 
  private:
   bool leavesOutDrawings() const override { return true; }
 
   void append(const Cue& cue, ssa::TextBuffer* out) override {
-    if (cue.drawing) {
-      counts_.addDrawing(cue.line);
-      return;
-    }
-    // A time that cannot be read stands at 0 rather than dropping the cue.
-    TimeCounts times;
-    const std::uint64_t start = cueTime(cue.start, shift_, &times);
-    std::uint64_t end = cueTime(cue.end, shift_, &times);
-    const bool endRaised = end < start;
-    if (endRaised) end = start;
+    const std::optional<CueTimes> times = preparer_.times(cue, &counts_);
+    if (!times) return;
     // The number, the two times, the arrow and two line ends.
     constexpr std::size_t kHead = 96;
     const std::size_t before = out->size();
     char* const head = out->reserve(before, kHead) + before;
     char* p = putNumber(head, counts_.written + 1);
     *p++ = '\n';
-    p = putCueTime(p, start);
+    p = putCueTime(p, times->start);
     p = std::copy(kCueArrow.begin(), kCueArrow.end(), p);
-    p = putCueTime(p, end);
+    p = putCueTime(p, times->end);
     *p++ = '\n';
     out->resize(before + static_cast<std::size_t>(p - head));
-    if (!cueText_.append(out, cue.markup, &counts_.balance)) {
-      out->resize(before);
-      counts_.addWithoutText(cue.line);
-      return;
-    }
+    if (!preparer_.appendText(cue, *times, before, out, &counts_)) return;
     out->append("\n\n");
     ++counts_.written;
-    if (endRaised) ++counts_.endsRaised;
-    counts_.addTimes(times, cue.line);
   }
 
-  const std::int64_t shift_;
-  CueTextMaker cueText_;
+  CuePreparer<EndRule::NotBeforeStart> preparer_;
 };
 
 class JsonlWriter final : public GatheringWriter {
