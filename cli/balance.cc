@@ -466,8 +466,14 @@ std::size_t CueTextMaker::applyTag(std::string_view text) {
     }
     return 3;
   }
+  if (font_.repeated) return 0;  // not the module's form: text
+  openFont(text.substr(0, font_.length));
+  return font_.length;
+}
+
+// Inlined into applyTag, as readFont is.
+[[gnu::always_inline]] inline void CueTextMaker::openFont(std::string_view tag) {
   FontTag& font = font_;
-  if (font.repeated) return 0;  // not the module's form: text
   if (font.unsafeFace && classes_ == nullptr) {
     // A SubRip reader ends the value at its first quote, or the tag at its
     // first ">": the face goes, as an empty one does.
@@ -475,37 +481,46 @@ std::size_t CueTextMaker::applyTag(std::string_view text) {
               font.kept + font.face);
     ++font.emptyAttributes;
   }
-  std::string_view opening = text.substr(0, font.length);
   counts_->emptyAttributes += static_cast<std::uint64_t>(font.emptyAttributes);
+  std::string_view opening;
   std::string_view size;
-  if (classes_ != nullptr && font.emptyAttributes < font.attributes) {
-    // No longer than the tag it stands for, as rebuilt_ requires.
-    const std::size_t start = rebuilt_.size();
-    rebuilt_ += "<c";
-    size = classes_->appendFont(font, enclosingSize(), &rebuilt_);
-    if (rebuilt_.size() == start + 2) {
-      rebuilt_.resize(start);
-      ++counts_->emptyFonts;
-      opening = {};
-    } else {
-      rebuilt_ += '>';
-      opening = std::string_view(rebuilt_).substr(start);
-    }
-  } else if (font.emptyAttributes == font.attributes) {
-    ++counts_->emptyFonts;
-    opening = {};
+  if (font.emptyAttributes == font.attributes) {
+    // Dropped, with its closing tag.
+  } else if (classes_ != nullptr) {
+    opening = rebuiltForVtt(&size);
   } else if (font.emptyAttributes > 0 || font.lineBreaks) {
-    const std::size_t start = rebuilt_.size();
-    rebuilt_ += "<font";
-    for (int i = 0; i < font.attributes - font.emptyAttributes; ++i) rebuilt_ += font.kept[i];
-    rebuilt_ += '>';
-    if (font.lineBreaks) std::replace(rebuilt_.begin() + start, rebuilt_.end(), '\n', ' ');
-    opening = std::string_view(rebuilt_).substr(start);
+    opening = rebuiltForSrt();
+  } else {
+    opening = tag;
   }
+  if (opening.empty()) ++counts_->emptyFonts;
   open_.push_back(Element{Kind::Font, opening, false});
   ++fonts_;
   if (classes_ != nullptr) fontSizes_.push_back(size.empty() ? enclosingSize() : size);
-  return font.length;
+}
+
+std::string_view CueTextMaker::rebuiltForSrt() {
+  const FontTag& font = font_;
+  const std::size_t start = rebuilt_.size();
+  rebuilt_ += "<font";
+  for (int i = 0; i < font.attributes - font.emptyAttributes; ++i) rebuilt_ += font.kept[i];
+  rebuilt_ += '>';
+  if (font.lineBreaks) std::replace(rebuilt_.begin() + start, rebuilt_.end(), '\n', ' ');
+  return std::string_view(rebuilt_).substr(start);
+}
+
+// Inlined into openFont: most of WebVTT's fonts come here.
+[[gnu::always_inline]] inline std::string_view CueTextMaker::rebuiltForVtt(std::string_view* size) {
+  // No longer than the tag it stands for, as rebuilt_ requires.
+  const std::size_t start = rebuilt_.size();
+  rebuilt_ += "<c";
+  *size = classes_->appendFont(font_, enclosingSize(), &rebuilt_);
+  if (rebuilt_.size() == start + 2) {
+    rebuilt_.resize(start);
+    return {};
+  }
+  rebuilt_ += '>';
+  return std::string_view(rebuilt_).substr(start);
 }
 
 void CueTextMaker::closeKind(Kind kind) {

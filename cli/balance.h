@@ -122,6 +122,15 @@ class CueTextMaker {
   // Acts on the tag that begins `text`: opens or closes an element, counting
   // what is dropped. Answers its length; 0 when it is text.
   std::size_t applyTag(std::string_view text);
+  // Opens the <font> just read into font_, `tag` as the markup has it,
+  // counting what it drops.
+  void openFont(std::string_view tag);
+  // Its opening tag rebuilt in rebuilt_: without the attributes dropped,
+  // line breaks in values as spaces.
+  std::string_view rebuiltForSrt();
+  // Its class span in rebuilt_, the classes defined, and in *size the size
+  // value its class carries; empty when no attribute gives a class.
+  std::string_view rebuiltForVtt(std::string_view* size);
   void closeKind(Kind kind);
   void close(Element& element);
   void text(std::string_view run);        // a run without line breaks
