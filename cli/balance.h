@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/count_rows.h"
 #include "cli/font_tag.h"
 #include "script/text_buffer.h"
 
@@ -28,19 +30,28 @@ struct BalanceCounts {
   std::uint64_t partedArrows = 0;  // "-->" that would read as a cue's timing: parted
   std::uint64_t nulBytes = 0;      // NUL bytes of the text: written as U+FFFD
 
-  BalanceCounts& operator+=(const BalanceCounts& other) {
-    closedAtEnd += other.closedAtEnd;
-    strayClosings += other.strayClosings;
-    repeatedOpenings += other.repeatedOpenings;
-    reopened += other.reopened;
-    emptyAttributes += other.emptyAttributes;
-    emptyFonts += other.emptyFonts;
-    partedTags += other.partedTags;
-    partedArrows += other.partedArrows;
-    nulBytes += other.nulBytes;
-    return *this;
-  }
+  BalanceCounts& operator+=(const BalanceCounts& other);
 };
+
+// Every count, in the order --stats prints them.
+inline constexpr CountRow<BalanceCounts> kBalanceRows[] = {
+    {"tags closed at end:", "", &BalanceCounts::closedAtEnd, true},
+    {"tags crossed:", " (closed and reopened)", &BalanceCounts::reopened, true},
+    {"stray closings:", " (dropped)", &BalanceCounts::strayClosings, true},
+    {"repeated openings:", " (dropped)", &BalanceCounts::repeatedOpenings, true},
+    {"empty attributes:", " (dropped)", &BalanceCounts::emptyAttributes, true},
+    {"empty fonts:", " (dropped)", &BalanceCounts::emptyFonts, true},
+    {"tags parted:", " (text that would read as a tag)", &BalanceCounts::partedTags, true},
+    {"arrows parted:", " (a --> in the text)", &BalanceCounts::partedArrows, true},
+    {"NUL bytes:", " (written as U+FFFD)", &BalanceCounts::nulBytes, true},
+};
+static_assert(sizeof(BalanceCounts) == std::size(kBalanceRows) * sizeof(std::uint64_t),
+              "a count without a row would be neither printed nor added up");
+
+inline BalanceCounts& BalanceCounts::operator+=(const BalanceCounts& other) {
+  addRows(kBalanceRows, other, this);
+  return *this;
+}
 
 // Appends the cue text of `markup`. Tags are only the forms the module
 // writes: <b> <i> <u> <s>, their closing tags, <font> with face, size and

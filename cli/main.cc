@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,67 +70,40 @@ bool writesCueText(const cli::Options& options) {
   return options.form == cli::OutputForm::Srt || options.form == cli::OutputForm::Vtt;
 }
 
+// One line of --stats: the label in 22 columns, the count, its note.
+void printCount(const char* label, std::uint64_t count, const char* note = "") {
+  std::fprintf(stderr, "%-22s%" PRIu64 "%s\n", label, count, note);
+}
+
+template <typename Counts>
+void printRow(const cli::CountRow<Counts>& row, const Counts& counts, bool cueText) {
+  if (!row.cueTextOnly || cueText) printCount(row.label, counts.*row.count, row.note);
+}
+
 // One script's, or a batch's totals (which have no one encoding).
 void printStats(const cli::ConversionStats& stats, bool cueText, double seconds) {
-  std::fprintf(stderr, "lines read:           %" PRIu64 "\n", stats.linesRead);
+  printCount("lines read:", stats.linesRead);
   if (!stats.encoding.empty())
-    std::fprintf(stderr, "encoding:             %s\n", stats.encoding.c_str());
-  std::fprintf(stderr,
-               "replaced by U+FFFD:   %" PRIu64
-               "\n"
-               "dialogue lines:       %" PRIu64
-               "\n"
-               "cues written:         %" PRIu64
-               "\n"
-               "lines without output: %" PRIu64 "\n",
-               stats.replaced, stats.stream.dialogue, stats.writer.written,
-               stats.stream.events - stats.stream.outputs);
-  const cli::WriterCounts& written = stats.writer;
-  if (cueText) {
-    const cli::BalanceCounts& balance = written.balance;
-    std::fprintf(stderr,
-                 "cues without text:    %" PRIu64
-                 " (not written)\n"
-                 "drawings:             %" PRIu64
-                 " (not written)\n"
-                 "ends raised:          %" PRIu64
-                 " (an end before its start, or not after it in WebVTT)\n"
-                 "tags closed at end:   %" PRIu64
-                 "\n"
-                 "tags crossed:         %" PRIu64
-                 " (closed and reopened)\n"
-                 "stray closings:       %" PRIu64
-                 " (dropped)\n"
-                 "repeated openings:    %" PRIu64
-                 " (dropped)\n"
-                 "empty attributes:     %" PRIu64
-                 " (dropped)\n"
-                 "empty fonts:          %" PRIu64
-                 " (dropped)\n"
-                 "tags parted:          %" PRIu64
-                 " (text that would read as a tag)\n"
-                 "arrows parted:        %" PRIu64
-                 " (a --> in the text)\n"
-                 "NUL bytes:            %" PRIu64
-                 " (written as U+FFFD)\n"
-                 "unreadable times:     %" PRIu64 " (taken as 0 before any shift)\n",
-                 written.withoutText, written.drawings, written.endsRaised, balance.closedAtEnd,
-                 balance.reopened, balance.strayClosings, balance.repeatedOpenings,
-                 balance.emptyAttributes, balance.emptyFonts, balance.partedTags,
-                 balance.partedArrows, balance.nulBytes, written.timesUnreadable);
+    std::fprintf(stderr, "%-22s%s\n", "encoding:", stats.encoding.c_str());
+  printCount("replaced by U+FFFD:", stats.replaced);
+  printCount("dialogue lines:", stats.stream.dialogue);
+  for (const cli::CountRow<cli::WriterCounts>& row : cli::kWriterRows) {
+    printRow(row, stats.writer, cueText);
+    if (row.count == &cli::WriterCounts::written) {
+      printCount("lines without output:", stats.stream.events - stats.stream.outputs);
+    } else if (row.count == &cli::WriterCounts::endsRaised) {
+      for (const cli::CountRow<cli::BalanceCounts>& balanceRow : cli::kBalanceRows) {
+        printRow(balanceRow, stats.writer.balance, cueText);
+      }
+    }
   }
+  printCount("buffers allocated:", stats.buffers.made);
+  printCount("buffers released:", stats.buffers.released);
   std::fprintf(stderr,
-               "times before 0:       %" PRIu64
-               " (shifted to 0)\n"
-               "buffers allocated:    %" PRIu64
-               "\n"
-               "buffers released:     %" PRIu64
-               "\n"
                "elapsed:              %.3f s\n"
                "lines per second:     %.0f\n"
                "peak memory:          %.1f MiB\n",
-               written.timesClamped, stats.buffers.made, stats.buffers.released, seconds,
-               seconds > 0 ? static_cast<double>(stats.linesRead) / seconds : 0.0,
+               seconds, seconds > 0 ? static_cast<double>(stats.linesRead) / seconds : 0.0,
                static_cast<double>(peakKiB()) / 1024.0);
 }
 

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "cli/balance.h"
+#include "cli/count_rows.h"
 #include "cli/cue_time.h"
 #include "script/text_buffer.h"
 
@@ -77,17 +79,30 @@ struct WriterCounts {
     timesUnreadable += times.unreadable;
   }
 
-  WriterCounts& operator+=(const WriterCounts& other) {
-    written += other.written;
-    withoutText += other.withoutText;
-    drawings += other.drawings;
-    endsRaised += other.endsRaised;
-    balance += other.balance;
-    timesClamped += other.timesClamped;
-    timesUnreadable += other.timesUnreadable;
-    return *this;
-  }
+  WriterCounts& operator+=(const WriterCounts& other);
 };
+
+// Every count but the first lines (one script's) and the balancing's
+// (kBalanceRows, printed after the raised ends), in the order --stats
+// prints them.
+inline constexpr CountRow<WriterCounts> kWriterRows[] = {
+    {"cues written:", "", &WriterCounts::written, false},
+    {"cues without text:", " (not written)", &WriterCounts::withoutText, true},
+    {"drawings:", " (not written)", &WriterCounts::drawings, true},
+    {"ends raised:", " (an end before its start, or not after it in WebVTT)",
+     &WriterCounts::endsRaised, true},
+    {"unreadable times:", " (taken as 0 before any shift)", &WriterCounts::timesUnreadable, true},
+    {"times before 0:", " (shifted to 0)", &WriterCounts::timesClamped, false},
+};
+static_assert(sizeof(WriterCounts) ==
+                  sizeof(BalanceCounts) + (std::size(kWriterRows) + 3) * sizeof(std::uint64_t),
+              "a count without a row would be neither printed nor added up");
+
+inline WriterCounts& WriterCounts::operator+=(const WriterCounts& other) {
+  addRows(kWriterRows, other, this);
+  balance += other.balance;
+  return *this;
+}
 
 // A writer's output, gathered and written in pieces of about 64 KiB, so
 // that nothing but that much is held. After a write fails nothing more is

@@ -728,6 +728,26 @@ TEST(CliWriterTest, ADroppedWriterWritesNothingMore) {
   }
 }
 
+// A batch's totals add every count of the tables --stats prints from, each
+// once (a row named twice would be added and printed twice), and not the
+// first lines, which are one script's.
+TEST(CliWriterCountsTest, AddsEveryCountOnce) {
+  cli::WriterCounts one;
+  std::uint64_t value = 1;
+  for (const auto& row : cli::kWriterRows) one.*row.count = value++;
+  for (const auto& row : cli::kBalanceRows) one.balance.*row.count = value++;
+  one.firstWithoutText = one.firstDrawing = one.firstUnreadable = 7;
+  cli::WriterCounts sum;
+  sum += one;
+  sum += one;
+  value = 1;
+  for (const auto& row : cli::kWriterRows) EXPECT_EQ(sum.*row.count, 2 * value++) << row.label;
+  for (const auto& row : cli::kBalanceRows) {
+    EXPECT_EQ(sum.balance.*row.count, 2 * value++) << row.label;
+  }
+  EXPECT_EQ(sum.firstWithoutText + sum.firstDrawing + sum.firstUnreadable, 0u);
+}
+
 // --- The SubRip checker itself ---------------------------------------------------
 
 struct SrtCheckRow {
