@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "cli/utf8.h"
 #include "cli/vtt_classes.h"
 #include "script/scan.h"
 #include "script/text.h"
@@ -231,7 +232,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   if (std::size_t nul = markup.find('\0'); nul != std::string_view::npos) {
     withoutNuls_.clear();
     do {
-      withoutNuls_.append(markup.substr(0, nul)).append("\xEF\xBF\xBD");
+      withoutNuls_.append(markup.substr(0, nul)).append(kReplacementCharacter);
       markup.remove_prefix(nul + 1);
       ++counts->nulBytes;
     } while ((nul = markup.find('\0')) != std::string_view::npos);
