@@ -281,7 +281,7 @@ void CueTextMaker::walk(std::string_view markup, std::size_t at) {
   ssa::ByteFinder stops(markup, kStops, ssa::currentScan());
   for (std::size_t stop = stops.next();; stop = stops.next()) {
     if (stop < at) continue;  // inside a tag already read
-    if (stop > at) text(markup.substr(at, stop - at));
+    if (stop > at) putText(markup.substr(at, stop - at));
     if (stop == markup.size()) break;
     if (markup[stop] == '\n') {
       blanks_.push('\n');
@@ -290,8 +290,8 @@ void CueTextMaker::walk(std::string_view markup, std::size_t at) {
     }
     const std::size_t length = applyTag(markup.substr(stop));
     if (length == 0) {
-      text(markup.substr(stop, 1));  // a "<" that starts no tag is text
-      if (classes_ == nullptr) angles_.push_back(written() - 1);
+      putText(markup.substr(stop, 1));  // a "<" that starts no tag is text
+      if (classes_ == nullptr) angles_.push_back(cueBytes() - 1);
       at = stop + 1;
     } else {
       at = stop + length;
@@ -585,7 +585,7 @@ void CueTextMaker::close(Element& element) {
 // Text between tags, on one line. Blanks wait until text that is not blank
 // follows, so that tags stay next to what they mark and blank lines can be
 // dropped.
-void CueTextMaker::text(std::string_view run) {
+void CueTextMaker::putText(std::string_view run) {
   const char* const end = run.data() + run.size();
   const char* first = run.data();
   while (first != end && ssa::isSpaceOrTab(*first)) ++first;

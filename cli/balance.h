@@ -144,7 +144,7 @@ class CueTextMaker {
   std::string_view rebuiltForVtt(std::string_view* size);
   void closeKind(Kind kind);
   void close(Element& element);
-  void text(std::string_view run);        // a run without line breaks
+  void putText(std::string_view run);     // a run without line breaks
   void putEscaped(std::string_view run);  // for WebVTT
   // The blanks waiting before text that is not blank, less the blank lines.
   void putBlanks(bool atEnd);
@@ -164,7 +164,7 @@ class CueTextMaker {
   // a cue's timing to SubRip readers that look for it anywhere.
   void partArrows(std::size_t from);
   // Bytes of the cue text so far, what put keeps included.
-  std::size_t written() const {
+  std::size_t cueBytes() const {
     return out_->size() +
            (pendingEnd_ != nullptr ? static_cast<std::size_t>(pendingEnd_ - pending_) : 0);
   }
