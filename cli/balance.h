@@ -64,8 +64,10 @@ inline BalanceCounts& BalanceCounts::operator+=(const BalanceCounts& other) {
 //    changes nothing, and the closing tag after it ends the style, as the
 //    override code it came from did. (It also keeps the work linear: else
 //    each of many nested <b> could close and reopen every <font> after it.)
-//  - An attribute with an empty value is dropped; a <font> left with none
-//    is dropped, and the closing tag that belongs to it too. A line break
+//  - An attribute with an empty value is dropped, as are a colour that is
+//    not "#RRGGBB" and (SubRip) a face holding '"', '<' or '>', which its
+//    readers cannot take in a value; a <font> left with none is dropped,
+//    and the closing tag that belongs to it too. A line break
 //    in a value becomes a space: a tag must not hold a blank line, which
 //    would end the cue.
 //  - Tags left open are closed at the end, the last opened first.

@@ -46,16 +46,17 @@ struct Cue {
 // What a writer did with the cues it was given.
 struct WriterCounts {
   std::uint64_t written = 0;
-  // SubRip and WebVTT: cues left without text once balanced (not written),
-  // cues whose end was before their start (SubRip: written ending at their
-  // start) or not after it (WebVTT: ending a millisecond after it), and what
-  // the balancing changed.
+  // SubRip and WebVTT: cues left without text once balanced (not written).
   std::uint64_t withoutText = 0;
   std::uint64_t firstWithoutText = 0;  // its script line; one script's, so not added up
   // SubRip and WebVTT: cues that are drawings (not written).
   std::uint64_t drawings = 0;
   std::uint64_t firstDrawing = 0;  // as firstWithoutText
+  // SubRip and WebVTT: cues whose end was before their start (SubRip:
+  // written ending at their start) or not after it (WebVTT: ending a
+  // millisecond after it).
   std::uint64_t endsRaised = 0;
+  // SubRip and WebVTT: what the balancing changed.
   BalanceCounts balance;
   // Of the cues written: times that --shift would have put before 0,
   // written as 0, and (SubRip and WebVTT) times that cannot be read, taken
