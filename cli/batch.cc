@@ -115,7 +115,7 @@ class BatchWork {
  private:
   void convertOne(const BatchItem& item) {
     ConversionStats stats;
-    int status = kExitUsage;
+    int status = kExitFailed;
     {
       Messages aboutScript(&messages_);
       try {
@@ -174,7 +174,7 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   std::string error;
   if (!items.empty() && !prepareFolder(options.outputDir, &error)) {
     messages.say(error);
-    return kExitUsage;
+    return kExitFailed;
   }
   unsigned workers = options.jobs != 0 ? options.jobs : coresAvailable();
   workers = std::max(1u, std::min({workers, static_cast<unsigned>(kMaxOutputsAtOnce),
@@ -208,7 +208,7 @@ int convertBatch(const Options& options, hostkit::GetPlugin entry, const std::st
   totals->failed = notListed + work.failures();
   totals->counts = work.counts();
   if (work.broken()) return kExitBroken;
-  return totals->failed != 0 ? kExitUsage : kExitDone;
+  return totals->failed != 0 ? kExitFailed : kExitDone;
 }
 
 }  // namespace cli

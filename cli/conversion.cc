@@ -162,14 +162,14 @@ int report(ScriptInput& script, Session& session, const StreamCounts& counts,
   int status = kExitDone;
   if (!script.reader().error().empty()) {
     messages.say("cannot read " + script.name() + ": " + script.reader().error());
-    status = kExitUsage;
+    status = kExitFailed;
   }
   const bool noScript = writer != nullptr && isNoScript(script, counts);
   if (noScript) {
     messages.say(script.name() +
                  ": no cue, and the start of it holds many control bytes, which text does not: "
                  "not an SSA/ASS script");
-    status = kExitUsage;
+    status = kExitFailed;
   } else if (const DecodingSource* decoding = script.decoding();
              decoding != nullptr && decoding->replaced() > 0) {
     const std::uint64_t line = script.firstReplacedLine();
@@ -269,7 +269,7 @@ bool sayOrHoldNotices(ScriptInput& script, const Options& options, bool started,
 
 // Puts the output in place when the conversion went well, else leaves a
 // file there as it was: the status, which a failed commit turns to
-// kExitUsage (and its cues to none written).
+// kExitFailed (and its cues to none written).
 int finishOutput(OutputFile& output, const CueWriter& writer, int status, Messages& messages,
                  ConversionStats* stats) {
   if (status == kExitDone) {
@@ -277,7 +277,7 @@ int finishOutput(OutputFile& output, const CueWriter& writer, int status, Messag
     if (output.commit(writer.writeError(), &error)) return status;
     messages.say(error);
     if (stats != nullptr) stats->writer = WriterCounts{};
-    return kExitUsage;
+    return kExitFailed;
   }
   if (std::string stranded; output.discard(&stranded)) {
     messages.say(output.name() + " not written; a file there is left as it was" + stranded);
@@ -293,21 +293,21 @@ int convertScript(const ConversionRequest& request, const Options& options,
   std::string error;
   if (!script.open(request.script, std::string_view(kSampleScript, kSampleScriptSize), &error)) {
     messages.say(error);
-    return kExitUsage;
+    return kExitFailed;
   }
-  if (writesOverScript(script, request, options, messages)) return kExitUsage;
+  if (writesOverScript(script, request, options, messages)) return kExitFailed;
   const bool started = script.start(options.encoding, &error);
   const bool noticesHeld = sayOrHoldNotices(script, options, started, messages);
   if (!started) {
     messages.say(error);
     if (stats != nullptr) stats->linesRead = script.linesRead();
-    return kExitUsage;
+    return kExitFailed;
   }
 
   Session session;
   if (!session.start(entry, script.header().inputFormat, &error)) {
     messages.say(pluginPath + ": " + error);
-    return kExitUsage;
+    return kExitFailed;
   }
   StreamCounts counts;
   OutputFile output;
@@ -317,7 +317,7 @@ int convertScript(const ConversionRequest& request, const Options& options,
   } else {
     if (!output.open(request.output, &error)) {
       messages.say(error);
-      return kExitUsage;
+      return kExitFailed;
     }
     *outputOpened = true;
     // The writers gather cues into large writes themselves.
@@ -352,7 +352,7 @@ void addCounts(const ConversionStats& one, ConversionStats* sum) {
 int convert(const ConversionRequest& request, const Options& options, hostkit::GetPlugin entry,
             const std::string& pluginPath, Messages& messages, ConversionStats* stats) {
   bool outputOpened = false;
-  int status = kExitUsage;
+  int status = kExitFailed;
   try {
     status = convertScript(request, options, entry, pluginPath, messages, stats, &outputOpened);
   } catch (const std::bad_alloc&) {

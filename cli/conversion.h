@@ -18,7 +18,9 @@ namespace cli {
 
 constexpr int kExitDone = 0;
 constexpr int kExitBroken = 1;  // the plug-in broke the host's rules
-constexpr int kExitUsage = 2;   // anything the user can put right
+// Not done for a cause the user can put right: usage, a script that
+// cannot be read or is none, an output that cannot be written, memory.
+constexpr int kExitFailed = 2;
 
 // What streaming a script through the plug-in did.
 struct StreamCounts {

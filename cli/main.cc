@@ -133,13 +133,13 @@ int run(const cli::Options& options) {
         " (without a script, and with nothing on standard input, the bundled sample is"
         " converted)");
     cli::endUnopenedPipe(options.output);
-    return cli::kExitUsage;
+    return cli::kExitFailed;
   }
   cli::PluginLibrary library;
   std::string pluginPath;
   if (!load(options, &library, &pluginPath, messages)) {
     cli::endUnopenedPipe(options.output);
-    return cli::kExitUsage;
+    return cli::kExitFailed;
   }
   const auto seconds = [&started] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -168,7 +168,7 @@ int checkedStandardOutput(int status) {
   if (status != 0) return status;
   std::fprintf(stderr, "%s: cannot write standard output: %s\n", kProgram,
                std::strerror(errno != 0 ? errno : EIO));
-  return cli::kExitUsage;
+  return cli::kExitFailed;
 }
 
 // Which of standard input, output and error were closed when the program
@@ -181,7 +181,7 @@ unsigned reopenClosedStandardStreams() {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     closed |= 1u << fd;
     // The lowest free descriptor: this one, as those below it are open.
-    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(cli::kExitUsage);
+    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(cli::kExitFailed);
   }
   return closed;
 }
@@ -211,14 +211,14 @@ int main(int argc, char** argv) {
     cli::Messages().say(error);
     std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
     cli::endUnopenedPipe(options.output);
-    return cli::kExitUsage;
+    return cli::kExitFailed;
   }
   const bool outputClosed = (closed & 1u << STDOUT_FILENO) != 0 && writesStandardOutput(options);
   if (outputClosed || ((closed & 1u << STDIN_FILENO) != 0 && readsStandardInput(options))) {
     std::fprintf(stderr, "%s: cannot %s: %s\n", kProgram,
                  outputClosed ? "write standard output" : "read standard input",
                  std::strerror(EBADF));
-    return cli::kExitUsage;
+    return cli::kExitFailed;
   }
   if (options.help) {
     std::fputs(cli::usage(kProgram).c_str(), stdout);
@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kProgram, SUBRITE_VERSION);
     return checkedStandardOutput(0);
   }
-  int status = cli::kExitUsage;
+  int status = cli::kExitFailed;
   try {
     status = run(options);
   } catch (const std::bad_alloc&) {

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     status = cli::convert(cli::ConversionRequest{script, output}, options, _getPlugin, "linked",
                           messages, &stats);
   }
-  expect(status == cli::kExitDone || status == cli::kExitUsage,
+  expect(status == cli::kExitDone || status == cli::kExitFailed,
          "a run ended as if the module broke a rule", std::to_string(status));
   expect(stats.buffers.made == stats.buffers.released, "buffers made and released differ");
   if (status != cli::kExitDone) {

@@ -178,7 +178,7 @@ std::int64_t walk(const FormRow& row, bool outputExists) {
       EXPECT_EQ(namesIn(folder), justTheOutput) << at;
       EXPECT_EQ(readFile(output), expected) << at << "a success with another output";
     } else {
-      EXPECT_EQ(run.status, cli::kExitUsage) << at << run.messages;
+      EXPECT_EQ(run.status, cli::kExitFailed) << at << run.messages;
       EXPECT_TRUE(run.failed) << at << "failed with nothing failing";
       // The module answers a construction that ran out of memory with no
       // object, which cannot say why.
