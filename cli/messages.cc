@@ -1,10 +1,13 @@
 #include "cli/messages.h"
 
+#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <new>
+
+#include "hostkit/script_source.h"
 
 namespace cli {
 namespace {
@@ -99,6 +102,10 @@ void Messages::write(const std::string_view* pieces, std::size_t count, bool cle
   while (left > 0) {
     const ssize_t n = ::writev(STDERR_FILENO, at, static_cast<int>(left));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+        hostkit::waitUntilReady(STDERR_FILENO, POLLOUT)) {
+      continue;
+    }
     if (n <= 0) return;
     auto written = static_cast<std::size_t>(n);
     while (left > 0 && written >= at->iov_len) {

@@ -1,5 +1,8 @@
 #include "cli/writers.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -10,6 +13,7 @@
 #include "cli/decimal.h"
 #include "cli/json.h"
 #include "cli/vtt_writer.h"
+#include "hostkit/script_source.h"
 #include "script/text_buffer.h"
 
 namespace cli {
@@ -177,10 +181,20 @@ const char* extensionOf(OutputForm form) {
 }
 
 void ChunkedOutput::write() {
-  const std::string_view pending = pending_.view();
-  if (!pending.empty() && error_ == 0 &&
-      std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
-    error_ = errno != 0 ? errno : EIO;
+  std::string_view pending = pending_.view();
+  const int fd = ::fileno(out_);
+  if (fd < 0) {  // a stream in memory
+    if (std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) error_ = EIO;
+    pending = {};
+  }
+  while (!pending.empty() && error_ == 0) {
+    const ssize_t n = ::write(fd, pending.data(), pending.size());
+    if (n >= 0) {
+      pending.remove_prefix(static_cast<std::size_t>(n));
+    } else if (errno != EINTR && !((errno == EAGAIN || errno == EWOULDBLOCK) &&
+                                   hostkit::waitUntilReady(fd, POLLOUT))) {
+      error_ = errno;
+    }
   }
   pending_.clear();
 }

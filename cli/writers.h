@@ -111,6 +111,8 @@ inline WriterCounts& WriterCounts::operator+=(const WriterCounts& other) {
 class ChunkedOutput {
  public:
   static constexpr std::size_t kChunk = 64 * 1024;
+  // The chunks go straight to the stream's descriptor, which a writer uses
+  // alone (a stream in memory is written as a stream).
   explicit ChunkedOutput(std::FILE* out) : out_(out) { pending_.reserve(0, 2 * kChunk); }
   ssa::TextBuffer& pending() { return pending_; }
   // Writes what is pending once it makes a piece.

@@ -55,17 +55,20 @@ bool isEncodedData(std::string_view line) {
 
 // --- Sources and lines ----------------------------------------------------
 
+bool waitUntilReady(int fd, short events) {
+  pollfd ready{fd, events, 0};
+  while (::poll(&ready, 1, -1) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
 std::ptrdiff_t FdSource::read(char* into, std::size_t room, std::string* error) {
   for (;;) {
     const ssize_t n = ::read(fd_, into, room);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // Non-blocking, as another program on the same pipe may have left it:
-      // wait for bytes as a blocking read would.
-      pollfd ready{fd_, POLLIN, 0};
-      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
-    }
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReady(fd_, POLLIN)) continue;
     *error = std::strerror(errno);
     return -1;
   }

@@ -1042,25 +1042,38 @@ TEST(CliEncodingTest, SaysWhenStandardInputWasJudgedByItsFirstMiB) {
 }
 
 // A pipe that another program on it has left non-blocking: its bytes are
-// waited for as a blocking read waits, not taken for a read error.
-TEST(CliEncodingTest, ANonBlockingStandardInputIsWaitedFor) {
+// waited for as a blocking read waits, and its room as a blocking write
+// waits, not taken for an error. The output fills the pipe many times over.
+TEST(CliEncodingTest, ANonBlockingPipeIsWaitedFor) {
   if (std::system("perl -e 1 2> /dev/null") != 0) {
     GTEST_SKIP() << "needs perl, to make the pipe non-blocking";
   }
   const ScratchDir dir;
-  const fs::path script =
-      dir.write("s.ass", kEvents + "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,late\n");
-  std::string command =
-      "(sleep 0.3; cat '" + script.string() +
-      "') | { perl -e 'use Fcntl; fcntl(STDIN, F_SETFL, fcntl(STDIN, F_GETFL, 0) | O_NONBLOCK) "
-      "or die' && exec";
-  for (const std::string& word : cli_test::hostCommand({"--to", "srt", "-"})) {
-    command += " '" + word + "'";
+  std::string events = kEvents;
+  for (int i = 0; i < 4000; ++i) {
+    events += "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,line " + std::to_string(i) +
+              " of a script read late and written to a slow reader\n";
   }
-  command += "; }";
-  const Outcome run = cli_test::runProgram("/bin/sh", {"-c", command});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, runHost({"--to", "srt", script.string()}).out);
+  const fs::path script = dir.write("s.ass", events);
+  const std::string expected = runHost({"--to", "srt", script.string()}).out;
+  ASSERT_GT(expected.size(), std::size_t{256} << 10);
+  const auto nonBlocking = [](const char* handle) {
+    return std::string("perl -e 'use Fcntl; fcntl(") + handle + ", F_SETFL, fcntl(" + handle +
+           ", F_GETFL, 0) | O_NONBLOCK) or die'";
+  };
+  std::string host;
+  for (const std::string& word : cli_test::hostCommand({"--to", "srt", "-"})) {
+    host += " '" + word + "'";
+  }
+  const std::string input = "(sleep 0.3; cat '" + script.string() + "') | { " +
+                            nonBlocking("STDIN") + " && exec" + host + "; }";
+  const std::string output = "{ " + nonBlocking("STDOUT") + " && exec" + host + " < '" +
+                             script.string() + "'; } | (sleep 0.3; cat)";
+  for (const std::string& command : {input, output}) {
+    const Outcome run = cli_test::runProgram("/bin/sh", {"-c", command});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out == expected) << command << "\n" << run.err;
+  }
 }
 
 // Standard input may stand part way into a file (a wrapper read its first
