@@ -129,8 +129,7 @@ std::string whyNoCue(const StreamCounts& counts, const WriterCounts& written, Ou
 // What to say of the times of the cues written that were taken as 0 (SubRip
 // and WebVTT read them; the other forms copy them): the events format names
 // no Start or End column (the names are case-sensitive, and a tab is not
-// trimmed from them), or some could not
-// be read. Empty when all were read.
+// trimmed from them), or some could not be read. Empty when all were read.
 std::string timesNotRead(ScriptInput& script, const WriterCounts& written, OutputForm form) {
   if (form != OutputForm::Srt && form != OutputForm::Vtt) return {};
   const ssa::EventColumns& columns = script.header().columns;
@@ -320,7 +319,8 @@ int convertScript(const ConversionRequest& request, const Options& options,
       return kExitFailed;
     }
     *outputOpened = true;
-    // The writers gather cues into large writes themselves.
+    // The writers write their chunks to the descriptor themselves: nothing
+    // is left in the stream's buffer for the commit's flush.
     std::setvbuf(output.stream(), nullptr, _IONBF, 0);
     writer = makeWriter(options.form, output.stream(), options.shift.value_or(0), options.vttStyle);
     counts = stream(script, session, *writer, output, messages);

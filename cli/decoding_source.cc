@@ -26,11 +26,8 @@ DecodingSource::DecodingSource(hostkit::ByteSource& input, const std::string& en
   if (isUtf8Name(encoding)) return;
   const iconv_t converter = ::iconv_open("UTF-8", encoding.c_str());
   if (converter == reinterpret_cast<iconv_t>(-1)) {
-    // Checked before: no converter now is no verdict on the name, and the
-    // bytes must not pass as UTF-8 for it.
-    const std::string trouble = converterTrouble(errno);
-    openError_ = "no converter from " + encoding +
-                 " opens: " + (trouble.empty() ? std::string("iconv does not know it") : trouble);
+    // The bytes must not pass as UTF-8 for it.
+    openError_ = noConverter(encoding, converterTrouble(errno));
     return;
   }
   converter_ = converter;

@@ -85,15 +85,20 @@ bool canConvertFrom(const std::string& name, std::string* trouble) {
 
 std::string converterTrouble(int error) {
   // glibc answers EINVAL also when the set's module or its table cannot be
-  // opened for want of a descriptor, which would read the script as UTF-8:
-  // a descriptor of our own tells the two apart.
+  // opened for want of a descriptor: opening a file of our own tells the
+  // two apart, the process's limit and the system's alike.
   if (error == EINVAL) {
-    const int spare = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (spare >= 0) ::close(spare);
-    if (spare >= 0 || errno == EBADF) return {};
+    if (spare >= 0 || (errno != EMFILE && errno != ENFILE)) return {};
     error = errno;
   }
   return std::strerror(error);
+}
+
+std::string noConverter(const std::string& encoding, const std::string& trouble) {
+  return "cannot read it as " + encoding + ": " +
+         (trouble.empty() ? std::string("iconv does not know it") : trouble);
 }
 
 std::optional<Encoding> encodingFromMark(std::string_view head) {

@@ -59,6 +59,10 @@ bool canConvertFrom(const std::string& name, std::string* trouble = nullptr);
 // for a set iconv does not know.
 std::string converterTrouble(int error);
 
+// The one wording of a converter that does not open, for `trouble` as
+// converterTrouble gives it.
+std::string noConverter(const std::string& encoding, const std::string& trouble);
+
 // A byte-order mark at the start of `head`: UTF-8, UTF-16 or UTF-32, either
 // byte order.
 std::optional<Encoding> encodingFromMark(std::string_view head);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <new>
 
-#include "hostkit/script_source.h"
+#include "hostkit/descriptor_wait.h"
 
 namespace cli {
 namespace {

@@ -183,16 +183,19 @@ const OptionRow kOptionRows[] = {
      }},
     {"--encoding", 0, true,
      [](std::string_view, const std::string& value, Options* options, std::string* error) {
-       // iconv reads what follows "//" as options of the output, and "" as
-       // the locale's set: neither names the script's.
-       const bool named = !value.empty() && value.find('/') == std::string::npos &&
-                          std::none_of(value.begin(), value.end(),
+       // iconv reads what follows "//" as options of the output, and an
+       // empty name as the locale's set: neither names the script's.
+       if (value.find("//") != std::string::npos) {
+         *error = "encoding '" + value + "': give the set's name alone, without // options";
+         return false;
+       }
+       const bool named = std::none_of(value.begin(), value.end(),
                                        [](unsigned char c) { return c < 0x20 || c == 0x7F; });
        std::string trouble;
        if (value != "auto" && (!named || !canConvertFrom(value, &trouble))) {
          *error = trouble.empty() ? "unknown encoding '" + value +
                                         "' (auto, or a name iconv knows: cp1252, gbk, ...)"
-                                  : "cannot open a converter from '" + value + "': " + trouble;
+                                  : "encoding '" + value + "': " + noConverter(value, trouble);
          return false;
        }
        options->encoding = value;

@@ -268,20 +268,21 @@ bool ScriptInput::useDetected(std::string_view ahead, bool whole, std::string* e
   std::string used;
   if (!detect(ahead, whole, &detected, &used, error)) return false;
   worthTelling_ = true;
-  std::string trouble;
-  const bool readable = !detected.empty() && canConvertFrom(used, &trouble);
-  if (!trouble.empty()) return cannotConvert(used, trouble, error);
-  if (!readable) {
+  if (detected.empty()) {
     encoding_ = Encoding{"UTF-8", Encoding::Basis::Fallback, 0, {}};
-  } else {
-    encoding_ = Encoding{used, Encoding::Basis::Detected, 0, used == detected ? "" : detected};
+    return true;
   }
+  // Every set the detector names converts (the decoding fuzz target holds
+  // it): one that does not open now is no reason to read it as UTF-8.
+  std::string trouble;
+  if (!canConvertFrom(used, &trouble)) return cannotConvert(used, trouble, error);
+  encoding_ = Encoding{used, Encoding::Basis::Detected, 0, used == detected ? "" : detected};
   return true;
 }
 
 bool ScriptInput::cannotConvert(const std::string& encoding, const std::string& trouble,
                                 std::string* error) const {
-  *error = name_ + ": cannot read it as " + encoding + ": " + trouble;
+  *error = name_ + ": " + noConverter(encoding, trouble);
   return false;
 }
 

@@ -95,7 +95,8 @@ class ScriptInput {
   bool useValidUtf8(std::string_view ahead, bool whole, const std::optional<Encoding>& mark,
                     const Utf8Verdict& utf8, bool* asIs, std::string* error);
   bool useDetected(std::string_view ahead, bool whole, std::string* error);
-  // False, with *error saying why no converter from `encoding` opens.
+  // False, with *error saying why no converter from `encoding` opens
+  // (`trouble`, from canConvertFrom).
   bool cannotConvert(const std::string& encoding, const std::string& trouble,
                      std::string* error) const;
   // Whether the rest of the input is read to decide its set, then read

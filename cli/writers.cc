@@ -13,7 +13,7 @@
 #include "cli/decimal.h"
 #include "cli/json.h"
 #include "cli/vtt_writer.h"
-#include "hostkit/script_source.h"
+#include "hostkit/descriptor_wait.h"
 #include "script/text_buffer.h"
 
 namespace cli {
@@ -184,12 +184,16 @@ void ChunkedOutput::write() {
   std::string_view pending = pending_.view();
   const int fd = ::fileno(out_);
   if (fd < 0) {  // a stream in memory
-    if (std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) error_ = EIO;
+    if (error_ == 0 && std::fwrite(pending.data(), 1, pending.size(), out_) != pending.size()) {
+      error_ = errno != 0 ? errno : EIO;
+    }
     pending = {};
   }
   while (!pending.empty() && error_ == 0) {
     const ssize_t n = ::write(fd, pending.data(), pending.size());
-    if (n >= 0) {
+    if (n == 0) {
+      error_ = EIO;  // a write that takes nothing would be tried for ever
+    } else if (n > 0) {
       pending.remove_prefix(static_cast<std::size_t>(n));
     } else if (errno != EINTR && !((errno == EAGAIN || errno == EWOULDBLOCK) &&
                                    hostkit::waitUntilReady(fd, POLLOUT))) {

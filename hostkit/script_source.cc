@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "hostkit/descriptor_wait.h"
 #include "script/header.h"
 #include "script/text.h"
 
@@ -54,14 +55,6 @@ bool isEncodedData(std::string_view line) {
 }  // namespace
 
 // --- Sources and lines ----------------------------------------------------
-
-bool waitUntilReady(int fd, short events) {
-  pollfd ready{fd, events, 0};
-  while (::poll(&ready, 1, -1) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
-}
 
 std::ptrdiff_t FdSource::read(char* into, std::size_t room, std::string* error) {
   for (;;) {

@@ -24,11 +24,6 @@ class ByteSource {
   virtual std::ptrdiff_t read(char* into, std::size_t room, std::string* error) = 0;
 };
 
-// After EAGAIN on `fd`, which another program sharing it may have made
-// non-blocking: waits until it is ready for `events` (POLLIN, POLLOUT), as a
-// blocking call would have waited. False when it cannot wait.
-bool waitUntilReady(int fd, short events);
-
 // A descriptor read as it is; it stays open.
 class FdSource final : public ByteSource {
  public:

@@ -1079,6 +1079,21 @@ TEST(CliEncodingTest, ANonBlockingPipeIsWaitedFor) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << err;
     EXPECT_TRUE(readFile(dir.path() / "out") == expected) << command << "\n" << err;
   }
+  // A warning, to a standard error that a program before it filled.
+  const fs::path lossy =
+      dir.write("lossy.ass", kEvents + "Dialogue: 0,0:00:01.00,0:00:02.00,S,0,0,0,no Text field\n" +
+                                 "Dialogue: 0,0:00:01.00,0:00:02.00,S,,0,0,0,,a cue\n");
+  const fs::path run = dir.write(
+      "run.sh", "{ " + nonBlocking("STDERR") +
+                    " && perl -e '1 while defined syswrite(STDERR, \"x\" x 4096)' &&" + host +
+                    " < '" + lossy.string() + "' > /dev/null; echo $? > '" +
+                    (dir.path() / "status").string() + "'; } 2>&1 | (sleep 0.3; tr -d x) > '" +
+                    (dir.path() / "err").string() + "'\n");
+  ASSERT_EQ(std::system(("sh " + run.string()).c_str()), 0);
+  EXPECT_EQ(readFile(dir.path() / "status"), "0\n");
+  EXPECT_NE(readFile(dir.path() / "err").find("a Dialogue line has fewer fields"),
+            std::string::npos)
+      << readFile(dir.path() / "err");
 }
 
 // Standard input may stand part way into a file (a wrapper read its first
@@ -1165,19 +1180,22 @@ TEST(CliEncodingTest, NoDescriptorLeftForTheConverterFailsTheRun) {
   for (const auto& row : rows) {
     const fs::path script = dir.write(std::string(row.what) + ".ass", row.bytes);
     bool converted = false;
+    bool toldWhy = false;  // at the limit that leaves the converter no descriptor
     for (long limit = 4; limit <= 64 && !converted; ++limit) {
       cli_test::RunSetup setup;
       setup.descriptorLimit = limit;
       const Outcome run = cli_test::runHostWith({"--to", "srt", script.string()}, setup);
       if (run.status != 0) {
         EXPECT_EQ(run.out, "") << row.what << " " << limit;
-        EXPECT_NE(run.err, "") << row.what << " " << limit;
+        EXPECT_EQ(run.err.find("not an SSA/ASS script"), std::string::npos) << run.err;
+        toldWhy = toldWhy || run.err.find("cannot read it as ") != std::string::npos;
         continue;
       }
       converted = true;
       EXPECT_EQ(run.out, expected) << row.what << " " << limit << "\n" << run.err;
     }
     EXPECT_TRUE(converted) << row.what;
+    EXPECT_TRUE(toldWhy) << row.what;
   }
 }
 

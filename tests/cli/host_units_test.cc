@@ -836,8 +836,9 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsRow{{"--encoding=auto"}, true, ""},
         OptionsRow{{"--encoding", "no-such-set"}, false, "unknown encoding 'no-such-set'"},
         // iconv takes these, as options of the output and the locale's set.
-        OptionsRow{{"--encoding", "cp1252//TRANSLIT"}, false, "unknown encoding"},
-        OptionsRow{{"--encoding", "//IGNORE"}, false, "unknown encoding"},
+        OptionsRow{{"--encoding", "cp1252//TRANSLIT"}, false, "without // options"},
+        OptionsRow{{"--encoding", "//IGNORE"}, false, "without // options"},
+        OptionsRow{{"--encoding", "ISO-10646/UTF8/"}, true, ""},
         OptionsRow{{"--encoding", "cp1252\nstats: 0"}, false, "unknown encoding"},
         OptionsRow{{"--encoding"}, false, "needs a value"},
         // Many scripts into a folder.

@@ -3,9 +3,9 @@
 // script, the plug-in's start, streaming, writing the cues, committing the
 // output through its temporary file, teardown. Host and plug-in alike fail;
 // nothing is exempt. Each time the process goes on, the call answers the
-// unfailed run's exact output or the usage status with a message saying
-// why, the folder holds no temporary file, an output that was there is left
-// as it was, and nothing is left on the heap or open.
+// unfailed run's exact output or status 2 with a message saying why, the
+// folder holds no temporary file, an output that was there is left as it
+// was, and nothing is left on the heap or open.
 //
 // Each allocation fails once (Heap::failAfter): what runs after the failure,
 // unwinding and the message included, gets its memory.
