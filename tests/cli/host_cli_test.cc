@@ -1195,7 +1195,11 @@ TEST(CliEncodingTest, NoDescriptorLeftForTheConverterFailsTheRun) {
       EXPECT_EQ(run.out, expected) << row.what << " " << limit << "\n" << run.err;
     }
     EXPECT_TRUE(converted) << row.what;
-    EXPECT_TRUE(toldWhy) << row.what;
+    // Under a sanitizer the limits that would leave the converter alone
+    // short fail the sanitizer's own start instead.
+    if (cli_test::measuredDirectly()) {
+      EXPECT_TRUE(toldWhy) << row.what;
+    }
   }
 }
 
