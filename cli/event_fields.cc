@@ -45,16 +45,18 @@ EventFields EventFieldReader::read(std::string_view line) {
   return EventFields{field(start_), field(end_), field(style_)};
 }
 
+std::size_t EventFieldReader::cutToText(std::string_view line) {
+  return ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()), limit_, text_ + 1,
+                                    fields_.data());
+}
+
 bool EventFieldReader::reachesText(std::string_view line) {
-  const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
-                                                     limit_, text_ + 1, fields_.data());
+  const std::size_t cut = cutToText(line);
   return cut > text_ || (cut == text_ && line.back() == ',');
 }
 
 std::string_view EventFieldReader::text(std::string_view line) {
-  const std::size_t cut = ssa::cutLeadingEventFields(line.substr(ssa::kDialoguePrefix.size()),
-                                                     limit_, text_ + 1, fields_.data());
-  return text_ < cut ? fields_[text_] : std::string_view();
+  return cutToText(line) > text_ ? fields_[text_] : std::string_view();
 }
 
 }  // namespace cli

@@ -45,6 +45,9 @@ class EventFieldReader {
   bool reachesText(std::string_view line);
 
  private:
+  // Cuts the line last read as far as its Text field: the fields cut.
+  std::size_t cutToText(std::string_view line);
+
   ssa::EventColumns columns_;
   std::optional<std::size_t> start_, end_, style_;
   std::size_t text_;         // where the module looks for Text, once it has added it

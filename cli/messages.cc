@@ -1,6 +1,5 @@
 #include "cli/messages.h"
 
-#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -96,28 +95,8 @@ void Messages::write(const std::string_view* pieces, std::size_t count, bool cle
   if (clear || !progress_.empty()) add(kClearLine);
   for (std::size_t i = 0; i < count; ++i) add(pieces[i]);
   add(progress_);
-  // One call where the descriptor takes it all, so that a line is never cut
-  // by another's.
-  iovec* at = parts;
-  while (left > 0) {
-    const ssize_t n = ::writev(STDERR_FILENO, at, static_cast<int>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-        hostkit::waitUntilReady(STDERR_FILENO, POLLOUT)) {
-      continue;
-    }
-    if (n <= 0) return;
-    auto written = static_cast<std::size_t>(n);
-    while (left > 0 && written >= at->iov_len) {
-      written -= at->iov_len;
-      ++at;
-      --left;
-    }
-    if (left > 0) {
-      at->iov_base = static_cast<char*>(at->iov_base) + written;
-      at->iov_len -= written;
-    }
-  }
+  // A message that cannot be written is lost: there is nowhere to say so.
+  hostkit::writeWhole(STDERR_FILENO, parts, static_cast<int>(left));
 }
 
 }  // namespace cli

@@ -1,6 +1,6 @@
 #include "cli/writers.h"
 
-#include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -189,16 +189,9 @@ void ChunkedOutput::write() {
     }
     pending = {};
   }
-  while (!pending.empty() && error_ == 0) {
-    const ssize_t n = ::write(fd, pending.data(), pending.size());
-    if (n == 0) {
-      error_ = EIO;  // a write that takes nothing would be tried for ever
-    } else if (n > 0) {
-      pending.remove_prefix(static_cast<std::size_t>(n));
-    } else if (errno != EINTR && !((errno == EAGAIN || errno == EWOULDBLOCK) &&
-                                   hostkit::waitUntilReady(fd, POLLOUT))) {
-      error_ = errno;
-    }
+  if (!pending.empty() && error_ == 0) {
+    iovec whole{const_cast<char*>(pending.data()), pending.size()};
+    error_ = hostkit::writeWhole(fd, &whole, 1);
   }
   pending_.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 
 #include <cerrno>
 
@@ -18,6 +19,29 @@ bool waitUntilReady(int fd, short events) {
     if (errno != EINTR) return false;
   }
   return true;
+}
+
+int writeWhole(int fd, iovec* parts, int count) {
+  while (count > 0) {
+    const ssize_t n = ::writev(fd, parts, count);
+    if (n == 0) return EIO;  // taking nothing, it would be tried for ever
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReady(fd, POLLOUT)) continue;
+      return errno;
+    }
+    auto written = static_cast<std::size_t>(n);
+    while (count > 0 && written >= parts->iov_len) {
+      written -= parts->iov_len;
+      ++parts;
+      --count;
+    }
+    if (count > 0) {
+      parts->iov_base = static_cast<char*>(parts->iov_base) + written;
+      parts->iov_len -= written;
+    }
+  }
+  return 0;
 }
 
 }  // namespace hostkit
