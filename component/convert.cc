@@ -8,32 +8,64 @@
 #include "script/tables.h"
 
 namespace FLM {
-namespace {
 
 // Keeps a buffer's payload locked for a scope, so every lockPayload has its
-// unlockPayload also when an allocation fails in between.
-class PayloadAccess {
+// unlockPayload also when an allocation fails in between. The scope is on
+// the component's list while it lasts: a message that the host sends in from
+// inside lockPayload or unlockPayload may drop the buffer, and its release
+// then waits for the unlock, so that no buffer goes with its payload locked.
+class Subrite::PayloadAccess {
  public:
-  explicit PayloadAccess(MediaBuffer& buffer)
-      : buffer(buffer), bytes(static_cast<char*>(buffer.lockPayload())) {}
-  ~PayloadAccess() { buffer.unlockPayload(); }
+  PayloadAccess(Subrite& owner, MediaBuffer& buffer)
+      : owner(owner), buffer(buffer), outer(owner.lockedPayloads) {
+    owner.lockedPayloads = this;
+    try {
+      bytes = static_cast<char*>(buffer.lockPayload());
+    } catch (...) {
+      owner.lockedPayloads = outer;
+      throw;
+    }
+  }
+  ~PayloadAccess() {
+    buffer.unlockPayload();
+    owner.lockedPayloads = outer;
+    if (dropped) buffer.release();
+  }
   PayloadAccess(const PayloadAccess&) = delete;
   PayloadAccess& operator=(const PayloadAccess&) = delete;
 
   char* data() const { return bytes; }  // null when the buffer has no payload
 
  private:
+  friend class Subrite;
+  Subrite& owner;
   MediaBuffer& buffer;
-  char* const bytes;
+  PayloadAccess* const outer;
+  char* bytes = nullptr;
+  bool dropped = false;  // released by the component when unlocked
 };
 
-}  // namespace
+void Subrite::releaseHeld(MediaBuffer& buffer) {
+  for (PayloadAccess* access = lockedPayloads; access != nullptr; access = access->outer) {
+    if (&access->buffer == &buffer) {
+      access->dropped = true;
+      return;
+    }
+  }
+  buffer.release();
+}
+
+bool Subrite::probePayload(MediaBuffer& sample) {
+  const PayloadAccess payload(*this, sample);
+  return payload.data() != nullptr;
+}
 
 void Subrite::dropHeldSample() {
   MediaBuffer* const sample = heldSample;
   if (sample == nullptr) return;
   heldSample = nullptr;
-  sample->release();
+  ++sampleReleases;
+  releaseHeld(*sample);
 }
 
 bool Subrite::convertSample() {
@@ -41,37 +73,46 @@ bool Subrite::convertSample() {
   MediaBuffer* const sample = heldSample;
   if (sample == nullptr || sampleAllocator.load() == nullptr) return false;
 
+  // Every call on the sample or the allocator is a call into the host,
+  // which may flush or send another sample in; after each, the sample is
+  // touched only while it is still the one held.
+  const std::uint32_t turn = sampleReleases;
+  const auto stillHeld = [&] { return sampleReleases == turn; };
+
   bool result = true;  // consumed; replaced by the downstream answer when sent
   const std::uint32_t size = sample->payloadSize;
   bool isDialogue = false;
   if (size >= ssa::kDialoguePrefix.size()) {
-    PayloadAccess payload(*sample);
+    PayloadAccess payload(*this, *sample);
     isDialogue =
         payload.data() != nullptr &&
         std::memcmp(payload.data(), ssa::kDialoguePrefix.data(), ssa::kDialoguePrefix.size()) == 0;
   }
+  if (!stillHeld()) return false;
   if (isDialogue) {
     std::optional<std::string_view> markup;
     {
       // Locked again, not kept locked from the prefix test: the host sees
       // lock, unlock, lock, unlock, and that sequence is part of the contract.
-      PayloadAccess payload(*sample);
+      PayloadAccess payload(*this, *sample);
       if (payload.data() != nullptr) {
         const std::string_view line(payload.data() + ssa::kDialoguePrefix.size(),
                                     size - ssa::kDialoguePrefix.size());
         markup = converter.convert(line, eventColumns, styleTable);
       }
     }
-    if (markup) result = handOff(*sample, *markup);
+    // Another sample converted meanwhile would have replaced the markup.
+    if (!stillHeld()) return false;
+    if (markup) result = handOff(*sample, turn, *markup);
   }
 
   // A downstream peer may have flushed or replaced the held sample while it
   // had the output; only a sample still held is released, and only once.
-  if (heldSample == sample) dropHeldSample();
+  if (stillHeld()) dropHeldSample();
   return result;
 }
 
-bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
+bool Subrite::handOff(const MediaBuffer& input, std::uint32_t turn, std::string_view text) {
   // Checked before allocating, so an output sample never has nowhere to go.
   PortInterface* const peer = downstreamPeer.load();
   SampleAllocator* const allocator = sampleAllocator.load();
@@ -84,18 +125,21 @@ bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
   const std::uint32_t passThrough[2] = {input.passThrough[0], input.passThrough[1]};
   MediaBuffer* const output = allocator->allocate(size, 1, 1);
   if (output == nullptr) return false;
-  if (heldSample != &input) {
-    // The input is gone, and after another sample so is the markup, which
-    // lives in the converter's buffer.
-    output->release();  // never handed on, so still ours
+  // The input gone, and after another sample so is the markup, which lives
+  // in the converter's buffer. The output was never handed on, so it is
+  // still ours to release.
+  const auto inputGone = [&] { return sampleReleases != turn; };
+  if (inputGone()) {
+    output->release();
     return false;
   }
   output->passThrough[0] = passThrough[0];
   output->passThrough[1] = passThrough[1];
   bool written = false;
   {
-    PayloadAccess payload(*output);
-    if (payload.data() != nullptr) {
+    // The output's own lockPayload is the host's code as well.
+    PayloadAccess payload(*this, *output);
+    if (payload.data() != nullptr && !inputGone()) {
       std::memcpy(payload.data(), text.data(), text.size());
       payload.data()[text.size()] = '\0';
       written = true;
@@ -118,17 +162,22 @@ bool Subrite::handOff(const MediaBuffer& input, std::string_view text) {
 
 bool Subrite::parseScriptHeader() {
   Guard guard(lock);
-  if (heldFormat == nullptr) return false;
+  MediaBuffer* const record = heldFormat;
+  if (record == nullptr) return false;
   // Told first, so that a parse that fails half way leaves nothing stale.
   converter.tablesChanged();
   ssa::assignDefaultColumns(eventColumns);
+  // The record's payload calls are the host's code: a disconnect sent in
+  // from there lets the record go, and a newer record may be parsed inside.
+  const std::uint32_t turn = formatReleases;
   std::string header;
   {
-    const std::uint32_t size = heldFormat->payloadSize;
-    PayloadAccess payload(*heldFormat);
+    const std::uint32_t size = record->payloadSize;
+    PayloadAccess payload(*this, *record);
     // A record without a payload reads as an empty header.
     if (payload.data() != nullptr) header.assign(payload.data(), size);
   }
+  if (formatReleases != turn) return false;
   return ssa::readScriptHeader(header, eventColumns, styleTable);
 }
 

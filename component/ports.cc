@@ -138,26 +138,31 @@ bool Subrite::onSample(TypedValue* value) {
   if (!isValidObject(value)) return false;
   auto* const sample = static_cast<MediaBuffer*>(value->payload.object);
   Guard guard(lock);
-  // Sent in from inside a hand-off, kMostNestedSamples deep: ports wired in
-  // a loop, where each output comes back one stack level deeper. The
-  // message's reference is ours all the same; the held sample stays.
-  if (nestedSamples == kMostNestedSamples) {
+  // Sent in kMostNested deep from inside the handling of another: ports
+  // wired in a loop, where each output comes back one stack level deeper.
+  // The message's reference is ours all the same; the held sample stays.
+  if (nestedSamples == kMostNested) {
     sample->release();
     return false;
   }
-  dropHeldSample();
-  // The message's reference now belongs to the component.
-  heldSample = sample;
-  const bool hasPayload = heldSample->lockPayload() != nullptr;
-  heldSample->unlockPayload();
-  // A sample without a payload stays held until the next sample, a flush or
-  // teardown drops it.
-  if (!hasPayload) return true;
   ++nestedSamples;
   struct Unnest {
     std::uint32_t& depth;
     ~Unnest() { --depth; }
   } unnest{nestedSamples};
+  // Until nothing is held: a release may have sent a sample in, whose
+  // reference must not be overwritten.
+  while (heldSample != nullptr) dropHeldSample();
+  // The message's reference now belongs to the component.
+  heldSample = sample;
+  const std::uint32_t turn = sampleReleases;
+  const bool hasPayload = probePayload(*sample);
+  // The probe's calls are the host's code, which may have sent a message in
+  // that let the sample go.
+  if (sampleReleases != turn) return false;
+  // A sample without a payload stays held until the next sample, a flush or
+  // teardown drops it.
+  if (!hasPayload) return true;
   return convertSample();
 }
 
@@ -178,9 +183,12 @@ bool Subrite::forward(std::uint32_t id, TypedValue* value) {
   PortInterface* const peer = downstreamPeer.load();
   if (peer == nullptr) return false;
   // Back while still with the peer: the ports are wired in a loop, and the
-  // message would go round it for ever.
+  // message would go round it for ever. A peer that sends its own copy of
+  // the value round is stopped by the depth instead.
+  std::uint32_t depth = 0;
   for (const Forwarding* f = forwarding; f != nullptr; f = f->outer) {
-    if (f->component == this && f->id == id && f->value == value) return false;
+    if (f->component != this) continue;
+    if ((f->id == id && f->value == value) || ++depth == kMostNested) return false;
   }
   const Forwarding current(this, id, value);
   return peer->streamMessage(id, value);

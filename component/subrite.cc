@@ -54,9 +54,12 @@ Subrite::Subrite(PluginHost* host)
       inputFormat(nullptr),
       outputFormat(nullptr),
       heldSample(nullptr),
+      sampleReleases(0),
       nestedSamples(0),
       sampleAllocator(nullptr),
       heldFormat(nullptr),
+      formatReleases(0),
+      lockedPayloads(nullptr),
       streamParams{0, 0} {
   // Entries are made first (all zero), then given their strings, so that a
   // failed allocation leaves only strings that freePropertyStrings can find.
@@ -85,7 +88,7 @@ Subrite::Subrite(PluginHost* host)
 // as the contract has it; waitForIdle then finds it held by this thread
 // alone and returns at once.
 Subrite::~Subrite() {
-  dropHeldSample();
+  while (heldSample != nullptr) dropHeldSample();  // a release may send one more in
   dropHeldFormat();
   {
     Guard guard(lock);
@@ -204,7 +207,8 @@ void Subrite::dropHeldFormat() {
   if (heldFormat == nullptr) return;
   MediaBuffer* const record = heldFormat;
   heldFormat = nullptr;
-  record->release();
+  ++formatReleases;
+  releaseHeld(*record);
 }
 
 bool Subrite::waitForIdle() {

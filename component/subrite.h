@@ -92,19 +92,30 @@ class Subrite : public Plugin, public TransformComponent {
   bool onSample(TypedValue* value);
   bool onFormat(std::uint32_t id, TypedValue* value);
   // Sends a message on to the downstream peer unchanged; false without one,
-  // and false for one that comes back round a loop while still with it.
+  // and false for one that comes back round a loop while still with it, or
+  // kMostNested forwards deep on this thread.
   bool forward(std::uint32_t id, TypedValue* value);
 
   // The sample and header work (convert.cc). [stream thread, takes lock]
   bool convertSample();
   bool parseScriptHeader();
-  // Sends the markup downstream in a new sample. [caller holds lock]
-  bool handOff(const MediaBuffer& input, std::string_view markup);
-  // Releases and clears heldSample. [caller holds lock; teardown calls it
-  // before taking the lock, when no other thread can be inside]
+  // Sends the markup of heldSample downstream in a new sample, unless a
+  // call into the host lets the sample go first (sampleReleases moves past
+  // `turn`). [caller holds lock]
+  bool handOff(const MediaBuffer& input, std::uint32_t turn, std::string_view markup);
+  // Releases and clears heldSample. The release may send another sample in,
+  // which is then held. [caller holds lock; teardown calls it before taking
+  // the lock, when no other thread can be inside]
   void dropHeldSample();
   // Releases and clears heldFormat. [no lock; see heldFormat]
   void dropHeldFormat();
+  // Keeps a buffer's payload locked for a scope (convert.cc).
+  class PayloadAccess;
+  // Whether the sample has a payload: one lock and one unlock. [caller holds lock]
+  bool probePayload(MediaBuffer& sample);
+  // Releases a buffer the component dropped, or leaves the release to the
+  // unlock while the component has its payload locked. [as the drop's]
+  void releaseHeld(MediaBuffer& buffer);
 
   // Property strings (subrite.cc).
   void replaceFormatProperty(const char* name, String<char>* value);
@@ -131,17 +142,32 @@ class Subrite : public Plugin, public TransformComponent {
   const char* outputFormat;  // "UTF8"
   PropertyTable properties;  // the table and its strings are owned
   MediaBuffer* heldSample;   // one owned reference; only under lock
-  // Conversions under way on the thread that holds the lock: a peer or the
-  // allocator may send a sample in while one is handed off. Only under lock.
+  // Counts the drops of heldSample. Every call into the host may send a
+  // message in that lets the sample go (a flush, another sample), so the
+  // sample path compares it after each such call and stops working on a
+  // sample that is no longer held; an address alone could come back for
+  // another sample. Only under lock.
+  std::uint32_t sampleReleases;
+  // Samples on their way on the thread that holds the lock: a peer, the
+  // allocator or a buffer may send a sample in while one is handled. Only
+  // under lock.
   std::uint32_t nestedSamples;
-  // Enough for any peer that answers a sample with one of its own, and a
-  // few KiB of stack.
-  static constexpr std::uint32_t kMostNestedSamples = 16;
+  // How deep samples, and forwarded messages, may nest on one thread: enough
+  // for any peer that answers a message with one of its own, and a few KiB
+  // of stack.
+  static constexpr std::uint32_t kMostNested = 16;
   std::atomic<SampleAllocator*> sampleAllocator;  // borrowed
   // One owned reference, written without the lock by MsgFormat's acceptance,
   // disconnectUpstream and teardown: these never meet, as stream messages
   // arrive one at a time and the host overlaps no port management with them.
   MediaBuffer* heldFormat;
+  // Counts the drops of heldFormat, as sampleReleases does; the header parse
+  // compares it after its calls on the record. Under heldFormat's rule.
+  std::uint32_t formatReleases;
+  // The payloads the component has locked, innermost first, each a scope on
+  // the stack of the thread inside. Under lock, or heldFormat's rule for the
+  // record.
+  PayloadAccess* lockedPayloads;
   std::atomic<std::uint32_t> streamParams[2];  // stamped on every output sample
   // Changed only by the header parse, which tells the converter, and by the
   // converter itself; under lock.

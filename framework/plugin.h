@@ -19,7 +19,10 @@ class Plugin {
   // serialises retain and release per object.
   virtual std::int32_t retain();
   // Slot 2: drops one reference, answers the new count. At exactly 0 it tells
-  // the host, deletes the object and tells the host again.
+  // the host, deletes the object and tells the host again. The last one must
+  // not be dropped from inside a call the object makes into the host (a
+  // peer's receive, the allocator, a buffer): the object is still at work
+  // there.
   virtual std::int32_t release();
   // Slot 3.
   virtual std::int32_t refCount() const;

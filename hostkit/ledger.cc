@@ -74,7 +74,10 @@ void Buffer::setHasPayload(bool has) {
   }
 }
 
-void Buffer::release() { ledger_.noteRelease(*this, Holder::Component); }
+void Buffer::release() {
+  ledger_.noteRelease(*this, Holder::Component);
+  if (ledger_.onModuleCall) ledger_.onModuleCall(*this, Ledger::Call::Release);
+}
 
 // A buffer's payload is used by one party at a time, so its depth needs no
 // lock; only what is wrong is written down, under the mutex.
@@ -83,6 +86,7 @@ void* Buffer::lockPayload() {
   if (holder() == Holder::Released) ledger_.problem(*this, " locked after its release");
   ++lockDepth_;
   ledger_.countCall(ledger_.locks_);
+  if (ledger_.onModuleCall) ledger_.onModuleCall(*this, Ledger::Call::Lock);
   return lockedAddress_;
 }
 
@@ -95,6 +99,7 @@ void Buffer::unlockPayload() {
   }
   --lockDepth_;
   ledger_.countCall(ledger_.unlocks_);
+  if (ledger_.onModuleCall) ledger_.onModuleCall(*this, Ledger::Call::Unlock);
 }
 
 // --- Ledger -------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -135,6 +136,14 @@ class Ledger {
     }
   };
   Counts counts() const;
+
+  // The module's calls on this ledger's buffers, for onModuleCall.
+  enum class Call { Lock, Unlock, Release };
+  // Runs after each such call has been checked and counted: a host whose
+  // buffers call back into the plug-in from inside, on the same thread. Set
+  // while no plug-in call is under way.
+  std::function<void(Buffer&, Call)> onModuleCall;
+
   // Every problem seen so far, in words; empty when all is well.
   std::vector<std::string> problems() const;
   // No problem, nothing live and no payload left locked.

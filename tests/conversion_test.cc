@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/harness.h"
@@ -156,114 +155,6 @@ TEST(ConversionWithoutHeaderTest, ShortPayloadsAreConsumedWithoutOutput) {
     EXPECT_TRUE(module.sendSample(std::string("Dialogue:").substr(0, size)));
   }
   EXPECT_TRUE(module.sink.outputs.empty());
-  module.releasePlugin();
-  EXPECT_TRUE(LedgerClean(module.ledger));
-}
-
-// A downstream peer that calls back into the component while it has the
-// output, on the same thread: the lock is recursive, and the sample being
-// converted is released once, by whoever drops it first.
-TEST(ReentrantPeerTest, FlushFromInsideTheHandOff) {
-  Harness module;
-  module.open();
-  module.sendHeader(kWorkedHeader);
-  int flushes = 0;
-  module.sink.onOutput = [&](const hostkit::ReceivedSample&) {
-    ++flushes;
-    EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, nullptr));
-  };
-  EXPECT_TRUE(module.sendSample(dialogue("Default", "a")));
-  EXPECT_TRUE(module.sendSample(dialogue("Default", "b")));
-  EXPECT_EQ(flushes, 2);
-  EXPECT_EQ(module.ledger.counts().live, 1u);
-  module.releasePlugin();
-  EXPECT_TRUE(LedgerClean(module.ledger));
-}
-
-TEST(ReentrantPeerTest, SampleFromInsideTheHandOff) {
-  Harness module;
-  module.open();
-  module.sendHeader(kWorkedHeader);
-  int depth = 0;
-  module.sink.onOutput = [&](const hostkit::ReceivedSample& output) {
-    if (++depth < 4) {
-      // The nested sample replaces the one being converted.
-      EXPECT_TRUE(module.sendSample(dialogue("Other", "nested " + output.payload.substr(0, 1))));
-    }
-  };
-  EXPECT_TRUE(module.sendSample(dialogue("Other", "outer")));
-  ASSERT_EQ(module.markups().size(), 4u);
-  EXPECT_EQ(module.markups()[0], "outer");
-  EXPECT_EQ(module.markups()[3], "nested n");
-  EXPECT_EQ(module.ledger.counts().live, 1u) << "only the record is held";
-  // A nested sample that stays held (no payload) is left for the next one.
-  depth = 0;
-  module.sink.onOutput = [&](const hostkit::ReceivedSample&) {
-    if (depth++ > 0) return;
-    hostkit::Buffer* empty = module.ledger.sample("Dialogue: x", hostkit::Holder::Component);
-    empty->setHasPayload(false);
-    FLM::TypedValue value = hostkit::objectValue(empty);
-    EXPECT_TRUE(module.stream(FLM::MsgSample, &value));
-  };
-  EXPECT_TRUE(module.sendSample(dialogue("Other", "holds")));
-  EXPECT_EQ(module.ledger.counts().live, 2u) << "the record and the nested sample";
-  module.releasePlugin();
-  EXPECT_TRUE(LedgerClean(module.ledger));
-}
-
-// The allocator may call back into the component as well, before the output
-// sample exists: after a flush or another sample the line being converted is
-// gone, so nothing of it is handed on, and every buffer is released once.
-TEST(ReentrantAllocatorTest, FlushOrSampleFromInsideTheAllocation) {
-  struct Row {
-    const char* name;
-    bool flush;                        // else another sample
-    std::vector<std::string> markups;  // what reaches the peer
-  };
-  const Row rows[] = {
-      {"flush", true, {}},
-      {"sample", false, {"nested"}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Harness module;
-    module.open();
-    module.sendHeader(kWorkedHeader);
-    bool once = false;
-    module.allocator.onAllocate = [&] {
-      if (std::exchange(once, true)) return;
-      if (row.flush) {
-        EXPECT_TRUE(module.control(module.out, FLM::MsgFlush, nullptr));
-      } else {
-        EXPECT_TRUE(module.sendSample(dialogue("Other", "nested"), 5, 6));
-      }
-    };
-    EXPECT_FALSE(module.sendSample(dialogue("Other", "outer, a line long enough to move"), 1, 2));
-    EXPECT_EQ(module.markups(), row.markups);
-    for (const auto& output : module.sink.outputs) EXPECT_EQ(output.passThrough[0], 5u);
-    EXPECT_EQ(module.ledger.counts().live, 1u) << "only the record is held";
-    EXPECT_EQ(module.sendSample(dialogue("Other", "after")), true);
-    module.releasePlugin();
-    EXPECT_TRUE(LedgerClean(module.ledger));
-  }
-}
-
-// The output port wired into the component's own input: a line whose text is
-// itself a dialogue line comes back round, one level deeper each time. The
-// nesting stops long before the stack would, and every buffer is released.
-TEST(ReentrantPeerTest, SamplesRoundALoopOfPortsStop) {
-  Harness module;
-  module.open();
-  module.sendHeader(kWorkedHeader);
-  FLM::TypedValue self = hostkit::objectValue(module.in);
-  ASSERT_TRUE(module.control(module.out, FLM::MsgConnect, &self));
-  constexpr int kLevels = 1000;
-  std::string line = "x";
-  for (int i = 0; i < kLevels; ++i) line = dialogue("Other", line);
-  EXPECT_FALSE(module.sendSample(line));
-  EXPECT_GE(module.allocator.calls, 4) << "a peer may still answer with a sample of its own";
-  EXPECT_LT(module.allocator.calls, 100);
-  EXPECT_EQ(module.ledger.counts().live, 1u) << "only the record is held";
   module.releasePlugin();
   EXPECT_TRUE(LedgerClean(module.ledger));
 }
