@@ -80,9 +80,9 @@ constexpr auto kHexDigits = [] {
 
 // Whether a colour value's "#RRGGBB" and its closing quote begin at `value`:
 // what readers take for a colour. The module writes other values for some
-// override codes ("#-10000", "#GG0000"). Six look-ups, not a loop: most
-// tags of the longest cues are colours.
-bool holdsColourValue(std::string_view text, std::size_t value) {
+// override codes ("#-10000", "#GG0000"). Six look-ups, not a loop, and
+// inlined: most tags of the longest cues are colours.
+[[gnu::always_inline]] inline bool holdsColourValue(std::string_view text, std::size_t value) {
   if (value + 8 > text.size() || text[value] != '#' || text[value + 7] != '"') return false;
   const auto digit = [&text, value](std::size_t i) -> unsigned {
     return kHexDigits[static_cast<unsigned char>(text[value + i])];
@@ -113,7 +113,7 @@ bool endsFace(std::string_view text, std::size_t at) {
   if (shortCut && text.size() >= kColourTag && load(text.data() + 5) == word(" color=\"") &&
       holdsColourValue(text, 13) && text[kColourTag - 1] == '>') {
     tag->attributes = 1;
-    tag->kept[0] = text.substr(5, kColourTag - 6);
+    tag->kept[0] = std::string_view(text.data() + 5, kColourTag - 6);
     tag->length = kColourTag;
     return;
   }
@@ -309,12 +309,7 @@ bool CueTextMaker::endCue(std::size_t before) {
     }
     return false;
   }
-  for (std::size_t i = open_.size(); i-- > 0;) {
-    if (open_[i].shown) {
-      close(open_[i]);
-      ++counts_->closedAtEnd;
-    }
-  }
+  closeAtEnd();
   if (blanks_.size() != 0) putBlanks(true);
   flush();
   if (!angles_.empty()) partFalseTags();
@@ -553,7 +548,8 @@ void CueTextMaker::closeKind(Kind kind) {
   }
 }
 
-void CueTextMaker::put(std::string_view bytes) {
+// Inlined: every text run and opening tag comes here.
+[[gnu::always_inline]] inline void CueTextMaker::put(std::string_view bytes) {
   if (bytes.data() == pendingEnd_) {
     pendingEnd_ += bytes.size();
     return;
@@ -580,6 +576,29 @@ void CueTextMaker::close(Element& element) {
   std::memcpy(to + closing.size() - 4, closing.data() + closing.size() - 4, 4);
   out_->resize(at + closing.size());
   element.shown = false;
+}
+
+void CueTextMaker::closeAtEnd() {
+  const std::string_view* const closings = classes_ != nullptr ? kVttClosings : kClosings;
+  std::size_t bytes = 0;
+  for (const Element& element : open_) {
+    if (element.shown) bytes += closings[static_cast<int>(element.kind)].size();
+  }
+  if (bytes == 0) return;
+  flush();
+  const std::size_t at = out_->size();
+  char* to = out_->reserve(at, bytes) + at;
+  for (std::size_t i = open_.size(); i-- > 0;) {
+    if (!open_[i].shown) continue;
+    // Four or seven bytes, as in close().
+    const std::string_view closing = closings[static_cast<int>(open_[i].kind)];
+    std::memcpy(to, closing.data(), 4);
+    std::memcpy(to + closing.size() - 4, closing.data() + closing.size() - 4, 4);
+    to += closing.size();
+    open_[i].shown = false;
+    ++counts_->closedAtEnd;
+  }
+  out_->resize(at + bytes);
 }
 
 // Text between tags, on one line. Blanks wait until text that is not blank

@@ -146,6 +146,9 @@ class CueTextMaker {
   std::string_view rebuiltForVtt(std::string_view* size);
   void closeKind(Kind kind);
   void close(Element& element);
+  // Closes every element still shown, the last opened first, counting each:
+  // a long cue leaves thousands open, for which room is made at once.
+  void closeAtEnd();
   void putText(std::string_view run);     // a run without line breaks
   void putEscaped(std::string_view run);  // for WebVTT
   // The blanks waiting before text that is not blank, less the blank lines.
