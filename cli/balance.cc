@@ -20,6 +20,10 @@ constexpr std::string_view kVttClosings[] = {"</b>", "</i>", "</u>", "</c>", "</
 
 // Where a run of text ends: a tag, or a line break.
 constexpr ssa::ByteTrio kStops = ssa::makeTrio('<', '\n', '<');
+// The same, and the ends of arrows, in a one-line cue written as it is.
+constexpr ssa::ByteTrio kLineStops = ssa::makeTrio('<', '\n', '>');
+
+constexpr std::string_view kArrow = "-->";
 
 // Whether `text` holds `prefix` at `at`. A comparison of known length of a
 // few bytes, which the compiler makes of a word or two, not a call: this
@@ -248,10 +252,7 @@ bool CueTextMaker::append(ssa::TextBuffer* out, std::string_view markup, Balance
   // work.
   if (!generalOnly_ && holds(markup, 0, "<font")) {
     at = openKnown(markup);
-    if (!open_.empty() && classes_ == nullptr && styledLine(markup.substr(at))) {
-      partArrows(before);
-      return true;
-    }
+    if (!open_.empty() && classes_ == nullptr && styledLine(markup.substr(at))) return true;
   }
   walk(markup, at);
   return endCue(before);
@@ -273,6 +274,7 @@ void CueTextMaker::startCue(ssa::TextBuffer* out, std::size_t markupSize, Balanc
   if (rebuilt_.capacity() < markupSize) rebuilt_.reserve(markupSize);
   anyText_ = false;
   knownAdded_ = false;
+  openingArrow_ = false;
   if (classes_ != nullptr) classes_->beginCue();
 }
 
@@ -339,7 +341,6 @@ void CueTextMaker::partFalseTags() {
 }
 
 void CueTextMaker::partArrows(std::size_t from) {
-  constexpr std::string_view kArrow = "-->";
   const std::string_view cue = out_->view().substr(from);
   const std::size_t first = cue.find(kArrow);
   if (first == std::string_view::npos) return;
@@ -375,9 +376,17 @@ bool CueTextMaker::styledLine(std::string_view rest) {
   }
   const auto endsLine = [](char c) { return ssa::isSpaceOrTab(c) || c == '\n'; };
   if (rest.empty() || endsLine(rest.front()) || endsLine(rest.back())) return false;
-  ssa::ByteFinder stops(rest, kStops, ssa::currentScan());
+  // The arrows are looked for in the same walk: the text can hold one only
+  // at a ">" of its own, since what stands before it ends in '>' and what
+  // follows it begins with '<'.
+  bool arrows = openingArrow_;
+  ssa::ByteFinder stops(rest, kLineStops, ssa::currentScan());
   for (std::size_t stop = stops.next(); stop < rest.size(); stop = stops.next()) {
     if (rest[stop] == '<') return false;  // a tag: the walk
+    if (rest[stop] == '>') {
+      arrows = arrows || (stop >= 2 && rest[stop - 1] == '-' && rest[stop - 2] == '-');
+      continue;
+    }
     // A line break, which the text after it ends before the end: the line it
     // begins holds more than blanks unless another line break follows them.
     std::size_t next = stop + 1;
@@ -405,6 +414,7 @@ bool CueTextMaker::styledLine(std::string_view rest) {
     copy(std::string_view(closing, sizeof closing));
   }
   if (!opening.empty()) copy(kFontClosing);
+  if (arrows) partArrows(at);
   return true;
 }
 
@@ -425,15 +435,19 @@ std::size_t CueTextMaker::openKnown(std::string_view markup) {
     open_.push_back(Element{Kind::Font, known.opening, false});
     ++fonts_;
     if (classes_ != nullptr) fontSizes_.push_back(known.size);
+    openingArrow_ = known.arrow;
     return size;
   }
   const std::size_t length = applyTag(markup);
+  if (length == 0) return 0;
+  openingArrow_ = open_.back().opening.find(kArrow) != std::string_view::npos;
   const std::string_view tag = markup.substr(0, length);
-  if (length == 0 || tag.find('>') != length - 1) return length;  // a ">" in a value
+  if (tag.find('>') != length - 1) return length;  // a ">" in a value
   if (known_.size() == kKnown) known_.erase(known_.begin());
   knownAdded_ = true;
   known_.push_back(Known{std::string(tag), std::string(open_.back().opening), font_.emptyAttributes,
-                         classes_ != nullptr ? std::string(fontSizes_.back()) : std::string()});
+                         classes_ != nullptr ? std::string(fontSizes_.back()) : std::string(),
+                         openingArrow_});
   open_.back().opening = known_.back().opening;
   if (classes_ != nullptr) fontSizes_.back() = known_.back().size;
   return length;

@@ -130,7 +130,8 @@ class CueTextMaker {
   // there is none (then nothing was done).
   std::size_t openKnown(std::string_view markup);
   // The rest of a one-line cue after its <font> (the one element open) when
-  // it needs no change: then it is written and the answer is true.
+  // it needs no change: then it is written, its arrows parted, and the answer
+  // is true.
   bool styledLine(std::string_view rest);
   // Acts on the tag that begins `text`: opens or closes an element, counting
   // what is dropped. Answers its length; 0 when it is text.
@@ -198,10 +199,12 @@ class CueTextMaker {
     std::string opening;  // what it becomes; empty when it is dropped
     int emptyAttributes;
     std::string size;  // WebVTT: the size value its class carries
+    bool arrow;        // the opening holds "-->"
   };
   static constexpr std::size_t kKnown = 8;
   std::vector<Known> known_;  // the last openings read at the start of a cue
   bool knownAdded_ = false;   // this cue's opening was new to known_
+  bool openingArrow_ = false;  // the opening openKnown gave holds "-->"
   // A markup that holds a NUL, with each one as U+FFFD: the cue is made
   // from it instead, so it lives until the cue is written.
   std::string withoutNuls_;

@@ -227,6 +227,10 @@ TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
                                 "<font color=\"#\">",
                                 "<font face=\"A>B\">",
                                 "<font face=\"A\nB\">",
+                                "<font face=\"A-->B\">",
+                                "<font face=\"A--\">",
+                                "<font size=\"--\" color=\"#00FF00\">",
+                                "<font size=\"-->\">",
                                 "<font size=\"\" color=\"#00FF00\">"};
   const std::string bodies[] = {"text",
                                 "two words",
@@ -273,7 +277,15 @@ TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
                                 "<i>a\n b</i>",
                                 "<i>a\n\nb</i>",
                                 "<b>\na</b>",
-                                "a\n<i>b</i>"};
+                                "a\n<i>b</i>",
+                                "a-->b",
+                                "-->",
+                                "->b",
+                                ">b",
+                                "a--",
+                                "a->b-- >c--><d",
+                                "<i>-->x</i>",
+                                "<i>x--</i>"};
   const std::string endings[] = {"</font>", "", "</font></font>", "</font> ", "</b></font>"};
   std::vector<std::string> markups;
   for (const std::string& style : styles) {
@@ -324,6 +336,8 @@ TEST(CliCueTextPathsTest, TheShortCutsGiveWhatTheWalkGives) {
         EXPECT_EQ(fastCounts.reopened, walkCounts.reopened) << markup;
         EXPECT_EQ(fastCounts.emptyAttributes, walkCounts.emptyAttributes) << markup;
         EXPECT_EQ(fastCounts.emptyFonts, walkCounts.emptyFonts) << markup;
+        EXPECT_EQ(fastCounts.partedTags, walkCounts.partedTags) << markup;
+        EXPECT_EQ(fastCounts.partedArrows, walkCounts.partedArrows) << markup;
       }
     }
   }
