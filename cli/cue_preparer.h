@@ -26,6 +26,10 @@ enum class EndRule {
 struct CueTimes {
   std::uint64_t start = 0;
   std::uint64_t end = 0;  // raised by the rule
+  // The script's text of each, when the cue time repeats its digits (see
+  // cueTime); else null.
+  const char* startDigits = nullptr;
+  const char* endDigits = nullptr;
   bool endRaised = false;
   TimeCounts counts;  // counted once the cue is written
 };
@@ -46,15 +50,21 @@ class CuePreparer {
       return std::nullopt;
     }
     CueTimes times;
-    times.start = cueTime(cue.start, shift_, &times.counts);
-    times.end = cueTime(cue.end, shift_, &times.counts);
+    times.start = cueTime(cue.start, shift_, &times.counts, &times.startDigits);
+    times.end = cueTime(cue.end, shift_, &times.counts, &times.endDigits);
     if constexpr (kRule == EndRule::NotBeforeStart) {
       times.endRaised = times.end < times.start;
-      if (times.endRaised) times.end = times.start;
+      if (times.endRaised) {
+        times.end = times.start;
+        times.endDigits = times.startDigits;
+      }
     } else {
       // The shortest cue that ends after it starts.
       times.endRaised = times.end <= times.start;
-      if (times.endRaised) times.end = times.start + 1;
+      if (times.endRaised) {
+        times.end = times.start + 1;
+        times.endDigits = nullptr;
+      }
     }
     return times;
   }

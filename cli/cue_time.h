@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,10 @@ struct TimeCounts {
 // The milliseconds of a cue's time as the script writes it, moved by
 // `shift`. A time that cannot be read is taken as 0, and moved as the
 // others are (a cue keeps its length); one that would fall before 0 is 0.
-// Both are counted in *counts.
+// Both are counted in *counts. *digits is set to the text when the cue time
+// repeats its digits (putCueTimeDigits), else to null.
+std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts,
+                      const char** digits);
 std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts);
 
 // An SSA time "H:MM:SS.cc" (1 to 9 digits in each of the three parts; the
@@ -29,6 +33,42 @@ std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* cou
 // spaces and tabs around it passed over, in milliseconds; nothing for
 // anything else.
 std::optional<std::uint64_t> parseScriptTime(std::string_view text);
+
+// "H:MM:SS.cc" exactly, read by position: the form nearly every script
+// writes. Nothing for any other text (the general rule may still read it).
+// *repeated says whether the minutes and the seconds are below 60, so that a
+// cue time unmoved repeats its digits. Inline: it reads every time of every
+// cue.
+inline std::optional<std::uint64_t> readUsualTime(std::string_view text, bool* repeated) {
+  // Nearly every script writes its times as H:MM:SS.cc: those are read by
+  // position, the eight bytes "MM:SS.cc" as one word, a tenth of the general
+  // reading's work.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte 0 of the word is text[2]");
+  if (text.size() == 10 && text[1] == ':') {
+    const unsigned hours = static_cast<unsigned char>(text[0]) - unsigned{'0'};  // wraps when below
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + 2, sizeof word);
+    constexpr std::uint64_t kDigits = 0xFFFF00FFFF00FFFFu;       // bytes 0, 1, 3, 4, 6 and 7
+    constexpr std::uint64_t kPunctuation = 0x00002E00003A0000u;  // ':' at 2, '.' at 5
+    constexpr std::uint64_t kHighNibbles = 0xF0F000F0F000F0F0u & kDigits;
+    constexpr std::uint64_t kThrees = 0x3030003030003030u;  // what a digit's high nibble is
+    constexpr std::uint64_t kSixes = 0x0606000606000606u;   // pushes 0x3A-0x3F out of 0x3_
+    // Once every digit byte is 0x30-0x3F, adding 6 carries into no other byte.
+    if (hours <= 9 && (word & ~kDigits) == kPunctuation && (word & kHighNibbles) == kThrees &&
+        ((word + kSixes) & kHighNibbles) == kThrees) {
+      const std::uint64_t values = word & (kDigits & 0x0F0F0F0F0F0F0F0Fu);
+      // Byte 0 becomes ten times the minutes' first digit plus the second,
+      // byte 3 the seconds' and byte 6 the hundredths'; no byte passes 99.
+      const std::uint64_t pairs = values * 10 + (values >> 8);
+      const auto minutes = static_cast<unsigned>(pairs & 0xFF);
+      const auto seconds = static_cast<unsigned>((pairs >> 24) & 0xFF);
+      const auto hundredths = static_cast<unsigned>((pairs >> 48) & 0xFF);
+      *repeated = minutes < 60 && seconds < 60;
+      return std::uint64_t{(hours * 60 + minutes) * 60 + seconds} * 1000 + hundredths * 10;
+    }
+  }
+  return std::nullopt;
+}
 
 // The same by the general rule alone. parseScriptTime reads the form nearly
 // every script writes, exactly "H:MM:SS.cc", by position first, and this
@@ -64,6 +104,18 @@ inline char* putCueTime(char* p, std::uint64_t milliseconds, char separator = ',
   *p++ = separator;
   *p++ = static_cast<char>('0' + rest % 1000 / 100);
   return putTwoDigits(p, rest % 100);
+}
+
+// The cue time, "0H:MM:SS,cc0" (or "." for `separator`), of a script time
+// whose digits it repeats (see cueTime), at `p`; answers the end. The bytes
+// are moved, not computed from the milliseconds: nearly every cue of nearly
+// every script comes here, and the divisions cost several times as much.
+inline char* putCueTimeDigits(char* p, const char* digits, char separator = ',') {
+  *p = '0';
+  std::memcpy(p + 1, digits, 10);  // "H:MM:SS.cc"
+  p[8] = separator;
+  p[11] = '0';
+  return p + 12;
 }
 
 }  // namespace cli

@@ -109,14 +109,18 @@ class SrtWriter final : public GatheringWriter {
     char* const head = out->reserve(before, kHead) + before;
     char* p = putNumber(head, counts_.written + 1);
     *p++ = '\n';
-    p = putCueTime(p, times->start);
+    p = putTime(p, times->start, times->startDigits);
     p = std::copy(kCueArrow.begin(), kCueArrow.end(), p);
-    p = putCueTime(p, times->end);
+    p = putTime(p, times->end, times->endDigits);
     *p++ = '\n';
     out->resize(before + static_cast<std::size_t>(p - head));
     if (!preparer_.appendText(cue, *times, before, out, &counts_)) return;
     out->append("\n\n");
     ++counts_.written;
+  }
+
+  static char* putTime(char* p, std::uint64_t milliseconds, const char* digits) {
+    return digits != nullptr ? putCueTimeDigits(p, digits) : putCueTime(p, milliseconds);
   }
 
   CuePreparer<EndRule::NotBeforeStart> preparer_;

@@ -503,6 +503,49 @@ TEST(CliTimeFormTest, TheUsualFormReadsAsTheGeneralRuleReadsIt) {
   EXPECT_EQ(cli::parseScriptTime("1:02:03.45"), 3723450u);
 }
 
+// A time of the usual form with minutes and seconds below 60 is written by
+// moving its digits; every such time must come out as the milliseconds
+// would write it, and no other time, nor a shifted one, may take that way.
+TEST(CliTimeFormTest, TimesWrittenByTheirDigitsAreTheComputedOnes) {
+  struct Row {
+    std::string text;
+    std::int64_t shift;
+    bool byDigits;
+  };
+  std::vector<Row> rows = {{"0:60:00.00", 0, false}, {"0:00:60.00", 0, false},
+                           {"0:75:90.00", 0, false}, {"0:00:01.00", 1, false},
+                           {"0:00:01.00", -1, false}, {" 0:00:01.00", 0, false},
+                           {"00:00:01.00", 0, false}, {"0:00:01.000", 0, false},
+                           {"0:00:01", 0, false},     {"x", 0, false}};
+  for (int h = 0; h <= 9; h += 3) {
+    for (int m = 0; m < 60; m += 7) {
+      for (int sc : {0, 9, 10, 59}) {
+        for (int cc : {0, 1, 50, 99}) {
+          char text[16];
+          std::snprintf(text, sizeof text, "%d:%02d:%02d.%02d", h, m, sc, cc);
+          rows.push_back({text, 0, true});
+        }
+      }
+    }
+  }
+  for (const Row& row : rows) {
+    cli::TimeCounts counts;
+    const char* digits = nullptr;
+    const std::uint64_t ms = cli::cueTime(row.text, row.shift, &counts, &digits);
+    EXPECT_EQ(digits != nullptr, row.byDigits) << printable(row.text) << " " << row.shift;
+    EXPECT_EQ(ms, cli::cueTime(row.text, row.shift, &counts)) << printable(row.text);
+    if (digits == nullptr) continue;
+    EXPECT_EQ(digits, row.text.data());
+    for (const char separator : {',', '.'}) {
+      char moved[32];
+      char computed[32];
+      const std::string byDigits(moved, cli::putCueTimeDigits(moved, digits, separator));
+      EXPECT_EQ(byDigits, std::string(computed, cli::putCueTime(computed, ms, separator)))
+          << printable(row.text);
+    }
+  }
+}
+
 // Hours past 99 are written with as many digits as they need, two at a time
 // from the last: every count of digits, odd and even, and the largest time.
 TEST(CliTimeFormTest, HoursTakeTheDigitsTheyNeed) {
