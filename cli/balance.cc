@@ -579,8 +579,8 @@ void CueTextMaker::appendPending() {
 }
 
 void CueTextMaker::close(Element& element) {
-  // Of four or seven bytes: two moves of four, not a call. Many close in a
-  // row at the end of a cue, none of them next to another in memory.
+  // Of four or seven bytes: two moves of four, not a call. A crossing
+  // closes many in a row, none of them next to another in memory.
   const std::string_view closing =
       (classes_ != nullptr ? kVttClosings : kClosings)[static_cast<int>(element.kind)];
   flush();
