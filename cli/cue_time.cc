@@ -1,6 +1,5 @@
 #include "cli/cue_time.h"
 
-
 #include "script/text.h"
 
 namespace cli {

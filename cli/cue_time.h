@@ -106,14 +106,14 @@ inline char* putCueTime(char* p, std::uint64_t milliseconds, char separator = ',
   return putTwoDigits(p, rest % 100);
 }
 
-// The cue time, "0H:MM:SS,cc0" (or "." for `separator`), of a script time
+// The SubRip cue time, "0H:MM:SS,cc0", of a script time
 // whose digits it repeats (see cueTime), at `p`; answers the end. The bytes
 // are moved, not computed from the milliseconds: nearly every cue of nearly
 // every script comes here, and the divisions cost several times as much.
-inline char* putCueTimeDigits(char* p, const char* digits, char separator = ',') {
+inline char* putCueTimeDigits(char* p, const char* digits) {
   *p = '0';
   std::memcpy(p + 1, digits, 10);  // "H:MM:SS.cc"
-  p[8] = separator;
+  p[8] = ',';
   p[11] = '0';
   return p + 12;
 }

@@ -22,14 +22,14 @@ class Subrite::PayloadAccess {
     try {
       bytes = static_cast<char*>(buffer.lockPayload());
     } catch (...) {
-      owner.lockedPayloads = outer;
+      // Not locked, so nothing to unlock; what was dropped meanwhile still goes.
+      leave();
       throw;
     }
   }
   ~PayloadAccess() {
     buffer.unlockPayload();
-    owner.lockedPayloads = outer;
-    if (dropped) buffer.release();
+    leave();
   }
   PayloadAccess(const PayloadAccess&) = delete;
   PayloadAccess& operator=(const PayloadAccess&) = delete;
@@ -38,25 +38,36 @@ class Subrite::PayloadAccess {
 
  private:
   friend class Subrite;
+  void leave() {
+    owner.lockedPayloads = outer;
+    for (; owed != 0; --owed) buffer.release();
+  }
+
   Subrite& owner;
   MediaBuffer& buffer;
   PayloadAccess* const outer;
   char* bytes = nullptr;
-  bool dropped = false;  // released by the component when unlocked
+  // Releases of the buffer that wait for the unlock: more than one when the
+  // host sent the buffer in again, with a reference of its own, meanwhile.
+  std::uint32_t owed = 0;
 };
 
 void Subrite::releaseHeld(MediaBuffer& buffer) {
+  // The outermost scope of the buffer, so that an inner one of the same
+  // buffer never releases it while the outer still has it locked.
+  PayloadAccess* outermost = nullptr;
   for (PayloadAccess* access = lockedPayloads; access != nullptr; access = access->outer) {
-    if (&access->buffer == &buffer) {
-      access->dropped = true;
-      return;
-    }
+    if (&access->buffer == &buffer) outermost = access;
   }
-  buffer.release();
+  if (outermost != nullptr) {
+    ++outermost->owed;
+  } else {
+    buffer.release();
+  }
 }
 
 bool Subrite::probePayload(MediaBuffer& sample) {
-  const PayloadAccess payload(*this, sample);
+  PayloadAccess payload(*this, sample);
   return payload.data() != nullptr;
 }
 
@@ -101,7 +112,7 @@ bool Subrite::convertSample() {
         markup = converter.convert(line, eventColumns, styleTable);
       }
     }
-    // Another sample converted meanwhile would have replaced the markup.
+    // The input let go meanwhile, and after another line the markup too.
     if (!stillHeld()) return false;
     if (markup) result = handOff(*sample, turn, *markup);
   }
@@ -123,21 +134,25 @@ bool Subrite::handOff(const MediaBuffer& input, std::uint32_t turn, std::string_
   // Read first: the allocator may call back into the component on this
   // thread and flush the input or send another sample in.
   const std::uint32_t passThrough[2] = {input.passThrough[0], input.passThrough[1]};
-  MediaBuffer* const output = allocator->allocate(size, 1, 1);
+  // Released on every way out but the hand-off, exceptions included: until
+  // then it is ours.
+  struct Unsent {
+    MediaBuffer* output;
+    ~Unsent() {
+      if (output != nullptr) output->release();
+    }
+  } unsent{allocator->allocate(size, 1, 1)};
+  MediaBuffer* const output = unsent.output;
   if (output == nullptr) return false;
-  // The input gone, and after another sample so is the markup, which lives
-  // in the converter's buffer. The output was never handed on, so it is
-  // still ours to release.
+  // After each of the host's calls (the allocation, the output's lock and
+  // unlock): the input gone, the line stops, and after another line the
+  // markup, which lives in the converter's buffer, is gone as well.
   const auto inputGone = [&] { return sampleReleases != turn; };
-  if (inputGone()) {
-    output->release();
-    return false;
-  }
+  if (inputGone()) return false;
   output->passThrough[0] = passThrough[0];
   output->passThrough[1] = passThrough[1];
   bool written = false;
   {
-    // The output's own lockPayload is the host's code as well.
     PayloadAccess payload(*this, *output);
     if (payload.data() != nullptr && !inputGone()) {
       std::memcpy(payload.data(), text.data(), text.size());
@@ -145,15 +160,13 @@ bool Subrite::handOff(const MediaBuffer& input, std::uint32_t turn, std::string_
       written = true;
     }
   }
-  if (!written) {
-    output->release();  // never handed on, so still ours
-    return false;
-  }
+  if (!written || inputGone()) return false;
   output->payloadSize = size;
   output->streamParams[0] = streamParams[0].load();
   output->streamParams[1] = streamParams[1].load();
 
   // The allocator's reference travels with the message, whatever the answer.
+  unsent.output = nullptr;
   TypedValue argument{};
   argument.type = TypeObject;
   argument.payload.object = output;

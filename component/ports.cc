@@ -139,10 +139,13 @@ bool Subrite::onSample(TypedValue* value) {
   auto* const sample = static_cast<MediaBuffer*>(value->payload.object);
   Guard guard(lock);
   // Sent in kMostNested deep from inside the handling of another: ports
-  // wired in a loop, where each output comes back one stack level deeper.
-  // The message's reference is ours all the same; the held sample stays.
+  // wired in a loop, where each output comes back one stack level deeper,
+  // or a host that sends its next line from each release instead of
+  // queueing it. The message's reference is ours all the same (and the
+  // buffer may be one whose payload is locked further out); the held
+  // sample stays.
   if (nestedSamples == kMostNested) {
-    sample->release();
+    releaseHeld(*sample);
     return false;
   }
   ++nestedSamples;

@@ -104,8 +104,9 @@ class Subrite : public Plugin, public TransformComponent {
   // `turn`). [caller holds lock]
   bool handOff(const MediaBuffer& input, std::uint32_t turn, std::string_view markup);
   // Releases and clears heldSample. The release may send another sample in,
-  // which is then held. [caller holds lock; teardown calls it before taking
-  // the lock, when no other thread can be inside]
+  // which may then be held: onSample and teardown drop until nothing is.
+  // [caller holds lock; teardown calls it before taking the lock, when no
+  // other thread can be inside]
   void dropHeldSample();
   // Releases and clears heldFormat. [no lock; see heldFormat]
   void dropHeldFormat();
@@ -113,8 +114,8 @@ class Subrite : public Plugin, public TransformComponent {
   class PayloadAccess;
   // Whether the sample has a payload: one lock and one unlock. [caller holds lock]
   bool probePayload(MediaBuffer& sample);
-  // Releases a buffer the component dropped, or leaves the release to the
-  // unlock while the component has its payload locked. [as the drop's]
+  // Releases a buffer the component let go, or leaves the release to the
+  // unlock while the component has its payload locked. [as the caller's]
   void releaseHeld(MediaBuffer& buffer);
 
   // Property strings (subrite.cc).

@@ -92,9 +92,9 @@ class PortInterface {
   // argument holds no sample or the port takes no stream messages (the
   // component's output port answers false to all and keeps nothing); a
   // MsgFormat record's reference passes when the record is taken, else it
-  // goes on with the forwarded message, or stays the caller's when there is
-  // no peer to forward to (answered false); the stream parameters are
-  // borrowed.
+  // goes on with the forwarded message, or stays the caller's when it is not
+  // forwarded (no peer, or a loop: answered false); the stream parameters
+  // are borrowed.
   // [stream thread; MsgSample and a taken MsgFormat take lock]
   virtual bool streamMessage(std::uint32_t id, TypedValue* value) = 0;
 };

@@ -86,7 +86,16 @@ void* Buffer::lockPayload() {
   if (holder() == Holder::Released) ledger_.problem(*this, " locked after its release");
   ++lockDepth_;
   ledger_.countCall(ledger_.locks_);
-  if (ledger_.onModuleCall) ledger_.onModuleCall(*this, Ledger::Call::Lock);
+  if (ledger_.onModuleCall) {
+    try {
+      ledger_.onModuleCall(*this, Ledger::Call::Lock);
+    } catch (...) {
+      // A lock that throws has not locked: the module will not unlock it.
+      --lockDepth_;
+      ledger_.uncountCall(ledger_.locks_);
+      throw;
+    }
+  }
   return lockedAddress_;
 }
 

@@ -140,7 +140,8 @@ class Ledger {
   // The module's calls on this ledger's buffers, for onModuleCall.
   enum class Call { Lock, Unlock, Release };
   // Runs after each such call has been checked and counted: a host whose
-  // buffers call back into the plug-in from inside, on the same thread. Set
+  // buffers call back into the plug-in from inside, on the same thread. An
+  // exception from it leaves the call as a failure (a lock not taken). Set
   // while no plug-in call is under way.
   std::function<void(Buffer&, Call)> onModuleCall;
 
@@ -182,6 +183,9 @@ class Ledger {
     } else {
       counter.fetch_add(1, std::memory_order_relaxed);
     }
+  }
+  void uncountCall(std::atomic<std::uint64_t>& counter) {
+    counter.fetch_sub(1, std::memory_order_relaxed);
   }
   // Answers null when the call is refused.
   Buffer* make(std::size_t bytes, Holder holder);

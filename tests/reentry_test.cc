@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -128,7 +130,6 @@ TEST(ReentrantPeerTest, SamplesRoundALoopOfPortsStop) {
   EXPECT_TRUE(LedgerClean(module.ledger));
 }
 
-
 // Which buffer a row's hook waits for.
 enum class Target { Input, Output, Format };
 
@@ -138,12 +139,25 @@ Target targetOf(const hostkit::Buffer& buffer) {
 }
 
 // What the host sends in from inside its buffer.
-enum class Action { Flush, Sample, EmptySample, CloseInput };
+enum class Action {
+  Flush,
+  Sample,
+  EmptySample,     // a sample without a payload, which stays held
+  SampleRunsOut,   // a sample whose output the allocator has no memory for
+  CloseInput,
+};
 
 // The lines of the buffer rows: the nested one is long enough that
 // converting it moves the converter's buffer, where the outer markup lived.
 const std::string kOuterText = "outer";
 const std::string kNestedText = "nested " + std::string(4000, 'n');
+
+void sendEmptySample(Harness& module) {
+  hostkit::Buffer* empty = module.ledger.sample("Dialogue: x", hostkit::Holder::Component);
+  empty->setHasPayload(false);
+  FLM::TypedValue value = hostkit::objectValue(empty);
+  EXPECT_TRUE(module.stream(FLM::MsgSample, &value));
+}
 
 void act(Harness& module, Action action) {
   switch (action) {
@@ -153,13 +167,13 @@ void act(Harness& module, Action action) {
     case Action::Sample:
       module.sendSample(dialogue("Other", kNestedText), 5, 6);
       break;
-    case Action::EmptySample: {
-      hostkit::Buffer* empty = module.ledger.sample("Dialogue: x", hostkit::Holder::Component);
-      empty->setHasPayload(false);
-      FLM::TypedValue value = hostkit::objectValue(empty);
-      EXPECT_TRUE(module.stream(FLM::MsgSample, &value));
+    case Action::EmptySample:
+      sendEmptySample(module);
       break;
-    }
+    case Action::SampleRunsOut:
+      module.allocator.onAllocate = [] { throw std::bad_alloc(); };
+      module.sendSample(dialogue("Other", kNestedText), 5, 6);
+      break;
     case Action::CloseInput:
       module.outputSide->disconnectUpstream(module.in);
       break;
@@ -167,29 +181,53 @@ void act(Harness& module, Action action) {
 }
 
 TEST(ReentrantBufferTest, MessagesFromInsideAPayloadCallOrARelease) {
+  enum class Answer { False, True, Throws };
   struct Row {
     const char* name;
     Target target;
     Call call;
     int nth;  // the call on that buffer (1 = the first) that sends the message in
     Action action;
+    Answer answer;                     // to the outer line
+    std::vector<std::string> markups;  // what reaches the peer, in order
+    int allocations;                   // output samples asked for
+    std::uint64_t live;                // buffers held afterwards, the record included
   };
+  const std::string outer = kOuterText;
+  const std::string nested = kNestedText;
   // The input sample is locked three times: the component's probe, the
-  // prefix test and the conversion; the output once.
+  // prefix test and the conversion; the output once. The outer line stops
+  // at the first call after the one that let it go.
   const Row rows[] = {
-      {"probe lock, flush", Target::Input, Call::Lock, 1, Action::Flush},
-      {"probe unlock, sample", Target::Input, Call::Unlock, 1, Action::Sample},
-      {"prefix lock, flush", Target::Input, Call::Lock, 2, Action::Flush},
-      {"prefix lock, sample", Target::Input, Call::Lock, 2, Action::Sample},
-      {"prefix unlock, sample", Target::Input, Call::Unlock, 2, Action::Sample},
-      {"conversion lock, sample", Target::Input, Call::Lock, 3, Action::Sample},
-      {"conversion unlock, sample", Target::Input, Call::Unlock, 3, Action::Sample},
-      {"conversion unlock, flush", Target::Input, Call::Unlock, 3, Action::Flush},
-      {"output lock, sample", Target::Output, Call::Lock, 1, Action::Sample},
-      {"output lock, flush", Target::Output, Call::Lock, 1, Action::Flush},
-      {"output unlock, sample", Target::Output, Call::Unlock, 1, Action::Sample},
-      {"input release, empty sample", Target::Input, Call::Release, 1, Action::EmptySample},
-      {"input release, sample", Target::Input, Call::Release, 1, Action::Sample},
+      {"probe lock, flush", Target::Input, Call::Lock, 1, Action::Flush, Answer::False, {}, 0, 1},
+      {"probe unlock, sample", Target::Input, Call::Unlock, 1, Action::Sample, Answer::False,
+       {nested}, 1, 1},
+      {"probe unlock, empty sample", Target::Input, Call::Unlock, 1, Action::EmptySample,
+       Answer::False, {}, 0, 2},
+      {"prefix lock, flush", Target::Input, Call::Lock, 2, Action::Flush, Answer::False, {}, 0, 1},
+      {"prefix lock, sample", Target::Input, Call::Lock, 2, Action::Sample, Answer::False,
+       {nested}, 1, 1},
+      {"prefix lock, sample out of memory", Target::Input, Call::Lock, 2, Action::SampleRunsOut,
+       Answer::Throws, {}, 1, 2},
+      {"prefix unlock, sample", Target::Input, Call::Unlock, 2, Action::Sample, Answer::False,
+       {nested}, 1, 1},
+      {"conversion lock, sample", Target::Input, Call::Lock, 3, Action::Sample, Answer::False,
+       {nested}, 1, 1},
+      {"conversion unlock, sample", Target::Input, Call::Unlock, 3, Action::Sample,
+       Answer::False, {nested}, 1, 1},
+      {"conversion unlock, flush", Target::Input, Call::Unlock, 3, Action::Flush, Answer::False,
+       {}, 0, 1},
+      {"output lock, sample", Target::Output, Call::Lock, 1, Action::Sample, Answer::False,
+       {nested}, 2, 1},
+      {"output lock, flush", Target::Output, Call::Lock, 1, Action::Flush, Answer::False, {}, 1, 1},
+      {"output unlock, sample", Target::Output, Call::Unlock, 1, Action::Sample, Answer::False,
+       {nested}, 2, 1},
+      {"output unlock, flush", Target::Output, Call::Unlock, 1, Action::Flush, Answer::False,
+       {}, 1, 1},
+      {"input release, empty sample", Target::Input, Call::Release, 1, Action::EmptySample,
+       Answer::True, {outer}, 1, 2},
+      {"input release, sample", Target::Input, Call::Release, 1, Action::Sample, Answer::True,
+       {outer, nested}, 2, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -205,18 +243,23 @@ TEST(ReentrantBufferTest, MessagesFromInsideAPayloadCallOrARelease) {
       fired = true;
       act(module, row.action);
     };
-    module.sendSample(dialogue("Other", kOuterText), 1, 2);
+    Answer answer = Answer::Throws;
+    try {
+      answer = module.sendSample(dialogue("Other", kOuterText), 1, 2) ? Answer::True
+                                                                       : Answer::False;
+    } catch (const std::bad_alloc&) {
+    }
     EXPECT_TRUE(fired);
     module.ledger.onModuleCall = nullptr;
-    // Each markup that reaches the peer is one of the two lines, whole.
-    for (const std::string& markup : module.markups()) {
-      EXPECT_TRUE(markup == kOuterText || markup == kNestedText) << markup.substr(0, 40);
-    }
+    module.allocator.onAllocate = nullptr;
+    EXPECT_EQ(answer, row.answer);
+    EXPECT_EQ(module.markups(), row.markups);
+    EXPECT_EQ(module.allocator.calls, row.allocations);
+    EXPECT_EQ(module.ledger.counts().live, row.live);
     EXPECT_TRUE(module.ledger.problems().empty()) << module.ledger.summary();
     // And the component still converts.
-    const std::size_t before = module.markups().size();
     EXPECT_TRUE(module.sendSample(dialogue("Other", "after")));
-    ASSERT_EQ(module.markups().size(), before + 1);
+    ASSERT_FALSE(module.markups().empty());
     EXPECT_EQ(module.markups().back(), "after");
     module.releasePlugin();
     EXPECT_TRUE(LedgerClean(module.ledger));
@@ -254,15 +297,15 @@ TEST(ReentrantBufferTest, ASampleSentInFromTheReleaseOfTheHeldOne) {
     Harness module;
     module.open();
     ASSERT_TRUE(module.sendHeader(kWorkedHeader));
-    act(module, Action::EmptySample);
+    sendEmptySample(module);
     int refills = 0;
     module.ledger.onModuleCall = [&](hostkit::Buffer& buffer, Call call) {
       if (call != Call::Release || targetOf(buffer) != Target::Input || refills == 2) return;
       ++refills;
-      act(module, Action::EmptySample);
+      sendEmptySample(module);
     };
     if (!atTeardown) {
-      act(module, Action::EmptySample);
+      sendEmptySample(module);
       EXPECT_EQ(refills, 2);
       EXPECT_EQ(module.ledger.counts().live, 2u) << "the record and the last sample";
       module.releasePlugin();
@@ -275,6 +318,64 @@ TEST(ReentrantBufferTest, ASampleSentInFromTheReleaseOfTheHeldOne) {
     }
     EXPECT_EQ(refills, 2);
     module.ledger.onModuleCall = nullptr;
+    EXPECT_TRUE(LedgerClean(module.ledger));
+  }
+}
+
+// A buffer that counts its references, as a host does that may send the
+// same buffer in twice, each time with a reference of its own.
+class CountedBuffer final : public FLM::MediaBuffer {
+ public:
+  explicit CountedBuffer(std::string bytes) : text(std::move(bytes)) {
+    payloadSize = static_cast<std::uint32_t>(text.size());
+    passThrough[0] = passThrough[1] = 0;
+    formatIdentifierLength = 0;
+    streamParams[0] = streamParams[1] = 0;
+  }
+  void release() override {
+    if (locks != 0) ++releasedLocked;
+    --references;
+  }
+  void* lockPayload() override {
+    ++locks;
+    if (onLock) onLock(++lockCalls);
+    return text.data();
+  }
+  void unlockPayload() override { --locks; }
+
+  std::string text;
+  int references = 0;
+  int locks = 0;
+  int lockCalls = 0;
+  int releasedLocked = 0;
+  std::function<void(int call)> onLock;
+};
+
+// The same buffer sent again from inside its own prefix test: each drop owes
+// one release, and none is given while an outer scope has the payload locked.
+TEST(ReentrantBufferTest, OneBufferSentInTwice) {
+  for (const bool flushInside : {false, true}) {
+    SCOPED_TRACE(flushInside ? "flushed from the second one's lock" : "converted twice");
+    Harness module;
+    module.open();
+    ASSERT_TRUE(module.sendHeader(kWorkedHeader));
+    CountedBuffer buffer(dialogue("Other", "twice"));
+    const auto send = [&] {
+      ++buffer.references;
+      FLM::TypedValue value = hostkit::objectValue(&buffer);
+      return module.stream(FLM::MsgSample, &value);
+    };
+    buffer.onLock = [&](int call) {
+      if (call == 2) send();  // the prefix test of the first
+      if (call == 3 && flushInside) module.control(module.out, FLM::MsgFlush, nullptr);
+    };
+    send();
+    EXPECT_EQ(buffer.references, 0);
+    EXPECT_EQ(buffer.locks, 0);
+    EXPECT_EQ(buffer.releasedLocked, 0);
+    EXPECT_EQ(module.markups(), flushInside ? std::vector<std::string>{}
+                                            : std::vector<std::string>{"twice"});
+    module.releasePlugin();
     EXPECT_TRUE(LedgerClean(module.ledger));
   }
 }
