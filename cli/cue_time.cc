@@ -6,10 +6,9 @@ namespace cli {
 
 std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts,
                       const char** digits) {
-  *digits = nullptr;
   bool repeated = false;
   std::optional<std::uint64_t> read = readUsualTime(text, &repeated);
-  if (read && repeated && shift == 0) *digits = text.data();
+  if (digits != nullptr) *digits = read && repeated && shift == 0 ? text.data() : nullptr;
   if (!read) read = parseScriptTimeByParts(text);
   if (!read) ++counts->unreadable;
   const std::uint64_t time = read.value_or(0);
@@ -18,11 +17,6 @@ std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* cou
   if (time >= back) return time - back;
   ++counts->clamped;
   return 0;
-}
-
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts) {
-  const char* digits;
-  return cueTime(text, shift, counts, &digits);
 }
 
 std::optional<std::uint64_t> parseScriptTime(std::string_view text) {

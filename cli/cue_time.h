@@ -22,11 +22,10 @@ struct TimeCounts {
 // The milliseconds of a cue's time as the script writes it, moved by
 // `shift`. A time that cannot be read is taken as 0, and moved as the
 // others are (a cue keeps its length); one that would fall before 0 is 0.
-// Both are counted in *counts. *digits is set to the text when the cue time
-// repeats its digits (putCueTimeDigits), else to null.
+// Both are counted in *counts. *digits, when asked for, is set to the text
+// when the cue time repeats its digits (putCueTimeDigits), else to null.
 std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts,
-                      const char** digits);
-std::uint64_t cueTime(std::string_view text, std::int64_t shift, TimeCounts* counts);
+                      const char** digits = nullptr);
 
 // An SSA time "H:MM:SS.cc" (1 to 9 digits in each of the three parts; the
 // fraction optional, of any length, read as a decimal fraction of a second),

@@ -75,7 +75,7 @@ void Subrite::dropHeldSample() {
   MediaBuffer* const sample = heldSample;
   if (sample == nullptr) return;
   heldSample = nullptr;
-  ++sampleReleases;
+  ++sampleDrops;
   releaseHeld(*sample);
 }
 
@@ -87,8 +87,8 @@ bool Subrite::convertSample() {
   // Every call on the sample or the allocator is a call into the host,
   // which may flush or send another sample in; after each, the sample is
   // touched only while it is still the one held.
-  const std::uint32_t turn = sampleReleases;
-  const auto stillHeld = [&] { return sampleReleases == turn; };
+  const std::uint32_t turn = sampleDrops;
+  const auto stillHeld = [&] { return sampleDrops == turn; };
 
   bool result = true;  // consumed; replaced by the downstream answer when sent
   const std::uint32_t size = sample->payloadSize;
@@ -147,7 +147,7 @@ bool Subrite::handOff(const MediaBuffer& input, std::uint32_t turn, std::string_
   // After each of the host's calls (the allocation, the output's lock and
   // unlock): the input gone, the line stops, and after another line the
   // markup, which lives in the converter's buffer, is gone as well.
-  const auto inputGone = [&] { return sampleReleases != turn; };
+  const auto inputGone = [&] { return sampleDrops != turn; };
   if (inputGone()) return false;
   output->passThrough[0] = passThrough[0];
   output->passThrough[1] = passThrough[1];
@@ -182,7 +182,7 @@ bool Subrite::parseScriptHeader() {
   ssa::assignDefaultColumns(eventColumns);
   // The record's payload calls are the host's code: a disconnect sent in
   // from there lets the record go, and a newer record may be parsed inside.
-  const std::uint32_t turn = formatReleases;
+  const std::uint32_t turn = formatDrops;
   std::string header;
   {
     const std::uint32_t size = record->payloadSize;
@@ -190,7 +190,7 @@ bool Subrite::parseScriptHeader() {
     // A record without a payload reads as an empty header.
     if (payload.data() != nullptr) header.assign(payload.data(), size);
   }
-  if (formatReleases != turn) return false;
+  if (formatDrops != turn) return false;
   return ssa::readScriptHeader(header, eventColumns, styleTable);
 }
 

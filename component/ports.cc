@@ -158,11 +158,11 @@ bool Subrite::onSample(TypedValue* value) {
   while (heldSample != nullptr) dropHeldSample();
   // The message's reference now belongs to the component.
   heldSample = sample;
-  const std::uint32_t turn = sampleReleases;
+  const std::uint32_t turn = sampleDrops;
   const bool hasPayload = probePayload(*sample);
   // The probe's calls are the host's code, which may have sent a message in
   // that let the sample go.
-  if (sampleReleases != turn) return false;
+  if (sampleDrops != turn) return false;
   // A sample without a payload stays held until the next sample, a flush or
   // teardown drops it.
   if (!hasPayload) return true;

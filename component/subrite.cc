@@ -54,11 +54,11 @@ Subrite::Subrite(PluginHost* host)
       inputFormat(nullptr),
       outputFormat(nullptr),
       heldSample(nullptr),
-      sampleReleases(0),
+      sampleDrops(0),
       nestedSamples(0),
       sampleAllocator(nullptr),
       heldFormat(nullptr),
-      formatReleases(0),
+      formatDrops(0),
       lockedPayloads(nullptr),
       streamParams{0, 0} {
   // Entries are made first (all zero), then given their strings, so that a
@@ -207,7 +207,7 @@ void Subrite::dropHeldFormat() {
   if (heldFormat == nullptr) return;
   MediaBuffer* const record = heldFormat;
   heldFormat = nullptr;
-  ++formatReleases;
+  ++formatDrops;
   releaseHeld(*record);
 }
 

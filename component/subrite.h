@@ -100,7 +100,7 @@ class Subrite : public Plugin, public TransformComponent {
   bool convertSample();
   bool parseScriptHeader();
   // Sends the markup of heldSample downstream in a new sample, unless a
-  // call into the host lets the sample go first (sampleReleases moves past
+  // call into the host lets the sample go first (sampleDrops moves past
   // `turn`). [caller holds lock]
   bool handOff(const MediaBuffer& input, std::uint32_t turn, std::string_view markup);
   // Releases and clears heldSample. The release may send another sample in,
@@ -148,7 +148,7 @@ class Subrite : public Plugin, public TransformComponent {
   // sample path compares it after each such call and stops working on a
   // sample that is no longer held; an address alone could come back for
   // another sample. Only under lock.
-  std::uint32_t sampleReleases;
+  std::uint32_t sampleDrops;
   // Samples on their way on the thread that holds the lock: a peer, the
   // allocator or a buffer may send a sample in while one is handled. Only
   // under lock.
@@ -162,9 +162,9 @@ class Subrite : public Plugin, public TransformComponent {
   // disconnectUpstream and teardown: these never meet, as stream messages
   // arrive one at a time and the host overlaps no port management with them.
   MediaBuffer* heldFormat;
-  // Counts the drops of heldFormat, as sampleReleases does; the header parse
+  // Counts the drops of heldFormat, as sampleDrops does; the header parse
   // compares it after its calls on the record. Under heldFormat's rule.
-  std::uint32_t formatReleases;
+  std::uint32_t formatDrops;
   // The payloads the component has locked, innermost first, each a scope on
   // the stack of the thread inside. Under lock, or heldFormat's rule for the
   // record.

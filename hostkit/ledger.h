@@ -184,6 +184,7 @@ class Ledger {
       counter.fetch_add(1, std::memory_order_relaxed);
     }
   }
+  // Takes back a count of countCall's, for a call that failed (rare).
   void uncountCall(std::atomic<std::uint64_t>& counter) {
     counter.fetch_sub(1, std::memory_order_relaxed);
   }
